@@ -1,0 +1,33 @@
+# make test  — install what is missing, build, and run every test
+# make demo  — pack a sample installer and run it through the loader
+# make bench — run the benchmarks
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build test demo bench clean
+
+all: build
+
+deps:
+	bash scripts/install-deps
+
+configure:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: deps
+	$(MAKE) build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: deps
+	$(MAKE) build
+	bash scripts/demo $(BUILD)
+
+bench: deps
+	$(MAKE) build
+	bash scripts/bench $(BUILD)
+
+clean:
+	rm -rf $(BUILD) build-sanitize
