@@ -1,0 +1,93 @@
+// The testing backend: wraps another backend (usually the posix one, so tests
+// run over real files) and can fail any call with a chosen error, make reads
+// and writes short, script the values that describe the running system,
+// record every call, and count what is open (handles, mappings, views, heap
+// blocks, global blocks) so that a test can assert nothing is left behind.
+//
+// Test-only code: it uses the standard library freely.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+// Fail the `nth` call (1-based) of `op` with `error`: the call is not passed
+// on, it returns the operation's failure value and GetLastError gives
+// `error`. With `op` == PlatformOpCount, the nth failable call of any
+// operation fails (a fault sweep). Operations that cannot fail (void ones,
+// GetLastError, GetCurrentProcessId, lstrlenA, GetProcessHeap, ...) are never
+// counted as failable.
+struct TestingFault {
+  PlatformOp op;
+  uint32_t nth;
+  DWORD error;
+};
+
+struct TestingCall {
+  PlatformOp op;
+  std::string detail;  // the path, text or number that tells calls apart
+};
+
+struct TestingBackend {
+  const Platform* inner = nullptr;
+
+  // Injected faults.
+  std::vector<TestingFault> faults;
+  uint32_t shortread = 0;   // at most this many bytes per ReadFile (0: no limit)
+  uint32_t shortwrite = 0;  // at most this many bytes per WriteFile (0: no limit)
+  uint32_t zerowriteat = 0; // the nth WriteFile succeeds having written 0 bytes
+  bool sleepforreal = false;  // Sleep is recorded and returns at once unless set
+
+  // Scripted values; unset means the inner backend's answer.
+  std::optional<DWORD> platformid;
+  std::optional<WORD> architecture;  // reported by both system-information calls
+  bool nativesysteminfomissing = false;  // GetProcAddress finds no GetNativeSystemInfo
+  std::optional<DWORD> processid;
+  std::optional<std::string> temppath;   // GetTempPathA's answer ("" makes it fail)
+  std::optional<std::string> modulepath; // GetModuleFileNameA's answer ("" makes it fail)
+  std::optional<std::vector<uint8_t>> moduleimage;  // GetModuleHandleA(NULL)'s bytes
+  std::optional<std::string> commandline;  // GetCommandLineA's answer
+
+  // What happened.
+  std::vector<TestingCall> calls;
+  uint32_t counts[PlatformOpCount] = {};
+  uint32_t failablecalls = 0;   // failable calls so far (for sweeps)
+  uint32_t injected = 0;        // faults injected so far
+  std::vector<std::string> messages;  // MessageBoxA texts, in order
+  std::vector<DWORD> sleeps;          // Sleep arguments, in order
+  std::optional<UINT> exitcode;       // ExitProcess's argument
+
+  // What is open now.
+  int openhandles = 0;   // files and processes/threads (not mappings)
+  int openmappings = 0;
+  int openviews = 0;
+  int liveblocks = 0;    // HeapAlloc blocks
+  int liveglobals = 0;   // GlobalAlloc blocks
+};
+
+// The state of the testing backend (one per process).
+TestingBackend& Testing();
+
+// Resets the state, wraps `inner`, and returns the table to install.
+const Platform* TestingPlatform(const Platform* inner);
+
+// True when nothing is open: no handle, mapping, view, heap or global block.
+bool TestingNothingOpen();
+
+// A short description of what is open, for test failure messages.
+std::string TestingOpenSummary();
+
+// Number of recorded calls of `op`.
+uint32_t TestingCount(PlatformOp op);
+
+// For a test's lifetime: installs the testing backend over the posix one
+// with a fresh state, and restores the previous backend afterwards.
+struct TestingScope {
+  TestingScope();
+  ~TestingScope();
+  TestingScope(const TestingScope&) = delete;
+  TestingScope& operator=(const TestingScope&) = delete;
+  const Platform* previous;
+};
