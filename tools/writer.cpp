@@ -1,0 +1,226 @@
+#include "tools/writer.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <lzma.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "package/records.h"
+#include "platform/posix.h"
+#include "platform/types.h"
+
+namespace {
+
+const size_t kPieceSize = 1u << 20;
+
+// One raw LZMA1 encoder whose output goes straight to the sink.
+struct Encoder {
+  lzma_stream stream = LZMA_STREAM_INIT;
+  std::vector<uint8_t> out;
+  const PackageSink* sink = nullptr;
+};
+
+uint32_t ResultFromLzma(lzma_ret ret) {
+  switch (ret) {
+    case LZMA_MEM_ERROR:
+    case LZMA_MEMLIMIT_ERROR:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case LZMA_OPTIONS_ERROR:
+      return ERROR_INVALID_PARAMETER;
+    default:
+      return ERROR_INVALID_DATA;
+  }
+}
+
+// Feeds `count` bytes to the encoder (LZMA_RUN), or ends the stream with the
+// end marker (LZMA_FINISH), handing every produced byte to the sink.
+uint32_t Encode(Encoder* encoder, const uint8_t* bytes, size_t count, lzma_action action) {
+  lzma_stream* stream = &encoder->stream;
+  stream->next_in = bytes;
+  stream->avail_in = count;
+  for (;;) {
+    stream->next_out = encoder->out.data();
+    stream->avail_out = encoder->out.size();
+    lzma_ret ret = lzma_code(stream, action);
+    size_t produced = encoder->out.size() - stream->avail_out;
+    if (produced != 0) {
+      uint32_t result = (*encoder->sink)(encoder->out.data(), produced);
+      if (result != 0) return result;
+    }
+    if (ret == LZMA_STREAM_END) return 0;
+    if (ret != LZMA_OK) return ResultFromLzma(ret);
+    if (action == LZMA_RUN && stream->avail_in == 0) return 0;
+  }
+}
+
+uint32_t ErrnoResult() { return WindowsErrorFromErrno(errno); }
+
+// Reads exactly `count` bytes unless the file ends first; sets *got.
+uint32_t ReadFull(int fd, uint8_t* bytes, size_t count, size_t* got) {
+  *got = 0;
+  while (*got < count) {
+    ssize_t n = read(fd, bytes + *got, count - *got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ErrnoResult();
+    }
+    if (n == 0) break;
+    *got += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+void PutHeader(const PackageEntry& entry, uint64_t datasize, uint8_t bytes[ENTRY_HEADER_SIZE]) {
+  EntryHeader header = {};
+  header.entrymagic = ENTRY_MAGIC;
+  header.idlow = entry.idlow;
+  header.idhigh = entry.idhigh;
+  header.datasize = datasize;
+  header.othertime = entry.othertime;
+  header.lastwritetime = entry.lastwritetime;
+  header.attributes = entry.attributes;
+  EncodeEntryHeader(&header, bytes);
+}
+
+// Streams one entry read from a file: the size is taken from the open file,
+// so header and data agree even if the path is replaced meanwhile.
+uint32_t EncodeFileEntry(Encoder* encoder, const PackageEntry& entry) {
+  int fd = open(entry.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ErrnoResult();
+  uint32_t result = 0;
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    result = ErrnoResult();
+  } else if (!S_ISREG(info.st_mode)) {
+    result = ERROR_ACCESS_DENIED;  // what Windows gives for opening a directory as a file
+  } else {
+    uint64_t remaining = static_cast<uint64_t>(info.st_size);
+    uint8_t header[ENTRY_HEADER_SIZE];
+    PutHeader(entry, remaining, header);
+    result = Encode(encoder, header, sizeof header, LZMA_RUN);
+    std::vector<uint8_t> piece(kPieceSize);
+    while (result == 0 && remaining != 0) {
+      size_t want = remaining < kPieceSize ? static_cast<size_t>(remaining) : kPieceSize;
+      size_t got = 0;
+      result = ReadFull(fd, piece.data(), want, &got);
+      if (result == 0 && got < want) result = ERROR_HANDLE_EOF;  // shrank while being packed
+      if (result == 0) result = Encode(encoder, piece.data(), got, LZMA_RUN);
+      remaining -= got;
+    }
+    if (result == 0) {
+      // A file that grew while being packed is reported: the entry holds only its old length.
+      uint8_t extra;
+      size_t got = 0;
+      result = ReadFull(fd, &extra, 1, &got);
+      if (result == 0 && got != 0) result = ERROR_READ_FAULT;
+    }
+  }
+  close(fd);
+  return result;
+}
+
+uint32_t EncodeEntry(Encoder* encoder, const PackageEntry& entry) {
+  if (!entry.path.empty()) return EncodeFileEntry(encoder, entry);
+  uint8_t header[ENTRY_HEADER_SIZE];
+  PutHeader(entry, entry.data.size(), header);
+  uint32_t result = Encode(encoder, header, sizeof header, LZMA_RUN);
+  if (result == 0 && !entry.data.empty()) result = Encode(encoder, entry.data.data(), entry.data.size(), LZMA_RUN);
+  return result;
+}
+
+uint32_t SetUpEncoder(Encoder* encoder, const PackageOptions& options) {
+  if (options.preset > 9) return ERROR_INVALID_PARAMETER;
+  lzma_options_lzma lzma;
+  uint32_t preset = options.preset | (options.extreme ? LZMA_PRESET_EXTREME : 0);
+  if (lzma_lzma_preset(&lzma, preset)) return ERROR_INVALID_PARAMETER;
+  lzma.lc = options.lc;
+  lzma.lp = options.lp;
+  lzma.pb = options.pb;
+  lzma.dict_size = options.dictionarysize;
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &lzma}, {LZMA_VLI_UNKNOWN, nullptr}};
+  // The raw LZMA1 encoder knows no uncompressed size and so ends the stream
+  // with the end-of-payload marker, which is what readers stop at.
+  lzma_ret ret = lzma_raw_encoder(&encoder->stream, filters);
+  if (ret != LZMA_OK) return ResultFromLzma(ret);
+  encoder->out.resize(kPieceSize);
+  return 0;
+}
+
+}  // namespace
+
+uint32_t WriteArchiveTo(const std::vector<PackageEntry>& entries, const PackageOptions& options,
+                        const PackageSink& sink) {
+  Encoder encoder;
+  encoder.sink = &sink;
+  // Set the encoder up first: refused options must fail before any byte is written.
+  uint32_t result = SetUpEncoder(&encoder, options);
+  if (result != 0) return result;
+
+  uint8_t head[ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE + LZMA_PROPERTIES_SIZE] = {};
+  WriteLe32(head + 16, ARCHIVE_MAGIC);
+  WriteLe32(head + 20, FORMAT_VERSION);
+  WriteLe32(head + 24, options.archiveflags);
+  WriteLe32(head + ARCHIVE_HEADER_SIZE, options.checkfirst);
+  WriteLe32(head + ARCHIVE_HEADER_SIZE + 4, options.checkfirst ^ CHECK_PAIR_XOR);
+  uint8_t* properties = head + ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE;
+  properties[0] = EncodePropertiesByte(options.lc, options.lp, options.pb);
+  WriteLe32(properties + 1, options.dictionarysize);
+  result = sink(head, sizeof head);
+
+  for (size_t i = 0; result == 0 && i < entries.size(); ++i) result = EncodeEntry(&encoder, entries[i]);
+  if (result == 0) result = Encode(&encoder, nullptr, 0, LZMA_FINISH);
+  lzma_end(&encoder.stream);
+  if (result != 0) return result;
+
+  uint8_t trailer[ARCHIVE_TRAILER_SIZE] = {};
+  WriteLe32(trailer, TRAILER_MAGIC);
+  WriteLe32(trailer + 4, TRAILER_WORD);
+  return sink(trailer, sizeof trailer);
+}
+
+uint32_t WriteArchive(const std::vector<PackageEntry>& entries, const PackageOptions& options,
+                      std::vector<uint8_t>* out) {
+  return WriteArchiveTo(entries, options, [out](const uint8_t* bytes, size_t count) -> uint32_t {
+    out->insert(out->end(), bytes, bytes + count);
+    return 0;
+  });
+}
+
+uint32_t StampLoaderHeader(const std::vector<uint8_t>& stub, uint32_t platformflags, uint8_t header[64]) {
+  if (stub.size() < LOADER_STAMP_SIZE || ReadLe16(stub.data()) != DOS_SIGNATURE) return ERROR_BAD_EXE_FORMAT;
+  // The loader seeks to the archive with a signed 32-bit distance.
+  if (stub.size() >= 0x80000000u) return 223;  // ERROR_FILE_TOO_LARGE
+  uint32_t offset = static_cast<uint32_t>(stub.size());
+  for (uint32_t i = 0; i < LOADER_STAMP_SIZE; ++i) header[i] = stub[i];
+  for (uint32_t i = 0x1C; i < 0x3C; ++i) header[i] = 0;
+  WriteLe32(header + 0x1C, offset);
+  WriteLe32(header + 0x20, ~offset);
+  WriteLe32(header + STAMP_OFFSET_MAGIC, STAMP_MAGIC);
+  header[STAMP_OFFSET_FLAGS] = static_cast<uint8_t>(platformflags);
+  WriteLe32(header + STAMP_OFFSET_ARCHIVE, offset);
+  return 0;
+}
+
+uint32_t WriteLoaderFileTo(const std::vector<uint8_t>& stub, uint32_t platformflags,
+                           const std::vector<PackageEntry>& entries, const PackageOptions& options,
+                           const PackageSink& sink) {
+  uint8_t header[LOADER_STAMP_SIZE];
+  uint32_t result = StampLoaderHeader(stub, platformflags, header);
+  if (result != 0) return result;
+  result = sink(header, sizeof header);
+  if (result == 0 && stub.size() > LOADER_STAMP_SIZE)
+    result = sink(stub.data() + LOADER_STAMP_SIZE, stub.size() - LOADER_STAMP_SIZE);
+  if (result != 0) return result;
+  return WriteArchiveTo(entries, options, sink);
+}
+
+uint32_t WriteLoaderFile(const std::vector<uint8_t>& stub, uint32_t platformflags,
+                         const std::vector<PackageEntry>& entries, const PackageOptions& options,
+                         std::vector<uint8_t>* out) {
+  return WriteLoaderFileTo(stub, platformflags, entries, options,
+                           [out](const uint8_t* bytes, size_t count) -> uint32_t {
+                             out->insert(out->end(), bytes, bytes + count);
+                             return 0;
+                           });
+}
