@@ -48,10 +48,6 @@ DWORD PosixGetCurrentProcessId (void)
 {
   PosixSetLastError(120); return 0;
 }
-LPSTR PosixGetCommandLineA (void)
-{
-  PosixSetLastError(120); return __null;
-}
 HANDLE PosixCreateFileA (LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile)
 {
   PosixSetLastError(120); return ((HANDLE)(intptr_t)-1);
