@@ -8,6 +8,7 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,20 @@
 // Fail the `nth` call (1-based) of `op` with `error`: the call is not passed
 // on, it returns the operation's failure value and GetLastError gives
 // `error`. With `op` == PlatformOpCount, the nth failable call of any
-// operation fails (a fault sweep). Operations that cannot fail (void ones,
-// GetLastError, GetCurrentProcessId, lstrlenA, GetProcessHeap, ...) are never
-// counted as failable.
+// operation fails (a fault sweep).
+//
+// Failable (counted in `failablecalls`, hit by sweeps): every operation except
+// the void ones (GetSystemInfo, ExitProcess, Sleep, SetLastError,
+// OutputDebugStringA), GetLastError, GetCurrentProcessId, GetProcessHeap,
+// lstrlenA, lstrcpynA, wvsprintfA, GetCommandLineA, GetModuleHandleA,
+// GetProcAddress, and the releases HeapFree, GlobalFree, CloseHandle and
+// UnmapViewOfFile (failing a release would only make a false leak).
+//
+// A fault that names its operation applies to any operation with a result
+// except GetLastError, failable or not. Naming a release is the way to test a
+// caller that ignores a failed release: the release still happens (so the
+// accounting stays true) and the failure value and error are reported.
+// Faults on void operations are ignored.
 struct TestingFault {
   PlatformOp op;
   uint32_t nth;
@@ -58,6 +70,7 @@ struct TestingBackend {
   std::vector<std::string> messages;  // MessageBoxA texts, in order
   std::vector<DWORD> sleeps;          // Sleep arguments, in order
   std::optional<UINT> exitcode;       // ExitProcess's argument
+  uint32_t nativesysteminfocalls = 0; // calls of the GetNativeSystemInfo that GetProcAddress gave
 
   // What is open now.
   int openhandles = 0;   // files and processes/threads (not mappings)
@@ -65,6 +78,12 @@ struct TestingBackend {
   int openviews = 0;
   int liveblocks = 0;    // HeapAlloc blocks
   int liveglobals = 0;   // GlobalAlloc blocks
+
+  // Bookkeeping behind the counts above (what this backend handed out).
+  std::set<const void*> handleset, mappingset, viewset, blockset, globalset;
+  std::vector<uint8_t> moduleimagecopy;  // what GetModuleHandleA(NULL) points to
+  std::string commandlinecopy;           // what GetCommandLineA points to
+  GetNativeSystemInfoProc innernative = nullptr;
 };
 
 // The state of the testing backend (one per process).

@@ -1,0 +1,394 @@
+// Files over POSIX descriptors, with the Windows calls' results and errors.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/filetime.h"
+#include "platform/posix_internal.h"
+
+#ifndef FILE_ATTRIBUTE_REPARSE_POINT
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
+#endif
+#define ERROR_NOACCESS_NUMBER 998u
+
+// Files that CreateFileA makes: read, write and execute for the owner only
+// (the extracted installer must be executable, and nobody else's business).
+static const mode_t createdFileMode = 0700;
+
+static BOOL Fail(DWORD error) {
+  PosixSetLastError(error);
+  return FALSE;
+}
+
+// A missing file whose directory is missing too is ERROR_PATH_NOT_FOUND on
+// Windows, not ERROR_FILE_NOT_FOUND.
+static DWORD ErrorForPath(const char* path, int error) {
+  if (error == ENOENT && path != NULL) {
+    std::string directory(path);
+    size_t slash = directory.find_last_of('/');
+    if (slash != std::string::npos) {
+      directory.resize(slash == 0 ? 1 : slash);
+      struct stat status;
+      if (stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return ERROR_PATH_NOT_FOUND;
+    }
+  }
+  return WindowsErrorFromErrno(error);
+}
+
+static DWORD FailPath(const char* path, int error) {
+  DWORD windows = ErrorForPath(path, error);
+  PosixSetLastError(windows);
+  return windows;
+}
+
+// Read-only on Windows is the absence of every write permission here.
+static bool IsReadOnly(const struct stat& status) { return (status.st_mode & 0222) == 0; }
+
+// Opens without following a symbolic link in the last component and without
+// blocking on a FIFO; returns the descriptor or -1 with errno set.
+static int OpenNoFollow(const char* path, int flags) {
+  int fd;
+  do {
+    fd = open(path, flags | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, createdFileMode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+HANDLE PosixCreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                        LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                        DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  // Share modes are accepted and not enforced; no security descriptor or
+  // template applies to a POSIX file, and descriptors are never inherited.
+  (void)dwShareMode;
+  (void)lpSecurityAttributes;
+  (void)hTemplateFile;
+  if (lpFileName == NULL) {
+    PosixSetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  const bool wantRead = (dwDesiredAccess & GENERIC_READ) != 0;
+  const bool wantWrite = (dwDesiredAccess & GENERIC_WRITE) != 0;
+  const int access = wantWrite ? (wantRead ? O_RDWR : O_WRONLY) : O_RDONLY;
+
+  int fd = -1;
+  bool created = false;
+  switch (dwCreationDisposition) {
+    case CREATE_NEW:
+      fd = OpenNoFollow(lpFileName, access | O_CREAT | O_EXCL);
+      created = fd >= 0;
+      break;
+    case CREATE_ALWAYS:
+    case OPEN_ALWAYS:
+      // Create exclusively first, so that a new file is known to be ours
+      // (and gets our mode); an existing one is opened as it is.
+      for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        fd = OpenNoFollow(lpFileName, access | O_CREAT | O_EXCL);
+        if (fd >= 0) {
+          created = true;
+        } else if (errno == EEXIST) {
+          fd = OpenNoFollow(lpFileName, access);
+          if (fd < 0 && errno != ENOENT) break;  // ENOENT: removed meanwhile, try again
+        } else {
+          break;
+        }
+      }
+      break;
+    case OPEN_EXISTING:
+      fd = OpenNoFollow(lpFileName, access);
+      break;
+    case TRUNCATE_EXISTING:
+      if (!wantWrite) {
+        PosixSetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+      }
+      fd = OpenNoFollow(lpFileName, access);
+      break;
+    default:
+      PosixSetLastError(ERROR_INVALID_PARAMETER);
+      return INVALID_HANDLE_VALUE;
+  }
+  if (fd < 0) {
+    int error = errno;
+    struct stat status;
+    // ELOOP: a symbolic link in the last component; ENXIO: a FIFO without a
+    // reader. Neither is a file this call may open.
+    if ((error == ELOOP || error == ENXIO) && lstat(lpFileName, &status) == 0 && !S_ISREG(status.st_mode)) {
+      PosixSetLastError(ERROR_ACCESS_DENIED);
+    } else {
+      FailPath(lpFileName, error);
+    }
+    return INVALID_HANDLE_VALUE;
+  }
+
+  struct stat status;
+  DWORD refusal = ERROR_SUCCESS;
+  if (fstat(fd, &status) != 0) {
+    refusal = WindowsErrorFromErrno(errno);
+  } else if (S_ISDIR(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) {
+    refusal = ERROR_ACCESS_DENIED;
+  } else if (!created && wantWrite && S_ISREG(status.st_mode) && IsReadOnly(status)) {
+    // A read-only file cannot be opened for writing on Windows, whoever asks
+    // (root included here).
+    refusal = ERROR_ACCESS_DENIED;
+  } else if (created && fchmod(fd, createdFileMode) != 0) {
+    refusal = WindowsErrorFromErrno(errno);
+  } else if (!created && S_ISREG(status.st_mode) &&
+             (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING) &&
+             ftruncate(fd, 0) != 0) {
+    refusal = WindowsErrorFromErrno(errno);
+  }
+  if (refusal == ERROR_SUCCESS) {
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) refusal = WindowsErrorFromErrno(errno);
+  }
+  if (refusal != ERROR_SUCCESS) {
+    close(fd);
+    PosixSetLastError(refusal);
+    return INVALID_HANDLE_VALUE;
+  }
+  if ((dwFlagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN) != 0) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+  PosixHandle* handle = NewPosixHandle(PosixFileHandle);
+  handle->fd = fd;
+  // Windows reports an existing file replaced or opened by these two
+  // dispositions with ERROR_ALREADY_EXISTS, and clears the error otherwise.
+  const bool existingReported =
+      !created && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
+  PosixSetLastError(existingReported ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return handle;
+}
+
+BOOL PosixReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                   LPOVERLAPPED lpOverlapped) {
+  if (lpNumberOfBytesRead != NULL) *lpNumberOfBytesRead = 0;
+  PosixHandle* handle = PosixHandleOf(hFile, PosixFileHandle);
+  if (handle == NULL) return Fail(ERROR_INVALID_HANDLE);
+  if (lpOverlapped != NULL) return Fail(ERROR_INVALID_PARAMETER);  // synchronous only
+  if (lpBuffer == NULL && nNumberOfBytesToRead != 0) return Fail(ERROR_NOACCESS_NUMBER);
+  ssize_t count;
+  do {
+    count = read(handle->fd, lpBuffer, nNumberOfBytesToRead);
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) {
+    // EBADF on a handle of ours: it was not opened for reading.
+    return Fail(errno == EBADF ? ERROR_ACCESS_DENIED : WindowsErrorFromErrno(errno));
+  }
+  // A short count is reported as it is: the callers loop.
+  if (lpNumberOfBytesRead != NULL) *lpNumberOfBytesRead = static_cast<DWORD>(count);
+  return TRUE;
+}
+
+BOOL PosixWriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+                    LPOVERLAPPED lpOverlapped) {
+  if (lpNumberOfBytesWritten != NULL) *lpNumberOfBytesWritten = 0;
+  PosixHandle* handle = PosixHandleOf(hFile, PosixFileHandle);
+  if (handle == NULL) return Fail(ERROR_INVALID_HANDLE);
+  if (lpOverlapped != NULL) return Fail(ERROR_INVALID_PARAMETER);
+  if (lpBuffer == NULL && nNumberOfBytesToWrite != 0) return Fail(ERROR_NOACCESS_NUMBER);
+  ssize_t count;
+  do {
+    count = write(handle->fd, lpBuffer, nNumberOfBytesToWrite);
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) return Fail(errno == EBADF ? ERROR_ACCESS_DENIED : WindowsErrorFromErrno(errno));
+  if (lpNumberOfBytesWritten != NULL) *lpNumberOfBytesWritten = static_cast<DWORD>(count);
+  return TRUE;
+}
+
+DWORD PosixSetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
+  PosixHandle* handle = PosixHandleOf(hFile, PosixFileHandle);
+  if (handle == NULL) {
+    PosixSetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_SET_FILE_POINTER;
+  }
+  // Without a high part the distance is a signed 32-bit value; with one, the
+  // two halves make a signed 64-bit value.
+  int64_t distance = lDistanceToMove;
+  if (lpDistanceToMoveHigh != NULL) {
+    distance = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
+                                    static_cast<uint32_t>(lDistanceToMove));
+  }
+  int64_t origin;
+  switch (dwMoveMethod) {
+    case FILE_BEGIN:
+      origin = 0;
+      break;
+    case FILE_CURRENT: {
+      off_t current = lseek(handle->fd, 0, SEEK_CUR);
+      if (current < 0) {
+        PosixFailFromErrno();
+        return INVALID_SET_FILE_POINTER;
+      }
+      origin = current;
+      break;
+    }
+    case FILE_END: {
+      struct stat status;
+      if (fstat(handle->fd, &status) != 0) {
+        PosixFailFromErrno();
+        return INVALID_SET_FILE_POINTER;
+      }
+      origin = status.st_size;
+      break;
+    }
+    default:
+      PosixSetLastError(ERROR_INVALID_PARAMETER);
+      return INVALID_SET_FILE_POINTER;
+  }
+  int64_t position;
+  if (__builtin_add_overflow(origin, distance, &position)) {
+    PosixSetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (position < 0) {
+    PosixSetLastError(ERROR_NEGATIVE_SEEK);
+    return INVALID_SET_FILE_POINTER;
+  }
+  // A position that the 32-bit result cannot carry needs the high part.
+  if (lpDistanceToMoveHigh == NULL && position > 0xFFFFFFFFll) {
+    PosixSetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (lseek(handle->fd, static_cast<off_t>(position), SEEK_SET) < 0) {
+    PosixFailFromErrno();
+    return INVALID_SET_FILE_POINTER;
+  }
+  const DWORD low = static_cast<DWORD>(position);
+  if (lpDistanceToMoveHigh != NULL) *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<uint64_t>(position) >> 32);
+  // The one way for a caller to tell this position from a failure.
+  if (low == INVALID_SET_FILE_POINTER) PosixSetLastError(ERROR_SUCCESS);
+  return low;
+}
+
+DWORD PosixGetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+  PosixHandle* handle = PosixHandleOf(hFile, PosixFileHandle);
+  if (handle == NULL) {
+    PosixSetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_FILE_SIZE;
+  }
+  struct stat status;
+  if (fstat(handle->fd, &status) != 0) {
+    PosixFailFromErrno();
+    return INVALID_FILE_SIZE;
+  }
+  const uint64_t size = static_cast<uint64_t>(status.st_size);
+  if (lpFileSizeHigh != NULL) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+  const DWORD low = static_cast<DWORD>(size);
+  if (low == INVALID_FILE_SIZE) PosixSetLastError(ERROR_SUCCESS);
+  return low;
+}
+
+// A FILETIME that asks for a change: null, zero and all ones leave the time
+// as it is (the latter two as Windows documents them).
+static bool TimeGiven(const FILETIME* time, struct timespec* out) {
+  if (time == NULL) return false;
+  if (time->dwLowDateTime == 0 && time->dwHighDateTime == 0) return false;
+  if (time->dwLowDateTime == 0xFFFFFFFFu && time->dwHighDateTime == 0xFFFFFFFFu) return false;
+  int64_t seconds;
+  uint32_t nanoseconds;
+  UnixFromFileTime((static_cast<uint64_t>(time->dwHighDateTime) << 32) | time->dwLowDateTime, &seconds,
+                   &nanoseconds);
+  out->tv_sec = static_cast<time_t>(seconds);
+  out->tv_nsec = static_cast<long>(nanoseconds);
+  return true;
+}
+
+BOOL PosixSetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* lpLastAccessTime,
+                      const FILETIME* lpLastWriteTime) {
+  (void)lpCreationTime;  // POSIX files have no creation time to set
+  PosixHandle* handle = PosixHandleOf(hFile, PosixFileHandle);
+  if (handle == NULL) return Fail(ERROR_INVALID_HANDLE);
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1] = times[0];
+  TimeGiven(lpLastAccessTime, &times[0]);
+  TimeGiven(lpLastWriteTime, &times[1]);
+  if (times[0].tv_nsec == UTIME_OMIT && times[1].tv_nsec == UTIME_OMIT) return TRUE;
+  if (futimens(handle->fd, times) != 0) return Fail(WindowsErrorFromErrno(errno));
+  return TRUE;
+}
+
+DWORD PosixGetFileAttributesA(LPCSTR lpFileName) {
+  if (lpFileName == NULL) {
+    PosixSetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  struct stat status;
+  if (lstat(lpFileName, &status) != 0) {
+    FailPath(lpFileName, errno);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  DWORD attributes = 0;
+  if (S_ISLNK(status.st_mode)) {
+    // A symbolic link has attributes of its own, as a reparse point does.
+    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    struct stat target;
+    if (stat(lpFileName, &target) == 0 && S_ISDIR(target.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    return attributes;
+  }
+  if (S_ISDIR(status.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if (IsReadOnly(status)) attributes |= FILE_ATTRIBUTE_READONLY;
+  return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
+BOOL PosixSetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
+  if (lpFileName == NULL) return Fail(ERROR_INVALID_PARAMETER);
+  struct stat status;
+  if (lstat(lpFileName, &status) != 0) {
+    FailPath(lpFileName, errno);
+    return FALSE;
+  }
+  // A link's attributes are its own: the target is never changed through it.
+  // A directory keeps its permissions (Windows ignores read-only there too).
+  if (S_ISLNK(status.st_mode) || S_ISDIR(status.st_mode)) return TRUE;
+  mode_t mode = status.st_mode & 07777;
+  if ((dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    mode &= ~static_cast<mode_t>(0222);
+  } else if (IsReadOnly(status)) {
+    mode |= S_IWUSR;
+  }
+  // Hidden, system, archive and the rest have nothing to stand for here.
+  if (mode == (status.st_mode & 07777)) return TRUE;
+  if (chmod(lpFileName, mode) != 0) {
+    FailPath(lpFileName, errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL PosixDeleteFileA(LPCSTR lpFileName) {
+  if (lpFileName == NULL) return Fail(ERROR_INVALID_PARAMETER);
+  struct stat status;
+  if (lstat(lpFileName, &status) != 0) {
+    FailPath(lpFileName, errno);
+    return FALSE;
+  }
+  // Windows refuses to delete a directory or a read-only file.
+  if (S_ISDIR(status.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  if (S_ISREG(status.st_mode) && IsReadOnly(status)) return Fail(ERROR_ACCESS_DENIED);
+  if (unlink(lpFileName) != 0) {
+    FailPath(lpFileName, errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD PosixGetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
+  const char* directory = getenv("TMPDIR");
+  std::string path = directory != NULL && directory[0] != '\0' ? directory : "/tmp";
+  if (path.back() != '/') path += '/';
+  if (path.size() > 0xFFFFFFF0u) {
+    PosixSetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+  }
+  const DWORD length = static_cast<DWORD>(path.size());
+  // Too small: the size needed, terminator included, and nothing written.
+  if (lpBuffer == NULL || nBufferLength <= length) return length + 1;
+  memcpy(lpBuffer, path.c_str(), length + 1);
+  return length;
+}
