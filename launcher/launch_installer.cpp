@@ -1,0 +1,120 @@
+#include "launcher/launch_installer.h"
+
+#include "launcher/command_line.h"
+#include "launcher/heap.h"
+#include "launcher/loader_main.h"
+#include "launcher/report_error.h"
+#include "launcher/trailing_tag.h"
+#include "launcher/version_arguments.h"
+#include "platform/platform.h"
+
+// An absent text is replaced by an empty one, so that every piece is present.
+// Should even one byte be unavailable, a constant empty text stands in, which
+// is not released.
+static const char* PresentText(char** owned) {
+  if (*owned == NULL) {
+    *owned = static_cast<char*>(Sys().GlobalAlloc(GMEM_FIXED, 1));
+    if (*owned == NULL) return "";
+    (*owned)[0] = 0;
+  }
+  return *owned;
+}
+
+static void ReleaseText(char* text) {
+  if (text != NULL) Sys().GlobalFree(text);
+}
+
+// Waits for the process to end, emptying the message queue whenever input
+// arrives. Returns WAIT_OBJECT_0, or the wait's result that was neither that
+// nor WAIT_OBJECT_0 + 1.
+static DWORD WaitForInstaller(HANDLE process) {
+  HANDLE handles[1] = {process};
+  for (;;) {
+    DWORD wait = Sys().MsgWaitForMultipleObjects(1, handles, FALSE, INFINITE, QS_ALLEVENTS);
+    if (wait != WAIT_OBJECT_0 + 1) return wait;
+    MSG message;
+    while (Sys().PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+      Sys().TranslateMessage(&message);
+      Sys().DispatchMessageA(&message);
+    }
+  }
+}
+
+static uint32_t RunInstaller(const char* temppath, char* commandline) {
+  STARTUPINFOA startup;
+  ZeroBytes(&startup, sizeof(startup));
+  startup.cb = PXQ_STARTUPINFOA_SIZE;
+  PROCESS_INFORMATION process;
+  ZeroBytes(&process, sizeof(process));
+
+  uint32_t result = 0;
+  if (!Sys().CreateProcessA(temppath, commandline, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+    result = Sys().GetLastError();
+    ReportError("CreateProcess(%s) failed => %u\n", temppath, result);
+    ExitCode = 252;
+  } else {
+    DWORD wait = WaitForInstaller(process.hProcess);
+    if (wait != WAIT_OBJECT_0) {
+      result = Sys().GetLastError();
+      ReportError("MsgWaitForMultipleObjects(%s) failed %u => %u\n", temppath, wait, result);
+      ExitCode = 251;
+    } else {
+      DWORD exitcode = 0;
+      if (Sys().GetExitCodeProcess(process.hProcess, &exitcode)) {
+        ExitCode = exitcode;
+      } else {
+        // Not a stale or guessed value: the outcome is unknown.
+        result = Sys().GetLastError();
+        ReportError("GetExitCodeProcess(%s) failed => %u\n", temppath, result);
+        ExitCode = 251;
+      }
+    }
+  }
+  if (process.hThread != NULL) Sys().CloseHandle(process.hThread);
+  if (process.hProcess != NULL) Sys().CloseHandle(process.hProcess);
+  return result;
+}
+
+uint32_t LaunchInstaller(const char* temppath, const char* ownpath) {
+  char* arguments = ReadVersionArguments(ownpath);
+  const char* argumentstext = PresentText(&arguments);
+  char* tag = ReadTrailingTag(ownpath);
+  const char* tagtext = PresentText(&tag);
+  const char* commandline = Sys().GetCommandLineA();
+  const char* ownarguments = SkipProgramName(commandline != NULL ? commandline : "");
+
+  CommandLinePieces pieces;
+  pieces.text[PieceTempPath] = temppath;
+  pieces.text[PieceArguments] = argumentstext;
+  pieces.text[PieceTag] = tagtext;
+  pieces.text[PieceOwnArguments] = ownarguments;
+  pieces.text[PieceOwnPath] = ownpath;
+  static const CommandLinePiece lengthorder[PieceCount] = {PieceOwnArguments, PieceTag, PieceArguments,
+                                                           PieceTempPath, PieceOwnPath};
+  for (uint32_t i = 0; i < PieceCount; ++i)
+    pieces.length[lengthorder[i]] = static_cast<uint32_t>(Sys().lstrlenA(pieces.text[lengthorder[i]]));
+
+  // The buffer holds the whole line: nothing is cut. A line that
+  // CreateProcessA would refuse is refused here, before anything starts.
+  uint32_t result = 0;
+  char* line = NULL;
+  uint64_t length = CommandLineLength(&pieces);
+  if (length >= COMMAND_LINE_LIMIT) {
+    result = ERROR_FILENAME_EXCED_RANGE;
+    ReportError("CreateProcess(%s) failed: the command line is %u characters long, more than %u\n", temppath,
+                length > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(length), COMMAND_LINE_LIMIT - 1);
+    ExitCode = 252;
+  } else if ((line = static_cast<char*>(Sys().GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(length) + 1))) == NULL) {
+    result = ERROR_NOT_ENOUGH_MEMORY;
+    ReportError("GlobalAlloc(%u) failed => %u\n", static_cast<uint32_t>(length) + 1, result);
+    ExitCode = 252;
+  } else {
+    AssembleCommandLine(&pieces, line);
+    result = RunInstaller(temppath, line);
+  }
+
+  ReleaseText(arguments);
+  ReleaseText(tag);
+  ReleaseText(line);
+  return result;
+}

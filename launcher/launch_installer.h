@@ -1,0 +1,13 @@
+// Running the extracted installer and waiting for it.
+#pragma once
+
+#include <stdint.h>
+
+// Starts `temppath` with the command line
+// "\"<temppath>\" <Arguments> <tag> <own arguments> \"<ownpath>\"", waits for
+// it while emptying the thread's message queue, and makes its exit code
+// ExitCode. On a failure it reports through ReportError and sets ExitCode:
+// 252 when the installer could not be started (the command line too long
+// included), 251 when the wait or the reading of the exit code failed.
+// Returns 0, or the system error number of the failure. Leaves nothing open.
+uint32_t LaunchInstaller(const char* temppath, const char* ownpath);

@@ -1,0 +1,119 @@
+#include "launcher/loader_main.h"
+
+#include "launcher/heap.h"
+#include "launcher/launch_installer.h"
+#include "launcher/platform_selection.h"
+#include "launcher/report_error.h"
+#include "launcher/temporary_copy.h"
+#include "package/archive_reader.h"
+#include "package/records.h"
+#include "platform/platform.h"
+
+#define OWN_PATH_SIZE 260u
+
+uint32_t ExitCode;
+
+// The build chosen from the own image's stamp, or 253/254 with its message.
+// The flags are read only when "MZ" and "pxr5" are both in place.
+static bool ChooseInstaller(PlatformClass platformclass, uint32_t* idlow, uint32_t* archiveoffset) {
+  const uint8_t* image = static_cast<const uint8_t*>(Sys().GetModuleHandleA(NULL));
+  if (image == NULL || ReadLe16(image) != DOS_SIGNATURE || ReadLe32(image + STAMP_OFFSET_MAGIC) != STAMP_MAGIC) {
+    ReportError("Executable has no valid MZ/pwr5 signature\n");
+    ExitCode = 254;
+    return false;
+  }
+  uint64_t id = SelectInstallerEntry(platformclass, image[STAMP_OFFSET_FLAGS]);
+  if (id == NO_INSTALLER_ID) {
+    ReportError("No installer available for the current platform\n");
+    ExitCode = 253;
+    return false;
+  }
+  *idlow = static_cast<uint32_t>(id);
+  *archiveoffset = ReadLe32(image + STAMP_OFFSET_ARCHIVE);
+  return true;
+}
+
+// Steps 1 to 11: ends with the installer run, or with a failure reported.
+// Leaves the temporary path empty unless it has been formed.
+static void LoadAndLaunch(char* ownpath, char* temppath) {
+  DWORD processid = Sys().GetCurrentProcessId();
+  temppath[0] = 0;
+  TakeProcessHeap();
+
+  OSVERSIONINFOA version;
+  ZeroBytes(&version, sizeof(version));
+  version.dwOSVersionInfoSize = PXQ_OSVERSIONINFOA_SIZE;
+  if (!Sys().GetVersionExA(&version)) {
+    DWORD error = Sys().GetLastError();
+    ReportError("GetVersionEx() failed => %u\n", error);
+    ExitCode = 255;
+    return;
+  }
+
+  // The 32-bit loader on 64-bit Windows must see the machine's processor,
+  // not the one it is emulated on; systems without the call have only one.
+  SYSTEM_INFO system;
+  ZeroBytes(&system, sizeof(system));
+  FARPROC found = Sys().GetProcAddress(Sys().GetModuleHandleA("kernel32.dll"), "GetNativeSystemInfo");
+  // Through the generic function type, which converts to any other.
+  GetNativeSystemInfoProc nativesysteminfo =
+      reinterpret_cast<GetNativeSystemInfoProc>(reinterpret_cast<void (*)(void)>(found));
+  if (nativesysteminfo != NULL)
+    nativesysteminfo(&system);
+  else
+    Sys().GetSystemInfo(&system);
+  PlatformClass platformclass = ClassifyPlatform(version.dwPlatformId, system.wProcessorArchitecture);
+
+  uint32_t idlow = 0;
+  uint32_t archiveoffset = 0;
+  if (!ChooseInstaller(platformclass, &idlow, &archiveoffset)) return;
+
+  if (Sys().GetModuleFileNameA(NULL, ownpath, OWN_PATH_SIZE) == 0) {
+    DWORD error = Sys().GetLastError();
+    ReportError("GetModuleFileName() failed => %u\n", error);
+    ExitCode = 255;
+    return;
+  }
+  // A cut path is not always terminated; it then names no file, and the
+  // extraction reports that.
+  ownpath[OWN_PATH_SIZE - 1] = 0;
+
+  DWORD templength = Sys().GetTempPathA(TEMPORARY_PATH_SIZE, temppath);
+  if (templength == 0) {
+    DWORD error = Sys().GetLastError();
+    temppath[0] = 0;
+    ReportError("GetTempPath() failed => %u\n", error);
+    ExitCode = 255;
+    return;
+  }
+  if (templength >= TEMPORARY_PATH_SIZE) {
+    // The directory did not fit and the buffer holds no directory: a name
+    // formed there would put the copy in the current directory.
+    temppath[0] = 0;
+    ReportError("GetTempPath() failed => %u\n", ERROR_INSUFFICIENT_BUFFER);
+    ExitCode = 255;
+    return;
+  }
+  FormTemporaryPath(temppath, ownpath, processid);
+
+  uint32_t resultcode = 0;
+  if (ExtractPackageEntry(ownpath, archiveoffset, idlow, INSTALLER_ID_HIGH, temppath, &resultcode) == 0) {
+    // Callers read exit code 0 as success: a failed extraction is a failure.
+    ReportError("Extraction of the installer failed => %u\n", resultcode);
+    ExitCode = 250;
+    return;
+  }
+  LaunchInstaller(temppath, ownpath);
+}
+
+uint32_t RunLoader() {
+  ExitCode = 0;
+  char ownpath[OWN_PATH_SIZE];
+  char temppath[TEMPORARY_PATH_SIZE];
+  ownpath[0] = 0;
+  LoadAndLaunch(ownpath, temppath);
+  RemoveTemporaryCopy(temppath);
+  return ExitCode;
+}
+
+extern "C" void LoaderMain() { Sys().ExitProcess(RunLoader()); }

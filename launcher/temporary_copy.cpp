@@ -1,0 +1,63 @@
+#include "launcher/temporary_copy.h"
+
+#include "launcher/heap.h"
+#include "platform/platform.h"
+
+// "-XXXX.exe" and the terminator.
+#define SUFFIX_SIZE 10u
+#define REMOVAL_ATTEMPTS 10u
+#define REMOVAL_PAUSE_MS 500u
+
+static bool IsSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
+
+uint16_t TempNameKey(uint32_t processid) {
+  return static_cast<uint16_t>((processid >> 16) ^ (processid & 0xFFFFu));
+}
+
+void FormTemporaryPath(char* temppath, const char* ownpath, uint32_t processid) {
+  uint32_t directoryend = 0;
+  while (directoryend < TEMPORARY_PATH_SIZE && temppath[directoryend] != 0) ++directoryend;
+
+  uint32_t ownend = 0;
+  while (ownpath[ownend] != 0) ++ownend;
+  uint32_t basestart = ownend;
+  while (basestart > 0 && !IsSeparator(ownpath[basestart - 1])) --basestart;
+  uint32_t baselength = ownend - basestart;
+
+  // The suffix replaces the last extension of the composed text; a separator
+  // (the directory's trailing backslash at the latest) ends the search.
+  uint64_t suffixat = static_cast<uint64_t>(directoryend) + baselength;
+  bool found = false;
+  for (uint32_t i = baselength; i > 0 && !found; --i) {
+    if (ownpath[basestart + i - 1] == '.') {
+      suffixat = directoryend + i - 1;
+      found = true;
+    }
+  }
+  for (uint32_t i = directoryend; i > 0 && !found; --i) {
+    char c = temppath[i - 1];
+    if (c == '.') suffixat = i - 1;
+    if (c == '.' || IsSeparator(c)) found = true;
+  }
+  // Nothing is written beyond the buffer: a path that does not fit whole is
+  // not formed at all.
+  if (directoryend >= TEMPORARY_PATH_SIZE || suffixat + SUFFIX_SIZE > TEMPORARY_PATH_SIZE) {
+    temppath[0] = 0;
+    return;
+  }
+  if (suffixat > directoryend)
+    CopyBytes(temppath + directoryend, ownpath + basestart, static_cast<uint32_t>(suffixat - directoryend));
+  FormatText(temppath + suffixat, "-%04X.exe", static_cast<unsigned>(TempNameKey(processid)));
+}
+
+void RemoveTemporaryCopy(const char* temppath) {
+  if (temppath[0] == 0) return;
+  // The extraction may have given the copy the read-only attribute.
+  Sys().SetFileAttributesA(temppath, FILE_ATTRIBUTE_NORMAL);
+  for (uint32_t attempt = 0; attempt < REMOVAL_ATTEMPTS; ++attempt) {
+    if (Sys().DeleteFileA(temppath)) return;
+    if (Sys().GetLastError() != ERROR_ACCESS_DENIED) return;
+    // Still in use (the installer may not have let go of it yet).
+    Sys().Sleep(REMOVAL_PAUSE_MS);
+  }
+}
