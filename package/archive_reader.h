@@ -1,20 +1,47 @@
 // The archive reader: opens the package at an offset inside a file, verifies
 // its headers, walks the LZMA-compressed stream entry by entry and writes the
 // wanted entry to a file with its last-write time and attributes.
+//
+// Calling order: CreateArchiveReader, OpenArchive, FindEntry (ReadEntryHeader
+// and SkipEntryData in turn), ExtractEntryToFile on the entry found,
+// DestroyArchiveReader. After any failure the reader is only closed or
+// destroyed.
 #pragma once
 
 #include <stdint.h>
 
+#include "package/file_buffer.h"
+#include "package/lzma_decoder.h"
 #include "package/records.h"
 
-struct ArchiveReader;
+struct ArchiveReader {
+  uint8_t header[ARCHIVE_HEADER_SIZE];  // the ArchiveHeader as read
+  FileBuffer input;                     // the package file
+  LzmaDecoder* decoder;                 // null unless open
+};
 
+// A new zero-filled reader with nothing open, or null.
 ArchiveReader* CreateArchiveReader();
+
+// Opens `path`, positions it at `archiveoffset`, verifies the ArchiveHeader
+// and CheckPair and sets up the decoder. On failure the reader is closed.
 uint32_t OpenArchive(ArchiveReader* reader, const char* path, uint32_t archiveoffset);
+
+// Reads entry headers, skipping the data of the others, until the id
+// matches in both halves; the entry's data is then next in the stream.
 uint32_t FindEntry(ArchiveReader* reader, EntryHeader* entry, uint32_t idlow, uint32_t idhigh);
+
 uint32_t ReadEntryHeader(ArchiveReader* reader, EntryHeader* entry);
+
+// Decodes and discards the current entry's data.
 uint32_t SkipEntryData(ArchiveReader* reader, const EntryHeader* entry);
+
+// Writes the current entry's data to `outputpath` (replaced), then sets its
+// last-write time and, once closed, its attributes. On failure the partly
+// written file stays.
 uint32_t ExtractEntryToFile(ArchiveReader* reader, const EntryHeader* entry, const char* outputpath);
+
+// Releases the decoder and the package file; the reader stays allocated.
 uint32_t CloseArchive(ArchiveReader* reader);
 uint32_t DestroyArchiveReader(ArchiveReader* reader);
 

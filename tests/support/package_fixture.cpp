@@ -1,0 +1,117 @@
+#include "support/package_fixture.h"
+
+#include <lzma.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+FixtureDir::FixtureDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "pxq-package-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+  path = pattern;
+}
+
+FixtureDir::~FixtureDir() {
+  std::error_code error;
+  // Files left read-only by a test must not stop the removal.
+  for (const auto& item : std::filesystem::recursive_directory_iterator(path, error))
+    std::filesystem::permissions(item.path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, error);
+  std::filesystem::remove_all(path, error);
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) ADD_FAILURE() << "cannot write " << path;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed) {
+  std::vector<uint8_t> bytes(count);
+  uint32_t state = seed * 2654435761u + 1;
+  for (auto& byte : bytes) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    byte = static_cast<uint8_t>(state);
+  }
+  return bytes;
+}
+
+PackageEntry MakeEntry(uint64_t id, std::vector<uint8_t> data, uint64_t lastwritetime, uint32_t attributes) {
+  PackageEntry entry;
+  entry.idlow = static_cast<uint32_t>(id);
+  entry.idhigh = static_cast<uint32_t>(id >> 32);
+  entry.data = std::move(data);
+  entry.lastwritetime = lastwritetime;
+  entry.attributes = attributes;
+  return entry;
+}
+
+PackageOptions SmallOptions() {
+  PackageOptions options;
+  options.dictionarysize = 1u << 16;
+  options.preset = 1;
+  return options;
+}
+
+std::vector<uint8_t> BuildArchive(const std::vector<PackageEntry>& entries, const PackageOptions& options) {
+  std::vector<uint8_t> archive;
+  EXPECT_EQ(0u, WriteArchive(entries, options, &archive));
+  return archive;
+}
+
+StreamEntry MakeStreamEntry(uint64_t id, std::vector<uint8_t> data) {
+  StreamEntry entry = {};
+  entry.header.entrymagic = ENTRY_MAGIC;
+  entry.header.idlow = static_cast<uint32_t>(id);
+  entry.header.idhigh = static_cast<uint32_t>(id >> 32);
+  entry.header.datasize = data.size();
+  entry.header.attributes = 0x80;
+  entry.data = std::move(data);
+  return entry;
+}
+
+std::vector<uint8_t> PlainStream(const std::vector<StreamEntry>& entries) {
+  std::vector<uint8_t> plain;
+  for (const StreamEntry& entry : entries) {
+    uint8_t bytes[ENTRY_HEADER_SIZE];
+    EncodeEntryHeader(&entry.header, bytes);
+    plain.insert(plain.end(), bytes, bytes + ENTRY_HEADER_SIZE);
+    plain.insert(plain.end(), entry.data.begin(), entry.data.end());
+  }
+  return plain;
+}
+
+std::vector<uint8_t> ArchiveFromPlain(const std::vector<uint8_t>& plain, const PackageOptions& options) {
+  // The writer's empty archive gives the framing for these options.
+  std::vector<uint8_t> frame = BuildArchive({}, options);
+  const size_t head = ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE + LZMA_PROPERTIES_SIZE;
+  std::vector<uint8_t> archive(frame.begin(), frame.begin() + head);
+
+  lzma_options_lzma lzma;
+  lzma_lzma_preset(&lzma, options.preset);
+  lzma.lc = options.lc;
+  lzma.lp = options.lp;
+  lzma.pb = options.pb;
+  lzma.dict_size = options.dictionarysize;
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &lzma}, {LZMA_VLI_UNKNOWN, nullptr}};
+  std::vector<uint8_t> stream(plain.size() + plain.size() / 2 + 4096);
+  size_t out = 0;
+  // Unknown size: the raw LZMA1 encoder ends the stream with the end marker.
+  lzma_ret ret = lzma_raw_buffer_encode(filters, nullptr, plain.data(), plain.size(), stream.data(), &out,
+                                        stream.size());
+  EXPECT_EQ(LZMA_OK, ret);
+  archive.insert(archive.end(), stream.begin(), stream.begin() + out);
+  archive.insert(archive.end(), frame.end() - ARCHIVE_TRAILER_SIZE, frame.end());
+  return archive;
+}
