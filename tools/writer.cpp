@@ -19,6 +19,7 @@ struct Encoder {
   lzma_stream stream = LZMA_STREAM_INIT;
   std::vector<uint8_t> out;
   const PackageSink* sink = nullptr;
+  bool sinkfailed = false;  // tells output failures from input failures
 };
 
 uint32_t ResultFromLzma(lzma_ret ret) {
@@ -46,7 +47,10 @@ uint32_t Encode(Encoder* encoder, const uint8_t* bytes, size_t count, lzma_actio
     size_t produced = encoder->out.size() - stream->avail_out;
     if (produced != 0) {
       uint32_t result = (*encoder->sink)(encoder->out.data(), produced);
-      if (result != 0) return result;
+      if (result != 0) {
+        encoder->sinkfailed = true;
+        return result;
+      }
     }
     if (ret == LZMA_STREAM_END) return 0;
     if (ret != LZMA_OK) return ResultFromLzma(ret);
@@ -150,7 +154,8 @@ uint32_t SetUpEncoder(Encoder* encoder, const PackageOptions& options) {
 }  // namespace
 
 uint32_t WriteArchiveTo(const std::vector<PackageEntry>& entries, const PackageOptions& options,
-                        const PackageSink& sink) {
+                        const PackageSink& sink, size_t* failedentry) {
+  if (failedentry != nullptr) *failedentry = SIZE_MAX;
   Encoder encoder;
   encoder.sink = &sink;
   // Set the encoder up first: refused options must fail before any byte is written.
@@ -168,7 +173,10 @@ uint32_t WriteArchiveTo(const std::vector<PackageEntry>& entries, const PackageO
   WriteLe32(properties + 1, options.dictionarysize);
   result = sink(head, sizeof head);
 
-  for (size_t i = 0; result == 0 && i < entries.size(); ++i) result = EncodeEntry(&encoder, entries[i]);
+  for (size_t i = 0; result == 0 && i < entries.size(); ++i) {
+    result = EncodeEntry(&encoder, entries[i]);
+    if (result != 0 && !encoder.sinkfailed && failedentry != nullptr) *failedentry = i;
+  }
   if (result == 0) result = Encode(&encoder, nullptr, 0, LZMA_FINISH);
   lzma_end(&encoder.stream);
   if (result != 0) return result;
@@ -204,7 +212,8 @@ uint32_t StampLoaderHeader(const std::vector<uint8_t>& stub, uint32_t platformfl
 
 uint32_t WriteLoaderFileTo(const std::vector<uint8_t>& stub, uint32_t platformflags,
                            const std::vector<PackageEntry>& entries, const PackageOptions& options,
-                           const PackageSink& sink) {
+                           const PackageSink& sink, size_t* failedentry) {
+  if (failedentry != nullptr) *failedentry = SIZE_MAX;
   uint8_t header[LOADER_STAMP_SIZE];
   uint32_t result = StampLoaderHeader(stub, platformflags, header);
   if (result != 0) return result;
@@ -212,7 +221,7 @@ uint32_t WriteLoaderFileTo(const std::vector<uint8_t>& stub, uint32_t platformfl
   if (result == 0 && stub.size() > LOADER_STAMP_SIZE)
     result = sink(stub.data() + LOADER_STAMP_SIZE, stub.size() - LOADER_STAMP_SIZE);
   if (result != 0) return result;
-  return WriteArchiveTo(entries, options, sink);
+  return WriteArchiveTo(entries, options, sink, failedentry);
 }
 
 uint32_t WriteLoaderFile(const std::vector<uint8_t>& stub, uint32_t platformflags,

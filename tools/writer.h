@@ -42,9 +42,11 @@ using PackageSink = std::function<uint32_t(const uint8_t* bytes, size_t count)>;
 // refuses (lc + lp above 4, a dictionary below 4 KiB, a preset above 9),
 // 8 when the encoder's memory cannot be had, the system error of an input
 // file that cannot be opened or read, 38 when an input file is shorter at
-// reading than when it was measured, 30 when it is longer.
+// reading than when it was measured, 30 when it is longer; any result of the
+// sink. `failedentry` (may be null) gets the index of the entry whose input
+// failed, or SIZE_MAX. On failure the sink may have received part of it.
 uint32_t WriteArchiveTo(const std::vector<PackageEntry>& entries, const PackageOptions& options,
-                        const PackageSink& sink);
+                        const PackageSink& sink, size_t* failedentry = nullptr);
 // The same, appended to `out`.
 uint32_t WriteArchive(const std::vector<PackageEntry>& entries, const PackageOptions& options,
                       std::vector<uint8_t>* out);
@@ -60,7 +62,7 @@ uint32_t StampLoaderHeader(const std::vector<uint8_t>& stub, uint32_t platformfl
 // Writes the stamped stub, then the archive, to `sink`.
 uint32_t WriteLoaderFileTo(const std::vector<uint8_t>& stub, uint32_t platformflags,
                            const std::vector<PackageEntry>& entries, const PackageOptions& options,
-                           const PackageSink& sink);
+                           const PackageSink& sink, size_t* failedentry = nullptr);
 // The same, appended to `out`.
 uint32_t WriteLoaderFile(const std::vector<uint8_t>& stub, uint32_t platformflags,
                          const std::vector<PackageEntry>& entries, const PackageOptions& options,

@@ -1,0 +1,101 @@
+// pxq extract: one entry of a loader file to a file, through the loader's
+// own extraction. The entry is written under a temporary name and renamed
+// only when complete, so a failure never leaves a partial OUT.
+#include <stdio.h>
+#include <string.h>
+
+#include "package/archive_reader.h"
+#include "package/records.h"
+#include "platform/types.h"
+#include "tools/archive_check.h"
+#include "tools/pxq_cli.h"
+
+static const char kExtractHelp[] =
+    "Usage: pxq extract FILE (--id ID | --generic | --nt-x86 | --nt-x64) -o OUT\n"
+    "\n"
+    "Writes one entry of the loader file FILE to OUT, with the entry's\n"
+    "last-write time and read-only state, as the loader itself would.\n"
+    "\n"
+    "  --id ID           the entry's id, in hexadecimal (0x...) or decimal\n"
+    "  --generic         the installer build for any Windows (0xFFFFFFFFFFFF0008)\n"
+    "  --nt-x86          the installer build for Windows NT on x86 (0xFFFFFFFFFFFF0009)\n"
+    "  --nt-x64          the installer build for Windows NT on x64 (0xFFFFFFFFFFFF000A)\n"
+    "  -o, --output OUT  the file to write (replaced only when complete)\n";
+
+int CommandExtract(int argc, char** argv) {
+  const char* path = nullptr;
+  const char* output = nullptr;
+  uint64_t id = 0;
+  int ids = 0;
+  for (int i = 1; i < argc; ++i) {
+    const char* value = nullptr;
+    if (IsHelp(argv[i])) {
+      fputs(kExtractHelp, stdout);
+      return PXQ_EXIT_OK;
+    }
+    int match = OptionValue(argc, argv, &i, "-o", &value);
+    if (match == 0) match = OptionValue(argc, argv, &i, "--output", &value);
+    if (match == 1) {
+      output = value;
+      continue;
+    }
+    if (match == 0 && (match = OptionValue(argc, argv, &i, "--id", &value)) == 1) {
+      if (!ParseEntryId(value, &id)) return UsageError("extract", std::string("bad id '") + value + "'");
+      ++ids;
+      continue;
+    }
+    if (match < 0) return UsageError("extract", std::string("option ") + argv[i] + " needs a value");
+    if (strcmp(argv[i], "--generic") == 0 || strcmp(argv[i], "--nt-x86") == 0 || strcmp(argv[i], "--nt-x64") == 0) {
+      id = argv[i][2] == 'g' ? GenericInstallerId : argv[i][6] == '8' ? NtX86InstallerId : NtX64InstallerId;
+      ++ids;
+      continue;
+    }
+    if (argv[i][0] == '-' && argv[i][1] != '\0')
+      return UsageError("extract", std::string("unknown option ") + argv[i]);
+    if (path != nullptr) return UsageError("extract", "one FILE only");
+    path = argv[i];
+  }
+  if (path == nullptr) return UsageError("extract", "no FILE given");
+  if (ids != 1) return UsageError("extract", "give exactly one of --id, --generic, --nt-x86, --nt-x64");
+  if (output == nullptr || *output == '\0') return UsageError("extract", "no output file; give -o OUT");
+  if (SameFile(path, output)) return Failure(output, "is the loader file itself; choose another output file");
+
+  uint8_t dosheader[LOADER_STAMP_SIZE];
+  size_t got = 0;
+  uint32_t result = ReadFileAt(path, 0, dosheader, sizeof dosheader, &got);
+  if (result != 0) return Failure(path, "cannot read: " + ResultText(result));
+  LoaderStamp stamp;
+  DecodeLoaderStamp(dosheader, &stamp);
+  if (got < sizeof dosheader || !StampIsValid(&stamp))
+    return Failure(path, "not a pxq loader file (no MZ/pxr5 stamp)");
+
+  StagedOutput staged;
+  result = BeginStagedOutput(output, 0666, &staged);
+  if (result != 0) return Failure(output, "cannot create: " + ResultText(result));
+  uint32_t code = 0;
+  uint32_t written = ExtractPackageEntry(path, stamp.archiveoffset, static_cast<uint32_t>(id),
+                                         static_cast<uint32_t>(id >> 32), staged.temporary.c_str(), &code);
+  if (written == 1) {
+    result = CommitStagedOutput(&staged);
+    if (result != 0) return Failure(output, "cannot write: " + ResultText(result));
+    return PXQ_EXIT_OK;
+  }
+  DiscardStagedOutput(&staged);
+
+  // The extraction says only what failed, not where: walk the archive to
+  // tell a missing entry from damage, and both from an output failure.
+  ArchiveCheck check;
+  bool present = false;
+  CheckArchive(path, stamp.archiveoffset,
+               [&](size_t, const EntryHeader& entry) {
+                 present = present || (entry.idlow == static_cast<uint32_t>(id) &&
+                                       entry.idhigh == static_cast<uint32_t>(id >> 32));
+               },
+               &check);
+  std::string name = EntryIdName(id);
+  std::string entry = "entry " + EntryIdText(id) + (name.empty() ? "" : " (" + name + ")");
+  if (!present && check.fault.empty() && code == ERROR_READ_FAULT)
+    return Failure(path, "no " + entry + " in the archive");
+  if (!check.fault.empty()) return Failure(path, check.fault);
+  return Failure(output, "cannot write " + entry + ": " + ResultText(code));
+}

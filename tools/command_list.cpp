@@ -1,0 +1,84 @@
+// pxq list: the stamp, the archive's header and properties, and every entry,
+// read through the loader's own archive reader; then a check that the stream
+// ends with its end marker right after the last entry and that the trailer
+// follows. Any fault is named and makes the exit code 1.
+#include <stdio.h>
+
+#include "package/records.h"
+#include "platform/types.h"
+#include "tools/archive_check.h"
+#include "tools/pxq_cli.h"
+
+static const char kListHelp[] =
+    "Usage: pxq list FILE\n"
+    "\n"
+    "Shows the loader file's stamp (the builds it announces, the archive's\n"
+    "offset), the archive's LZMA properties and each entry: its id, size,\n"
+    "last-write time (UTC) and attributes. Checks that the archive reads\n"
+    "through to its end marker right after the last entry and that the\n"
+    "trailer follows. Exits with 1 and names the fault when it does not.\n";
+
+namespace {
+
+void PrintEntry(size_t number, const EntryHeader& entry) {
+  uint64_t id = (static_cast<uint64_t>(entry.idhigh) << 32) | entry.idlow;
+  printf("  %3zu  %s  %-18s  %12llu  %s  %s\n", number, EntryIdText(id).c_str(), EntryIdName(id),
+         static_cast<unsigned long long>(entry.datasize), FileTimeText(entry.lastwritetime).c_str(),
+         AttributeText(entry.attributes).c_str());
+}
+
+}  // namespace
+
+int CommandList(int argc, char** argv) {
+  const char* path = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (IsHelp(argv[i])) {
+      fputs(kListHelp, stdout);
+      return PXQ_EXIT_OK;
+    }
+    if (argv[i][0] == '-' && argv[i][1] != '\0') return UsageError("list", std::string("unknown option ") + argv[i]);
+    if (path != nullptr) return UsageError("list", "one FILE only");
+    path = argv[i];
+  }
+  if (path == nullptr) return UsageError("list", "no FILE given");
+
+  uint8_t dosheader[LOADER_STAMP_SIZE];
+  size_t got = 0;
+  uint32_t result = ReadFileAt(path, 0, dosheader, sizeof dosheader, &got);
+  if (result != 0) return Failure(path, "cannot read: " + ResultText(result));
+  LoaderStamp stamp;
+  DecodeLoaderStamp(dosheader, &stamp);
+  if (got < sizeof dosheader || !StampIsValid(&stamp))
+    return Failure(path, "not a pxq loader file (no MZ/pxr5 stamp)");
+  printf("stamp        pxr5; builds: %s (platform flags 0x%02X)\n", PlatformFlagsText(stamp.platformflags).c_str(),
+         stamp.platformflags);
+  printf("archive      at offset %u (0x%X)\n", stamp.archiveoffset, stamp.archiveoffset);
+
+  ArchiveCheck check;
+  bool headershown = false;
+  auto showheader = [&]() {
+    if (headershown || !check.opened) return;
+    headershown = true;
+    printf("format       gmo3 version 0x%08X, flags 0x%X\n", check.header.formatversion, check.header.archiveflags);
+    printf("lzma         lc %u, lp %u, pb %u, dictionary %u bytes\n", check.properties.lc, check.properties.lp,
+           check.properties.pb, check.properties.dictionarysize);
+    printf("entries\n");
+  };
+  CheckArchive(path, stamp.archiveoffset,
+               [&](size_t number, const EntryHeader& entry) {
+                 showheader();
+                 PrintEntry(number, entry);
+               },
+               &check);
+  showheader();
+  if (!check.fault.empty()) {
+    fflush(stdout);
+    return Failure(path, check.fault);
+  }
+  printf("stream       %llu compressed bytes decode to %llu; the end marker follows entry %zu\n",
+         static_cast<unsigned long long>(check.scan.streamlength), static_cast<unsigned long long>(check.scan.decoded),
+         check.entries);
+  printf("trailer      at offset %llu\n",
+         static_cast<unsigned long long>(stamp.archiveoffset + STREAM_OFFSET + check.scan.streamlength));
+  return PXQ_EXIT_OK;
+}

@@ -1,0 +1,193 @@
+// pxq pack: a stub and installer builds (and any other entries) into one
+// loader file, written under a temporary name and renamed when complete.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "package/records.h"
+#include "platform/filetime.h"
+#include "platform/posix.h"
+#include "platform/types.h"
+#include "tools/pxq_cli.h"
+#include "tools/writer.h"
+
+static const char kPackHelp[] =
+    "Usage: pxq pack -o OUT [--stub FILE] [--generic FILE] [--nt-x86 FILE] [--nt-x64 FILE]\n"
+    "                [--entry ID=FILE]... [--preset 0-9[e]]\n"
+    "\n"
+    "Builds the loader file OUT: the stub executable, stamped with the builds\n"
+    "the package holds and the archive's offset, then the archive.\n"
+    "\n"
+    "  -o, --output OUT  the loader file to write (replaced only when complete)\n"
+    "  --stub FILE       the stub executable (default: pxq-loader.exe beside pxq)\n"
+    "  --generic FILE    the installer build for any Windows\n"
+    "  --nt-x86 FILE     the installer build for Windows NT on x86\n"
+    "  --nt-x64 FILE     the installer build for Windows NT on x64\n"
+    "  --entry ID=FILE   a further entry; ID in hexadecimal (0x...) or decimal\n"
+    "  --preset N[e]     compression effort 0 to 9, 'e' for extreme (default 6)\n"
+    "\n"
+    "Entries are stored in this order: the installer builds given, then the\n"
+    "--entry ones. Each keeps its file's modification time and its read-only\n"
+    "state (READONLY when the owner may not write it, else NORMAL). The stream\n"
+    "uses lc 3, lp 0, pb 2 and an 8 MiB dictionary.\n";
+
+namespace {
+
+struct Input {
+  uint64_t id;
+  std::string path;
+};
+
+bool ParsePreset(const char* text, PackageOptions* options) {
+  if (text[0] < '0' || text[0] > '9') return false;
+  if (text[1] != '\0' && !(text[1] == 'e' && text[2] == '\0')) return false;
+  options->preset = static_cast<uint32_t>(text[0] - '0');
+  options->extreme = text[1] == 'e';
+  return true;
+}
+
+// The sink for the output file: whole pieces, with partial writes resumed.
+uint32_t WriteAll(int fd, const uint8_t* bytes, size_t count) {
+  while (count != 0) {
+    ssize_t n = write(fd, bytes, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return WindowsErrorFromErrno(errno);
+    if (n == 0) return ERROR_HANDLE_DISK_FULL;
+    bytes += n;
+    count -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int CommandPack(int argc, char** argv) {
+  const char* output = nullptr;
+  const char* stub = nullptr;
+  std::vector<Input> builds, extras;
+  PackageOptions options;
+  uint32_t platformflags = 0;
+  static const struct {
+    const char* option;
+    uint64_t id;
+    uint32_t flag;
+  } kBuilds[] = {
+      {"--generic", GenericInstallerId, PLATFORM_FLAG_GENERIC},
+      {"--nt-x86", NtX86InstallerId, PLATFORM_FLAG_NT_X86},
+      {"--nt-x64", NtX64InstallerId, PLATFORM_FLAG_NT_X64},
+  };
+
+  for (int i = 1; i < argc; ++i) {
+    if (IsHelp(argv[i])) {
+      fputs(kPackHelp, stdout);
+      return PXQ_EXIT_OK;
+    }
+    const char* value = nullptr;
+    int match = OptionValue(argc, argv, &i, "-o", &value);
+    if (match == 0) match = OptionValue(argc, argv, &i, "--output", &value);
+    if (match == 1) {
+      output = value;
+      continue;
+    }
+    if (match == 0 && (match = OptionValue(argc, argv, &i, "--stub", &value)) == 1) {
+      stub = value;
+      continue;
+    }
+    if (match == 0 && (match = OptionValue(argc, argv, &i, "--preset", &value)) == 1) {
+      if (!ParsePreset(value, &options)) return UsageError("pack", std::string("bad preset '") + value + "'");
+      continue;
+    }
+    if (match == 0 && (match = OptionValue(argc, argv, &i, "--entry", &value)) == 1) {
+      const char* equals = strchr(value, '=');
+      uint64_t id = 0;
+      if (equals == nullptr || equals[1] == '\0' || !ParseEntryId(std::string(value, equals).c_str(), &id))
+        return UsageError("pack", std::string("bad entry '") + value + "', expected ID=FILE");
+      extras.push_back({id, equals + 1});
+      continue;
+    }
+    for (const auto& build : kBuilds) {
+      if (match != 0) break;
+      match = OptionValue(argc, argv, &i, build.option, &value);
+      if (match == 1) {
+        if (platformflags & build.flag) return UsageError("pack", std::string(build.option) + " given twice");
+        platformflags |= build.flag;
+        builds.push_back({build.id, value});
+      }
+    }
+    if (match == 1) continue;
+    if (match < 0) return UsageError("pack", std::string("option ") + argv[i] + " needs a value");
+    return UsageError("pack", std::string("unexpected argument '") + argv[i] + "'");
+  }
+  if (output == nullptr || *output == '\0') return UsageError("pack", "no output file; give -o OUT");
+  std::vector<Input> inputs = builds;
+  inputs.insert(inputs.end(), extras.begin(), extras.end());
+  if (inputs.empty()) return UsageError("pack", "nothing to pack; give --generic, --nt-x86, --nt-x64 or --entry");
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      // A second entry with the same id could never be found: the first one wins.
+      if (inputs[i].id == inputs[j].id)
+        return UsageError("pack", "entry id " + EntryIdText(inputs[i].id) + " given twice");
+    }
+  }
+  std::string stubpath;
+  if (stub != nullptr) {
+    stubpath = stub;
+  } else {
+    std::string directory = OwnDirectory();
+    stubpath = directory.empty() ? "" : directory + "/pxq-loader.exe";
+    if (stubpath.empty() || access(stubpath.c_str(), F_OK) != 0)
+      return UsageError("pack", "no stub: pxq-loader.exe is not beside pxq; give --stub FILE");
+  }
+
+  // Everything is checked before the output is begun.
+  std::vector<uint8_t> stubbytes;
+  uint32_t result = ReadWholeFile(stubpath, &stubbytes);
+  if (result != 0) return Failure(stubpath, "cannot read the stub: " + ResultText(result));
+  uint8_t stamped[LOADER_STAMP_SIZE];
+  result = StampLoaderHeader(stubbytes, platformflags, stamped);
+  if (result == ERROR_BAD_EXE_FORMAT) return Failure(stubpath, "not a Windows executable (no 64-byte MZ header)");
+  if (result != 0) return Failure(stubpath, "cannot be a stub: " + ResultText(result));
+
+  if (SameFile(output, stubpath)) return Failure(output, "is also an input; choose another output file");
+  std::vector<PackageEntry> entries(inputs.size());
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    struct stat info;
+    if (stat(inputs[i].path.c_str(), &info) != 0)
+      return Failure(inputs[i].path, "cannot read: " + ResultText(WindowsErrorFromErrno(errno)));
+    if (!S_ISREG(info.st_mode)) return Failure(inputs[i].path, "not a regular file");
+    if (SameFile(output, inputs[i].path)) return Failure(output, "is also an input; choose another output file");
+    entries[i].idlow = static_cast<uint32_t>(inputs[i].id);
+    entries[i].idhigh = static_cast<uint32_t>(inputs[i].id >> 32);
+    entries[i].path = inputs[i].path;
+    entries[i].lastwritetime =
+        FileTimeFromUnix(static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<uint32_t>(info.st_mtim.tv_nsec));
+    entries[i].attributes = (info.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+  }
+
+  StagedOutput staged;
+  result = BeginStagedOutput(output, 0777, &staged);
+  if (result != 0) return Failure(output, "cannot create: " + ResultText(result));
+  uint64_t written = 0;
+  size_t failedentry = SIZE_MAX;
+  result = WriteLoaderFileTo(
+      stubbytes, platformflags, entries, options,
+      [&](const uint8_t* bytes, size_t count) -> uint32_t {
+        written += count;
+        return WriteAll(staged.fd, bytes, count);
+      },
+      &failedentry);
+  if (result != 0) {
+    DiscardStagedOutput(&staged);
+    if (failedentry != SIZE_MAX) return Failure(entries[failedentry].path, "cannot read: " + ResultText(result));
+    return Failure(output, "cannot write: " + ResultText(result));
+  }
+  result = CommitStagedOutput(&staged);
+  if (result != 0) return Failure(output, "cannot write: " + ResultText(result));
+  printf("%s: %llu bytes: stub %zu, archive %llu; builds: %s; %zu entries\n", output,
+         static_cast<unsigned long long>(written), stubbytes.size(),
+         static_cast<unsigned long long>(written - stubbytes.size()), PlatformFlagsText(platformflags).c_str(),
+         entries.size());
+  return PXQ_EXIT_OK;
+}

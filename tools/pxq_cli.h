@@ -1,0 +1,74 @@
+// Shared by the commands of the pxq tool: exit codes, messages, the texts for
+// ids, times, attributes and result codes, and outputs that only appear
+// under their final name once complete.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// Exit codes of pxq itself; `pxq run` exits with the loader's exit code.
+#define PXQ_EXIT_OK 0
+#define PXQ_EXIT_FAILURE 1
+#define PXQ_EXIT_USAGE 2
+
+// Each command gets its own arguments: argv[0] is the command's name.
+int CommandPack(int argc, char** argv);
+int CommandList(int argc, char** argv);
+int CommandExtract(int argc, char** argv);
+int CommandRun(int argc, char** argv);
+
+// Writes "pxq: SUBJECT: WHAT" to stderr; returns PXQ_EXIT_FAILURE.
+int Failure(const std::string& subject, const std::string& what);
+// Writes "pxq COMMAND: WHAT" and a hint at --help; returns PXQ_EXIT_USAGE.
+int UsageError(const char* command, const std::string& what);
+
+// "ERROR_READ_FAULT 30"; numbers without a known name as "error 1234".
+std::string ResultText(uint32_t code);
+
+// An id in hexadecimal with "0x" or in decimal, anywhere in 64 bits.
+bool ParseEntryId(const char* text, uint64_t* id);
+// The well-known name of an installer build's id, or "".
+const char* EntryIdName(uint64_t id);
+// "0xFFFFFFFFFFFF0008".
+std::string EntryIdText(uint64_t id);
+// "READONLY|ARCHIVE (0x21)".
+std::string AttributeText(uint32_t attributes);
+// "2024-05-01 12:00:00.0000000 UTC".
+std::string FileTimeText(uint64_t filetime);
+// "generic, nt-x86" for the builds that PlatformFlags announces, or "none".
+std::string PlatformFlagsText(uint32_t flags);
+
+// Reads a whole file. 0 or the Windows error of the failed call.
+uint32_t ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes);
+// Reads `count` bytes at `offset`; *got gets how many there were.
+uint32_t ReadFileAt(const std::string& path, uint64_t offset, uint8_t* bytes, size_t count, size_t* got);
+// True when both names exist and are the same file (links followed).
+bool SameFile(const std::string& first, const std::string& second);
+// The directory that holds the running pxq binary, or "".
+std::string OwnDirectory();
+
+// An output file built under a temporary name in the final directory and
+// renamed over the final name only when complete.
+struct StagedOutput {
+  std::string path;       // the final name
+  std::string temporary;  // the name it is built under
+  int fd = -1;            // open on the temporary file until committed
+};
+// Creates the temporary file with the mode a new file gets (`mode` less the
+// umask). 0 or a Windows error.
+uint32_t BeginStagedOutput(const std::string& path, uint32_t mode, StagedOutput* output);
+// Closes the file and renames it to the final name.
+// On failure the temporary file is removed.
+uint32_t CommitStagedOutput(StagedOutput* output);
+// Closes and removes the temporary file; the final name is left untouched.
+void DiscardStagedOutput(StagedOutput* output);
+
+// Matches argv[*index] against an option that takes a value, given as
+// "--name VALUE" or "--name=VALUE". Returns 1 and sets *value (moving *index
+// past a separate value) on a match, 0 when it is another argument, -1 when
+// the value is missing.
+int OptionValue(int argc, char** argv, int* index, const char* name, const char** value);
+// True for "--help" and "-h".
+bool IsHelp(const char* argument);
