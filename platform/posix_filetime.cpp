@@ -5,16 +5,24 @@
 static const int64_t intervalsPerSecond = 10000000;
 
 uint64_t FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds) {
-  if (nanoseconds >= 1000000000u) {
-    seconds += nanoseconds / 1000000000u;
-    nanoseconds %= 1000000000u;
+  const uint64_t epochSeconds = PXQ_FILETIME_UNIX_EPOCH / intervalsPerSecond;
+  const uint64_t maxSeconds = UINT64_MAX / intervalsPerSecond;  // whole seconds a FILETIME can hold
+  // Seconds since 1601, computed without signed overflow.
+  uint64_t since1601;
+  if (seconds >= 0) {
+    since1601 = static_cast<uint64_t>(seconds) + epochSeconds;
+  } else {
+    const uint64_t before = 0 - static_cast<uint64_t>(seconds);
+    if (before > epochSeconds) return 0;
+    since1601 = epochSeconds - before;
   }
-  // Seconds since 1601, kept in range before multiplying.
-  const int64_t epochSeconds = static_cast<int64_t>(PXQ_FILETIME_UNIX_EPOCH / intervalsPerSecond);
-  if (seconds < -epochSeconds) return 0;
-  uint64_t since1601 = static_cast<uint64_t>(seconds + epochSeconds);
-  if (since1601 > (UINT64_MAX - 9999999u) / intervalsPerSecond) return UINT64_MAX;
-  return since1601 * intervalsPerSecond + nanoseconds / 100u;
+  since1601 += nanoseconds / 1000000000u;
+  nanoseconds %= 1000000000u;
+  if (since1601 > maxSeconds) return UINT64_MAX;
+  const uint64_t intervals = since1601 * intervalsPerSecond;
+  const uint64_t fraction = nanoseconds / 100u;
+  if (intervals > UINT64_MAX - fraction) return UINT64_MAX;
+  return intervals + fraction;
 }
 
 void UnixFromFileTime(uint64_t filetime, int64_t* seconds, uint32_t* nanoseconds) {
