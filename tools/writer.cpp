@@ -151,17 +151,10 @@ uint32_t SetUpEncoder(Encoder* encoder, const PackageOptions& options) {
   return 0;
 }
 
-}  // namespace
-
-uint32_t WriteArchiveTo(const std::vector<PackageEntry>& entries, const PackageOptions& options,
-                        const PackageSink& sink, size_t* failedentry) {
-  if (failedentry != nullptr) *failedentry = SIZE_MAX;
-  Encoder encoder;
-  encoder.sink = &sink;
-  // Set the encoder up first: refused options must fail before any byte is written.
-  uint32_t result = SetUpEncoder(&encoder, options);
-  if (result != 0) return result;
-
+// Writes the archive through an encoder already set up for `options`, and
+// ends the encoder.
+uint32_t WriteArchiveWith(Encoder* encoder, const std::vector<PackageEntry>& entries, const PackageOptions& options,
+                          const PackageSink& sink, size_t* failedentry) {
   uint8_t head[ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE + LZMA_PROPERTIES_SIZE] = {};
   WriteLe32(head + 16, ARCHIVE_MAGIC);
   WriteLe32(head + 20, FORMAT_VERSION);
@@ -171,20 +164,33 @@ uint32_t WriteArchiveTo(const std::vector<PackageEntry>& entries, const PackageO
   uint8_t* properties = head + ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE;
   properties[0] = EncodePropertiesByte(options.lc, options.lp, options.pb);
   WriteLe32(properties + 1, options.dictionarysize);
-  result = sink(head, sizeof head);
+  uint32_t result = sink(head, sizeof head);
 
   for (size_t i = 0; result == 0 && i < entries.size(); ++i) {
-    result = EncodeEntry(&encoder, entries[i]);
-    if (result != 0 && !encoder.sinkfailed && failedentry != nullptr) *failedentry = i;
+    result = EncodeEntry(encoder, entries[i]);
+    if (result != 0 && !encoder->sinkfailed && failedentry != nullptr) *failedentry = i;
   }
-  if (result == 0) result = Encode(&encoder, nullptr, 0, LZMA_FINISH);
-  lzma_end(&encoder.stream);
+  if (result == 0) result = Encode(encoder, nullptr, 0, LZMA_FINISH);
+  lzma_end(&encoder->stream);
   if (result != 0) return result;
 
   uint8_t trailer[ARCHIVE_TRAILER_SIZE] = {};
   WriteLe32(trailer, TRAILER_MAGIC);
   WriteLe32(trailer + 4, TRAILER_WORD);
   return sink(trailer, sizeof trailer);
+}
+
+}  // namespace
+
+uint32_t WriteArchiveTo(const std::vector<PackageEntry>& entries, const PackageOptions& options,
+                        const PackageSink& sink, size_t* failedentry) {
+  if (failedentry != nullptr) *failedentry = SIZE_MAX;
+  Encoder encoder;
+  encoder.sink = &sink;
+  // Refused options fail before any byte is written.
+  uint32_t result = SetUpEncoder(&encoder, options);
+  if (result != 0) return result;
+  return WriteArchiveWith(&encoder, entries, options, sink, failedentry);
 }
 
 uint32_t WriteArchive(const std::vector<PackageEntry>& entries, const PackageOptions& options,
@@ -217,11 +223,18 @@ uint32_t WriteLoaderFileTo(const std::vector<uint8_t>& stub, uint32_t platformfl
   uint8_t header[LOADER_STAMP_SIZE];
   uint32_t result = StampLoaderHeader(stub, platformflags, header);
   if (result != 0) return result;
+  Encoder encoder;
+  encoder.sink = &sink;
+  result = SetUpEncoder(&encoder, options);
+  if (result != 0) return result;
   result = sink(header, sizeof header);
   if (result == 0 && stub.size() > LOADER_STAMP_SIZE)
     result = sink(stub.data() + LOADER_STAMP_SIZE, stub.size() - LOADER_STAMP_SIZE);
-  if (result != 0) return result;
-  return WriteArchiveTo(entries, options, sink, failedentry);
+  if (result != 0) {
+    lzma_end(&encoder.stream);
+    return result;
+  }
+  return WriteArchiveWith(&encoder, entries, options, sink, failedentry);
 }
 
 uint32_t WriteLoaderFile(const std::vector<uint8_t>& stub, uint32_t platformflags,
