@@ -28,6 +28,8 @@ static BOOL Fail(DWORD error) {
 // A missing file whose directory is missing too is ERROR_PATH_NOT_FOUND on
 // Windows, not ERROR_FILE_NOT_FOUND.
 static DWORD ErrorForPath(const char* path, int error) {
+  // An empty name has no directory to be found in.
+  if (error == ENOENT && path != NULL && path[0] == '\0') return ERROR_PATH_NOT_FOUND;
   if (error == ENOENT && path != NULL) {
     std::string directory(path);
     size_t slash = directory.find_last_of('/');

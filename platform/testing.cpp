@@ -273,6 +273,8 @@ LPSTR PXQ_WINAPI TestingGetCommandLineA(void) {
 DWORD PXQ_WINAPI TestingGetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
   DWORD error;
   if (Enter(Op_GetTempPathA, std::to_string(nBufferLength), &error)) {
+    // A failed GetTempPathA leaves the caller's buffer empty.
+    if (lpBuffer != NULL && nBufferLength > 0) lpBuffer[0] = '\0';
     SetError(error);
     return 0;
   }

@@ -211,8 +211,11 @@ TEST(TestingBackend, ScriptedPathsImageAndCommandLine) {
   t.temppath = "";
   EXPECT_EQ(Sys().GetTempPathA(sizeof(buffer), buffer), 0u);
   EXPECT_STREQ(buffer, "");
+  t.temppath = "/tmp/";
   t.faults = {{Op_GetTempPathA, 4, ERROR_ACCESS_DENIED}};
+  buffer[0] = 'x';
   EXPECT_EQ(Sys().GetTempPathA(sizeof(buffer), buffer), 0u);
+  EXPECT_STREQ(buffer, "");
   EXPECT_EQ(Sys().GetLastError(), ERROR_ACCESS_DENIED);
 
   t.modulepath = "D:\\Downloads\\setup.exe";
