@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/temporary_copy.h"
+#include "launcher_support.h"
+#include "platform/testing.h"
+
+namespace {
+
+// Forms the path in a buffer of exactly TEMPORARY_PATH_SIZE bytes followed
+// by guard bytes, and checks that the guard is untouched.
+std::string Form(const std::string& directory, const std::string& ownpath, uint32_t processid) {
+  std::vector<char> buffer(TEMPORARY_PATH_SIZE + 16, '#');
+  EXPECT_LT(directory.size(), TEMPORARY_PATH_SIZE);
+  std::copy(directory.begin(), directory.end(), buffer.begin());
+  buffer[directory.size()] = '\0';
+  FormTemporaryPath(buffer.data(), ownpath.c_str(), processid);
+  for (size_t i = TEMPORARY_PATH_SIZE; i < buffer.size(); ++i) EXPECT_EQ('#', buffer[i]) << "byte " << i;
+  return std::string(buffer.data());
+}
+
+}  // namespace
+
+TEST(FormTemporaryPath, BaseNameWithoutItsLastExtension) {
+  TestingScope scope;
+  struct Case {
+    const char* ownpath;
+    const char* expected;
+  } cases[] = {
+      {"D:\\Downloads\\setup.exe", "E:\\Temp\\setup-1A2C.exe"},
+      {"D:\\x\\setup", "E:\\Temp\\setup-1A2C.exe"},
+      {"D:\\x\\setup.beta.exe", "E:\\Temp\\setup.beta-1A2C.exe"},
+      {"D:\\my.files\\setup", "E:\\Temp\\setup-1A2C.exe"},
+      {"D:\\x\\SETUP.EXE", "E:\\Temp\\SETUP-1A2C.exe"},
+      {"D:\\x\\setup.bin", "E:\\Temp\\setup-1A2C.exe"},
+      {"D:\\x\\setup.", "E:\\Temp\\setup-1A2C.exe"},
+      {"D:/x/setup.exe", "E:\\Temp\\setup-1A2C.exe"},
+      {"D:setup.exe", "E:\\Temp\\setup-1A2C.exe"},
+      {"D:\\x\\.exe", "E:\\Temp\\-1A2C.exe"},
+      {"setup.exe", "E:\\Temp\\setup-1A2C.exe"},
+      {"", "E:\\Temp\\-1A2C.exe"},
+      {"D:\\x\\", "E:\\Temp\\-1A2C.exe"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.expected, Form("E:\\Temp\\", c.ownpath, 0x00001A2C)) << c.ownpath;
+  // Without a trailing separator the search for the extension goes on into
+  // the directory text, as it stands.
+  EXPECT_EQ("/tmp/setup-1A2C.exe", Form("/tmp/", "/opt/setup.exe", 0x1A2C));
+}
+
+TEST(FormTemporaryPath, KeyIsTheProcessIdHalvesCombined) {
+  TestingScope scope;
+  struct Case {
+    uint32_t processid;
+    const char* key;
+  } cases[] = {
+      {0x00001A2C, "1A2C"}, {0x12345678, "444C"}, {0x00010000, "0001"}, {0x00000004, "0004"},
+      {0xABCD1234, "B9F9"}, {0xFFFFFFFF, "0000"}, {0x00120012, "0000"}, {0x0000ABCD, "ABCD"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(std::string("E:\\Temp\\setup-") + c.key + ".exe", Form("E:\\Temp\\", "D:\\setup.exe", c.processid));
+}
+
+TEST(FormTemporaryPath, NeverWritesBeyondTheBuffer) {
+  TestingScope scope;
+  const std::string own = "D:\\x\\" + std::string(200, 'b') + ".exe";
+  // Directory + base + "-XXXX.exe" + terminator exactly fill the buffer.
+  const std::string fits(TEMPORARY_PATH_SIZE - 1 - 200 - 10, 'd');
+  std::string formed = Form(fits + "\\", own, 0x1A2C);
+  EXPECT_EQ(TEMPORARY_PATH_SIZE - 1, formed.size());
+  EXPECT_EQ(fits + "\\" + std::string(200, 'b') + "-1A2C.exe", formed);
+  // One byte more does not fit: nothing is formed, and the removal step
+  // will have nothing to remove.
+  EXPECT_EQ("", Form(fits + "d\\", own, 0x1A2C));
+  EXPECT_EQ("", Form(std::string(TEMPORARY_PATH_SIZE - 1, 'd'), "D:\\s.exe", 0x1A2C));
+  // A base name without an extension needs the same room.
+  EXPECT_EQ("", Form(fits + "d\\", "D:\\x\\" + std::string(200, 'b'), 0x1A2C));
+  EXPECT_EQ(TEMPORARY_PATH_SIZE - 1, Form(fits + "\\", "D:\\x\\" + std::string(200, 'b'), 0x1A2C).size());
+}
+
+TEST(RemoveTemporaryCopy, NothingAtAllWhileThePathIsEmpty) {
+  TestingScope scope;
+  RemoveTemporaryCopy("");
+  EXPECT_TRUE(Testing().calls.empty());
+}
+
+TEST(RemoveTemporaryCopy, DeletesTheCopyReadOnlyIncluded) {
+  TestingScope scope;
+  ScratchDir dir;
+  const std::string path = dir.File("setup-1A2C.exe");
+  WriteBytes(path, "MZ");
+  ASSERT_EQ(0, chmod(path.c_str(), 0444));
+  RemoveTemporaryCopy(path.c_str());
+  EXPECT_FALSE(FileExists(path));
+  EXPECT_EQ((std::vector<std::string>{"SetFileAttributesA(" + path + ")", "DeleteFileA(" + path + ")"}),
+            CallTrace());
+  EXPECT_TRUE(Testing().sleeps.empty());
+  EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+}
+
+TEST(RemoveTemporaryCopy, AMissingFileCostsOneAttempt) {
+  TestingScope scope;
+  ScratchDir dir;
+  const std::string path = dir.File("gone-0001.exe");
+  RemoveTemporaryCopy(path.c_str());
+  EXPECT_EQ(1u, TestingCount(Op_DeleteFileA));
+  EXPECT_TRUE(Testing().sleeps.empty());
+}
+
+TEST(RemoveTemporaryCopy, ALockedFileCostsTenAttemptsAndTenPauses) {
+  TestingScope scope;
+  ScratchDir dir;
+  const std::string path = dir.File("locked-0001.exe");
+  WriteBytes(path, "MZ");
+  for (uint32_t n = 1; n <= 10; ++n) Testing().faults.push_back({Op_DeleteFileA, n, ERROR_ACCESS_DENIED});
+  RemoveTemporaryCopy(path.c_str());
+  EXPECT_EQ(10u, TestingCount(Op_DeleteFileA));
+  EXPECT_EQ(std::vector<DWORD>(10, 500), Testing().sleeps);
+  // Attempt, pause, attempt, ...: the pause follows the tenth attempt too.
+  std::vector<std::string> trace = CallTrace(false);
+  ASSERT_EQ(21u, trace.size());
+  EXPECT_EQ("SetFileAttributesA", trace[0]);
+  for (size_t i = 1; i < trace.size(); ++i) EXPECT_EQ(i % 2 == 1 ? "DeleteFileA" : "Sleep", trace[i]) << i;
+  EXPECT_TRUE(FileExists(path));
+}
+
+TEST(RemoveTemporaryCopy, StopsAtTheFirstOtherErrorAndAfterASuccess) {
+  TestingScope scope;
+  ScratchDir dir;
+  const std::string path = dir.File("busy-0001.exe");
+  WriteBytes(path, "MZ");
+  // Denied twice, then the file goes.
+  Testing().faults = {{Op_DeleteFileA, 1, ERROR_ACCESS_DENIED}, {Op_DeleteFileA, 2, ERROR_ACCESS_DENIED}};
+  RemoveTemporaryCopy(path.c_str());
+  EXPECT_EQ(3u, TestingCount(Op_DeleteFileA));
+  EXPECT_EQ(std::vector<DWORD>(2, 500), Testing().sleeps);
+  EXPECT_FALSE(FileExists(path));
+
+  // Denied once, then a sharing violation: no pause after it, no more attempts.
+  WriteBytes(path, "MZ");
+  Testing().calls.clear();
+  Testing().sleeps.clear();
+  Testing().counts[Op_DeleteFileA] = 0;
+  Testing().faults = {{Op_DeleteFileA, 1, ERROR_ACCESS_DENIED}, {Op_DeleteFileA, 2, ERROR_SHARING_VIOLATION}};
+  RemoveTemporaryCopy(path.c_str());
+  EXPECT_EQ(2u, TestingCount(Op_DeleteFileA));
+  EXPECT_EQ(std::vector<DWORD>(1, 500), Testing().sleeps);
+  EXPECT_TRUE(FileExists(path));
+}
