@@ -8,7 +8,6 @@ struct LzmaDecoder {
   lzma_stream stream;
   uint32_t failure;   // sticky result of a failed call
   bool ended;         // the end marker has been decoded
-  bool needsinput;    // the last run stopped with output room left: input is used up
 };
 
 // liblzma's memory goes through the loader's heap, so that it is counted and
@@ -38,7 +37,6 @@ uint32_t CreateLzmaDecoder(const LzmaProperties* properties, LzmaDecoder** decod
   if (state == NULL) return ERROR_NOT_ENOUGH_MEMORY;
   // The zero-filled stream equals LZMA_STREAM_INIT.
   state->stream.allocator = &decoderAllocator;
-  state->needsinput = true;
 
   lzma_options_lzma options;
   ZeroBytes(&options, sizeof(options));
@@ -72,9 +70,8 @@ uint32_t DecodeLzma(LzmaDecoder* decoder, const InputCallback* input, uint8_t* o
   stream->avail_out = count;
   uint32_t result = 0;
   for (;;) {
-    // Pull input only once the decoder has run dry: a match or the end
-    // marker may still come out of what it already holds.
-    if (stream->avail_in == 0 && decoder->needsinput) {
+    // Input is taken in place, and only once the last piece is used up.
+    if (stream->avail_in == 0) {
       const uint8_t* data = NULL;
       uint32_t available = 0;
       result = input->function(input->reader, &data, &available);
@@ -91,11 +88,9 @@ uint32_t DecodeLzma(LzmaDecoder* decoder, const InputCallback* input, uint8_t* o
       result = ResultOf(ret);
       break;
     }
-    if (stream->avail_out == 0) {
-      decoder->needsinput = false;
-      break;
-    }
-    decoder->needsinput = true;
+    // A run stops when the output is full or the input used up; a run
+    // that can make no progress at all ends in LZMA_BUF_ERROR above.
+    if (stream->avail_out == 0) break;
   }
   *produced = count - static_cast<uint32_t>(stream->avail_out);
   stream->next_out = NULL;

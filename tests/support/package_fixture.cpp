@@ -92,12 +92,7 @@ std::vector<uint8_t> PlainStream(const std::vector<StreamEntry>& entries) {
   return plain;
 }
 
-std::vector<uint8_t> ArchiveFromPlain(const std::vector<uint8_t>& plain, const PackageOptions& options) {
-  // The writer's empty archive gives the framing for these options.
-  std::vector<uint8_t> frame = BuildArchive({}, options);
-  const size_t head = ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE + LZMA_PROPERTIES_SIZE;
-  std::vector<uint8_t> archive(frame.begin(), frame.begin() + head);
-
+std::vector<uint8_t> CompressRaw(const std::vector<uint8_t>& plain, const PackageOptions& options) {
   lzma_options_lzma lzma;
   lzma_lzma_preset(&lzma, options.preset);
   lzma.lc = options.lc;
@@ -111,7 +106,16 @@ std::vector<uint8_t> ArchiveFromPlain(const std::vector<uint8_t>& plain, const P
   lzma_ret ret = lzma_raw_buffer_encode(filters, nullptr, plain.data(), plain.size(), stream.data(), &out,
                                         stream.size());
   EXPECT_EQ(LZMA_OK, ret);
-  archive.insert(archive.end(), stream.begin(), stream.begin() + out);
+  stream.resize(out);
+  return stream;
+}
+
+std::vector<uint8_t> ArchiveFromPlain(const std::vector<uint8_t>& plain, const PackageOptions& options) {
+  // The writer's empty archive gives the framing for these options.
+  std::vector<uint8_t> frame = BuildArchive({}, options);
+  std::vector<uint8_t> archive(frame.begin(), frame.begin() + STREAM_OFFSET);
+  std::vector<uint8_t> stream = CompressRaw(plain, options);
+  archive.insert(archive.end(), stream.begin(), stream.end());
   archive.insert(archive.end(), frame.end() - ARCHIVE_TRAILER_SIZE, frame.end());
   return archive;
 }

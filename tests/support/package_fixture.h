@@ -49,6 +49,9 @@ StreamEntry MakeStreamEntry(uint64_t id, std::vector<uint8_t> data);
 // The decompressed stream: each header followed by its data.
 std::vector<uint8_t> PlainStream(const std::vector<StreamEntry>& entries);
 
+// `plain` as a raw LZMA1 stream with the end marker.
+std::vector<uint8_t> CompressRaw(const std::vector<uint8_t>& plain, const PackageOptions& options = SmallOptions());
+
 // An archive (framed by the writer: header, check pair, properties, trailer)
 // whose stream is `plain` compressed as it stands, with the end marker.
 std::vector<uint8_t> ArchiveFromPlain(const std::vector<uint8_t>& plain,
