@@ -128,7 +128,7 @@ DWORD ScriptedMsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL
   scripts.waitmasks.push_back(mask);
   DWORD result = nextwait < scripts.waits.size() ? scripts.waits[nextwait++] : WAIT_OBJECT_0;
   if (result == WAIT_OBJECT_0 + 1) pending = nextwake < scripts.messages.size() ? scripts.messages[nextwake++] : 0;
-  if (result == WAIT_FAILED) PosixPlatform()->SetLastError(ERROR_INVALID_HANDLE);
+  PosixPlatform()->SetLastError(result == WAIT_FAILED ? ERROR_INVALID_HANDLE : ERROR_SUCCESS);
   return result;
 }
 

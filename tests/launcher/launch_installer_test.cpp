@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/command_line.h"
+#include "launcher/launch_installer.h"
+#include "launcher/loader_main.h"
+#include "launcher_support.h"
+#include "platform/testing.h"
+
+namespace {
+
+const char* const tempPath = "/tmp/pxq-none/setup-1A2C.exe";
+const char* const ownPath = "/tmp/pxq-none/setup.exe";  // no such file: no Arguments, no tag
+
+// LaunchInstaller over a scripted process, with the testing backend on top.
+struct Launch {
+  ScriptedScope scope;
+  Launch() {
+    Script().fakeprocess = true;
+    Testing().commandline = std::string("\"") + ownPath + "\" /S";
+    ExitCode = 12345;
+  }
+};
+
+std::vector<HANDLE> Both() { return {FAKE_THREAD_HANDLE, FAKE_PROCESS_HANDLE}; }
+
+}  // namespace
+
+TEST(LaunchInstaller, RunsTheInstallerAndTakesItsExitCode) {
+  for (uint32_t code : {0u, 1u, 251u, 255u, 0xC0000005u}) {
+    Launch launch;
+    Script().exitcode = code;
+    EXPECT_EQ(0u, LaunchInstaller(tempPath, ownPath));
+    EXPECT_EQ(code, ExitCode);
+    EXPECT_TRUE(Testing().messages.empty());
+    EXPECT_EQ(Both(), Script().closed);
+    EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+  }
+}
+
+TEST(LaunchInstaller, CommandLineAndCallOrder) {
+  Launch launch;
+  Testing().commandline = std::string("  \"") + ownPath + "\"x  a \"b c\"\t ";
+  EXPECT_EQ(0u, LaunchInstaller(tempPath, ownPath));
+  const std::string line = std::string("\"") + tempPath + "\"   x  a \"b c\"\t  \"" + ownPath + "\"";
+  std::vector<std::string> trace = CallTrace(false);
+  // The argument sources first (they find nothing here), then the line.
+  auto at = std::find(trace.begin(), trace.end(), "GetCommandLineA");
+  ASSERT_NE(trace.end(), at);
+  EXPECT_EQ((std::vector<std::string>{"GetCommandLineA", "lstrlenA", "lstrlenA", "lstrlenA", "lstrlenA", "lstrlenA",
+                                      "CreateProcessA", "MsgWaitForMultipleObjects", "GetExitCodeProcess",
+                                      "CloseHandle", "CloseHandle"}),
+            std::vector<std::string>(at, trace.end()));
+  EXPECT_EQ("GetFileVersionInfoSizeA", trace[0]);
+  EXPECT_EQ(std::vector<std::string>{line}, CallsOf(Op_CreateProcessA));
+  EXPECT_EQ(std::vector<DWORD>{QS_ALLEVENTS}, Script().waitmasks);
+  EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+}
+
+TEST(LaunchInstaller, OnlyTheProgramNameGivesFourSpaces) {
+  Launch launch;
+  Testing().commandline = std::string("\"") + ownPath + "\"";
+  EXPECT_EQ(0u, LaunchInstaller(tempPath, ownPath));
+  EXPECT_EQ(std::vector<std::string>{std::string("\"") + tempPath + "\"    \"" + ownPath + "\""},
+            CallsOf(Op_CreateProcessA));
+}
+
+TEST(LaunchInstaller, InputDuringTheWaitEmptiesTheQueueAndTheWaitGoesOn) {
+  Launch launch;
+  Script().waits = {WAIT_OBJECT_0 + 1, WAIT_OBJECT_0 + 1, WAIT_OBJECT_0 + 1, WAIT_OBJECT_0};
+  Script().messages = {3, 0, 2};  // WM_QUIT among them, dispatched like any other
+  Script().exitcode = 7;
+  EXPECT_EQ(0u, LaunchInstaller(tempPath, ownPath));
+  EXPECT_EQ(7u, ExitCode);
+  EXPECT_EQ(4u, TestingCount(Op_MsgWaitForMultipleObjects));
+  EXPECT_EQ(5u, Script().translated);
+  EXPECT_EQ(5u, Script().dispatched);
+  // Each wake ends with the one PeekMessageA that finds nothing.
+  EXPECT_EQ(5u + 3u, TestingCount(Op_PeekMessageA));
+  EXPECT_EQ(Both(), Script().closed);
+}
+
+TEST(LaunchInstaller, FailuresSetTheirCodesAndReleaseEverything) {
+  struct Case {
+    const char* name;
+    void (*arrange)();
+    uint32_t result;
+    uint32_t exitcode;
+    std::string message;
+    std::vector<HANDLE> closed;
+  } cases[] = {
+      {"CreateProcessA fails", [] { Testing().faults = {{Op_CreateProcessA, 1, ERROR_BAD_EXE_FORMAT}}; },
+       ERROR_BAD_EXE_FORMAT, 252, std::string("CreateProcess(") + tempPath + ") failed => 193\n", {}},
+      {"the wait fails", [] { Script().waits = {WAIT_FAILED}; }, ERROR_INVALID_HANDLE, 251,
+       std::string("MsgWaitForMultipleObjects(") + tempPath + ") failed 4294967295 => 6\n", Both()},
+      {"the wait gives another value", [] { Script().waits = {WAIT_OBJECT_0 + 1, 0x80}; }, 0, 251,
+       std::string("MsgWaitForMultipleObjects(") + tempPath + ") failed 128 => 0\n", Both()},
+      {"GetExitCodeProcess fails", [] { Testing().faults = {{Op_GetExitCodeProcess, 1, ERROR_ACCESS_DENIED}}; },
+       ERROR_ACCESS_DENIED, 251, std::string("GetExitCodeProcess(") + tempPath + ") failed => 5\n", Both()},
+      {"no memory for the command line", [] { Testing().faults = {{Op_GlobalAlloc, 3, ERROR_NOT_ENOUGH_MEMORY}}; },
+       ERROR_NOT_ENOUGH_MEMORY, 252, "GlobalAlloc(62) failed => 8\n", {}},
+  };
+  for (const Case& c : cases) {
+    Launch launch;
+    c.arrange();
+    EXPECT_EQ(c.result, LaunchInstaller(tempPath, ownPath)) << c.name;
+    EXPECT_EQ(c.exitcode, ExitCode) << c.name;
+    EXPECT_EQ(std::vector<std::string>{c.message}, Testing().messages) << c.name;
+    EXPECT_EQ(c.closed, Script().closed) << c.name;
+    EXPECT_TRUE(TestingNothingOpen()) << c.name << ": " << TestingOpenSummary();
+  }
+}
+
+TEST(LaunchInstaller, EmptyTextsStandInWhenEvenOneByteIsMissing) {
+  Launch launch;
+  // The two one-byte replacements of the absent Arguments and tag texts.
+  Testing().faults = {{Op_GlobalAlloc, 1, ERROR_NOT_ENOUGH_MEMORY}, {Op_GlobalAlloc, 2, ERROR_NOT_ENOUGH_MEMORY}};
+  EXPECT_EQ(0u, LaunchInstaller(tempPath, ownPath));
+  EXPECT_EQ(std::vector<std::string>{std::string("\"") + tempPath + "\"   /S \"" + ownPath + "\""},
+            CallsOf(Op_CreateProcessA));
+  EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+}
+
+TEST(LaunchInstaller, TheWholeLineOrNothing) {
+  // The longest line CreateProcessA takes is passed whole; one byte more and
+  // nothing is started.
+  const size_t fixed = 8 + strlen(tempPath) + strlen(ownPath);
+  for (size_t extra : {0u, 1u}) {
+    Launch launch;
+    std::string own(COMMAND_LINE_LIMIT - 1 - fixed + extra, 'a');
+    Testing().commandline = std::string("\"") + ownPath + "\" " + own;
+    uint32_t result = LaunchInstaller(tempPath, ownPath);
+    if (extra == 0) {
+      EXPECT_EQ(0u, result);
+      ASSERT_EQ(1u, CallsOf(Op_CreateProcessA).size());
+      EXPECT_EQ(COMMAND_LINE_LIMIT - 1, CallsOf(Op_CreateProcessA)[0].size());
+      EXPECT_EQ("\"" + std::string(ownPath) + "\"",
+                CallsOf(Op_CreateProcessA)[0].substr(COMMAND_LINE_LIMIT - 1 - strlen(ownPath) - 2));
+    } else {
+      EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, result);
+      EXPECT_EQ(252u, ExitCode);
+      EXPECT_EQ(std::vector<std::string>{std::string("CreateProcess(") + tempPath +
+                                         ") failed: the command line is 32767 characters long, more than 32766\n"},
+                Testing().messages);
+      EXPECT_EQ(0u, TestingCount(Op_CreateProcessA));
+    }
+    EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+  }
+}

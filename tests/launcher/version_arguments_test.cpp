@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "launcher/version_arguments.h"
+#include "launcher_support.h"
+#include "platform/testing.h"
+
+namespace {
+
+// A scripted version block: its size, its translation table and the values
+// its string tables hold, by query path.
+struct VersionScript {
+  DWORD size = 512;
+  std::optional<std::vector<uint8_t>> translation;
+  std::vector<std::pair<std::string, std::pair<const char*, UINT>>> values;
+};
+
+VersionScript* current;
+
+// Reads the version arguments under the script; returns the text or
+// "<absent>", and checks that nothing is left allocated once it is freed.
+std::string Read(VersionScript& script) {
+  current = &script;
+  Script().versionsize = [](const char*) { return current->size; };
+  Script().versionquery = [](LPCVOID, const char* query, LPVOID* value, PUINT length) -> BOOL {
+    if (strcmp(query, "\\VarFileInfo\\Translation") == 0) {
+      if (!current->translation) return FALSE;
+      *value = current->translation->data();
+      *length = static_cast<UINT>(current->translation->size());
+      return TRUE;
+    }
+    for (auto& entry : current->values) {
+      if (entry.first != query) continue;
+      *value = const_cast<char*>(entry.second.first);
+      *length = entry.second.second;
+      return TRUE;
+    }
+    return FALSE;
+  };
+  char* text = ReadVersionArguments("/nowhere/setup.exe");
+  std::string result = text != nullptr ? std::string(text) : "<absent>";
+  if (text != nullptr) Sys().GlobalFree(text);
+  EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+  return result;
+}
+
+const std::vector<uint8_t> neutralUnicode = {0x00, 0x00, 0xB0, 0x04};  // language 0, code page 1200
+const char* const neutralPath = "\\StringFileInfo\\000004b0\\Arguments";
+
+}  // namespace
+
+TEST(ReadVersionArguments, ValuesOfTheFirstTranslation) {
+  static const char zeros[65] = {};
+  struct Case {
+    const char* name;
+    const char* value;
+    UINT length;
+    const char* expected;
+  } cases[] = {
+      {"a present value", "/lang=de /S", 12, "/lang=de /S"},
+      {"an empty value", "", 1, ""},
+      {"65 stored zeros", zeros, 65, ""},
+      {"the length counts the terminator", "abcdef", 3, "ab"},
+      {"a null value", nullptr, 5, "<absent>"},
+      {"a length of 0", "x", 0, "<absent>"},
+      {"a length beyond the block", "x", 513, "<absent>"},
+  };
+  for (const Case& c : cases) {
+    ScriptedScope scope;
+    VersionScript script;
+    script.translation = neutralUnicode;
+    script.values = {{neutralPath, {c.value, c.length}}};
+    EXPECT_EQ(c.expected, Read(script)) << c.name;
+    EXPECT_EQ((std::vector<std::string>{"\\VarFileInfo\\Translation", neutralPath}), CallsOf(Op_VerQueryValueA))
+        << c.name;
+  }
+}
+
+TEST(ReadVersionArguments, QueryPathFromTheFirstEntryOnly) {
+  ScriptedScope scope;
+  VersionScript script;
+  // Language 0x0409, code page 0x04E4; a second entry whose table has a value.
+  script.translation = std::vector<uint8_t>{0x09, 0x04, 0xE4, 0x04, 0x00, 0x00, 0xB0, 0x04};
+  script.values = {{neutralPath, {"/S", 3}}};
+  EXPECT_EQ("<absent>", Read(script));
+  EXPECT_EQ((std::vector<std::string>{"\\VarFileInfo\\Translation", "\\StringFileInfo\\040904e4\\Arguments"}),
+            CallsOf(Op_VerQueryValueA));
+}
+
+TEST(ReadVersionArguments, AbsentWhenTheBlockOrTheTableIsMissing) {
+  struct Case {
+    const char* name;
+    void (*arrange)(VersionScript&);
+    uint32_t queries;
+  } cases[] = {
+      {"no version block", [](VersionScript& s) { s.size = 0; }, 0},
+      {"block unreadable", [](VersionScript&) { Testing().faults = {{Op_GetFileVersionInfoA, 1, 5}}; }, 0},
+      {"no memory for the block", [](VersionScript&) { Testing().faults = {{Op_HeapAlloc, 1, 8}}; }, 0},
+      {"no translation table", [](VersionScript& s) { s.translation.reset(); }, 1},
+      {"translation table short", [](VersionScript& s) { s.translation = std::vector<uint8_t>{0, 0, 0xB0}; }, 1},
+      {"no Arguments value", [](VersionScript& s) { s.values.clear(); }, 2},
+      {"no memory for the text", [](VersionScript&) { Testing().faults = {{Op_GlobalAlloc, 1, 8}}; }, 2},
+  };
+  for (const Case& c : cases) {
+    ScriptedScope scope;
+    VersionScript script;
+    script.translation = neutralUnicode;
+    script.values = {{neutralPath, {"/S", 3}}};
+    c.arrange(script);
+    EXPECT_EQ("<absent>", Read(script)) << c.name;
+    EXPECT_EQ(c.queries, TestingCount(Op_VerQueryValueA)) << c.name;
+    // No block is allocated for a file without one.
+    EXPECT_EQ(script.size != 0 ? 1u : 0u, TestingCount(Op_HeapAlloc)) << c.name;
+  }
+}
