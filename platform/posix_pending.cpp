@@ -40,15 +40,3 @@ LRESULT PosixDispatchMessageA (const MSG* lpMsg)
 {
   PosixSetLastError(120); return 0;
 }
-DWORD PosixGetFileVersionInfoSizeA (LPCSTR lptstrFilename, LPDWORD lpdwHandle)
-{
-  PosixSetLastError(120); return 0;
-}
-BOOL PosixGetFileVersionInfoA (LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData)
-{
-  PosixSetLastError(120); return 0;
-}
-BOOL PosixVerQueryValueA (LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, PUINT puLen)
-{
-  PosixSetLastError(120); return 0;
-}
