@@ -98,6 +98,10 @@ void CheckArchive(const std::string& path, uint32_t offset,
   }
   DestroyArchiveReader(reader);
   if (!fault.empty()) {
+    // The reader reports a cut file like corrupt data; the scan tells them apart.
+    ArchiveScan scan;
+    if (result == ERROR_READ_FAULT && ScanArchive(path, offset, &scan) == 0 && scan.truncated)
+      fault += ": the file ends before the stream's end marker";
     check->fault = "archive damaged: " + fault + " (" + ResultText(result) + ")";
     return;
   }

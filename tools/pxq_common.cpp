@@ -199,7 +199,8 @@ uint32_t BeginStagedOutput(const std::string& path, uint32_t mode, StagedOutput*
   name.insert(name.end(), pattern.begin(), pattern.end());
   name.push_back('\0');
   int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return ErrnoResult();
+  // The file is new, so a missing name can only be a directory on the way.
+  if (fd < 0) return errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrnoResult();
   mode_t mask = umask(0);
   umask(mask);
   if (fchmod(fd, static_cast<mode_t>(mode) & ~mask) != 0) {
