@@ -43,6 +43,24 @@ bool FileExists(const std::string& path) {
   return lstat(path.c_str(), &status) == 0;
 }
 
+std::string BuildWindowsStub(const ScratchDir& dir, const std::string& name, const std::string& resources) {
+  if (system("i686-w64-mingw32-gcc --version >/dev/null 2>&1") != 0 ||
+      system("i686-w64-mingw32-windres --version >/dev/null 2>&1") != 0)
+    return "";
+  const std::string base = dir.File(name);
+  WriteBytes(base + ".c", "void __stdcall start(void) { for (;;) { } }\n");
+  std::string objects = "'" + base + ".c'";
+  std::string command;
+  if (!resources.empty()) {
+    WriteBytes(base + ".rc", resources);
+    command = "i686-w64-mingw32-windres '" + base + ".rc' -O coff -o '" + base + ".res.o' && ";
+    objects += " '" + base + ".res.o'";
+  }
+  command += "i686-w64-mingw32-gcc -nostdlib -nostartfiles -s -Wl,-e,_start@0 " + objects + " -o '" + base + ".exe'";
+  if (system(command.c_str()) != 0) return "";
+  return base + ".exe";
+}
+
 std::vector<uint8_t> StampedHeader(uint8_t flags, uint32_t archiveoffset, const char* magic, const char* signature) {
   std::vector<uint8_t> header(64, 0);
   memcpy(header.data(), signature, 2);

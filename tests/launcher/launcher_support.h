@@ -25,6 +25,10 @@ void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
 
+// A small 32-bit Windows executable built with mingw in `dir`, with the
+// given resource script ("" for none); "" when mingw is not installed.
+std::string BuildWindowsStub(const ScratchDir& dir, const std::string& name, const std::string& resources);
+
 // A 64-byte DOS header: "MZ", StampMagic ("pxr5" unless given), flags and
 // archive offset in their places.
 std::vector<uint8_t> StampedHeader(uint8_t flags, uint32_t archiveoffset = 0x4600, const char* magic = "pxr5",

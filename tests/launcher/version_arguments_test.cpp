@@ -118,3 +118,52 @@ TEST(ReadVersionArguments, AbsentWhenTheBlockOrTheTableIsMissing) {
     EXPECT_EQ(script.size != 0 ? 1u : 0u, TestingCount(Op_HeapAlloc)) << c.name;
   }
 }
+
+namespace {
+
+std::string VersionResource(const std::string& tables, const std::string& translation) {
+  return "1 VERSIONINFO\nFILEVERSION 1,0,0,0\nBEGIN\n  BLOCK \"StringFileInfo\"\n  BEGIN\n" + tables +
+         "  END\n  BLOCK \"VarFileInfo\"\n  BEGIN\n    VALUE \"Translation\", " + translation + "\n  END\nEND\n";
+}
+
+std::string Table(const std::string& name, const std::string& values) {
+  return "    BLOCK \"" + name + "\"\n    BEGIN\n" + values + "    END\n";
+}
+
+}  // namespace
+
+TEST(ReadVersionArguments, FromWindowsExecutables) {
+  ScratchDir dir;
+  std::string zeros;
+  for (int i = 0; i < 64; ++i) zeros += "\\0";
+  struct Case {
+    const char* name;
+    std::string resources;
+    const char* expected;
+  } cases[] = {
+      {"present", VersionResource(Table("000004b0", "      VALUE \"Arguments\", \"/lang=de /S\"\n"), "0x0000, 0x04B0"),
+       "/lang=de /S"},
+      // As the loader's own resource stores it: room for 64 characters.
+      {"stored zeros",
+       VersionResource(Table("000004b0", "      VALUE \"Arguments\", \"" + zeros + "\"\n"), "0x0000, 0x04B0"), ""},
+      {"only under another translation",
+       VersionResource(Table("040904b0", "      VALUE \"Name\", \"pxq\"\n") +
+                           Table("000004b0", "      VALUE \"Arguments\", \"/S\"\n"),
+                       "0x0409, 0x04B0, 0x0000, 0x04B0"),
+       "<absent>"},
+      {"no version resource", "", "<absent>"},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    std::string stub = BuildWindowsStub(dir, "stub" + std::to_string(index++), c.resources);
+    if (stub.empty()) GTEST_SKIP() << "i686-w64-mingw32-gcc and -windres are needed";
+    TestingScope scope;
+    char* text = ReadVersionArguments(stub.c_str());
+    EXPECT_EQ(c.expected, text != nullptr ? std::string(text) : "<absent>") << c.name;
+    if (text != nullptr) Sys().GlobalFree(text);
+    EXPECT_TRUE(TestingNothingOpen()) << c.name << ": " << TestingOpenSummary();
+  }
+  TestingScope scope;
+  EXPECT_EQ(nullptr, ReadVersionArguments(dir.File("missing.exe").c_str()));
+  EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+}
