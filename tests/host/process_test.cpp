@@ -1,0 +1,173 @@
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "host_support.h"
+#include "platform/windows_command_line.h"
+
+// The child: /bin/sh running this script, so that its own argv (argv[0]
+// included) can be read from /proc. First argument: an exit code, "signal"
+// (ends itself with SIGTERM) or "hold" (waits until the file "go" exists).
+static const char* childScript = R"(#!/bin/sh
+dir=$(dirname "$0")
+cat /proc/$$/cmdline > "$dir/argv"
+pwd > "$dir/cwd"
+printf '%s' "$PXQ_HOST_TEST_VALUE" > "$dir/env"
+case "$1" in
+  signal) kill -TERM $$ ;;
+  hold) while [ ! -e "$dir/go" ]; do sleep 0.01; done; exit 3 ;;
+esac
+exit "$1"
+)";
+
+struct Child {
+  PROCESS_INFORMATION info = {};
+  bool started = false;
+  DWORD error = 0;
+};
+
+static Child Start(const char* application, std::string commandLine, LPVOID environment = nullptr,
+                   const char* directory = nullptr) {
+  Child child;
+  STARTUPINFOA startup = {};
+  startup.cb = PXQ_STARTUPINFOA_SIZE;
+  child.started = Host().CreateProcessA(application, &commandLine[0], nullptr, nullptr, FALSE, 0, environment,
+                                        directory, &startup, &child.info) != FALSE;
+  if (!child.started) child.error = Host().GetLastError();
+  return child;
+}
+
+// Waits for the child and gives its exit code, closing both handles.
+static DWORD Finish(Child& child) {
+  EXPECT_EQ(Host().MsgWaitForMultipleObjects(1, &child.info.hProcess, FALSE, INFINITE, QS_ALLEVENTS), WAIT_OBJECT_0);
+  DWORD code = 0xDEAD;
+  EXPECT_TRUE(Host().GetExitCodeProcess(child.info.hProcess, &code));
+  EXPECT_TRUE(Host().CloseHandle(child.info.hThread));
+  EXPECT_TRUE(Host().CloseHandle(child.info.hProcess));
+  return code;
+}
+
+struct ProcessTest : ::testing::Test {
+  void SetUp() override {
+    script = directory.Path("child.sh");
+    WriteFileBytes(script, childScript, 0755);
+  }
+  // The command line for running the script itself (through its "#!" line).
+  std::string Line(const std::vector<std::string>& arguments) { return BuildWindowsCommandLine("argv zero", arguments); }
+  TemporaryDirectory directory;
+  std::string script;
+};
+
+TEST_F(ProcessTest, TheChildGetsTheArgumentsAsTheLineSplits) {
+  const std::vector<std::string> arguments = {"0", "two words", "", "a\"quote", "trailing\\", "tab\there"};
+  std::vector<std::string> withScript = arguments;
+  withScript.insert(withScript.begin(), script);
+  Child child = Start("/bin/sh", Line(withScript));
+  ASSERT_TRUE(child.started) << child.error;
+  EXPECT_GT(child.info.dwProcessId, 0u);
+  EXPECT_EQ(Finish(child), 0u);
+  std::string expected = std::string("argv zero") + '\0' + script + '\0';
+  for (const std::string& argument : arguments) expected += argument + '\0';
+  EXPECT_EQ(ReadFileBytes(directory.Path("argv")), expected);
+}
+
+TEST_F(ProcessTest, ExitCodes) {
+  const struct {
+    const char* argument;
+    DWORD code;
+  } cases[] = {{"0", 0}, {"7", 7}, {"255", 255}, {"signal", 128 + 15}};
+  for (const auto& c : cases) {
+    Child child = Start(script.c_str(), Line({c.argument}));
+    ASSERT_TRUE(child.started) << child.error;
+    EXPECT_EQ(Finish(child), c.code) << c.argument;
+  }
+}
+
+TEST_F(ProcessTest, StillActiveUntilItEnds) {
+  Child child = Start(script.c_str(), Line({"hold"}));
+  ASSERT_TRUE(child.started) << child.error;
+  DWORD code = 0;
+  EXPECT_TRUE(Host().GetExitCodeProcess(child.info.hProcess, &code));
+  EXPECT_EQ(code, STILL_ACTIVE);
+  EXPECT_EQ(Host().MsgWaitForMultipleObjects(1, &child.info.hProcess, FALSE, 0, QS_ALLEVENTS), WAIT_TIMEOUT);
+  EXPECT_EQ(Host().MsgWaitForMultipleObjects(1, &child.info.hProcess, FALSE, 30, QS_ALLEVENTS), WAIT_TIMEOUT);
+  MSG message;
+  EXPECT_FALSE(Host().PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  WriteFileBytes(directory.Path("go"), "");
+  EXPECT_EQ(Finish(child), 3u);
+}
+
+TEST_F(ProcessTest, EnvironmentAndDirectory) {
+  // Inherited when not given.
+  ASSERT_EQ(setenv("PXQ_HOST_TEST_VALUE", "inherited value", 1), 0);
+  Child child = Start(script.c_str(), Line({"0"}));
+  unsetenv("PXQ_HOST_TEST_VALUE");
+  ASSERT_TRUE(child.started) << child.error;
+  EXPECT_EQ(Finish(child), 0u);
+  EXPECT_EQ(ReadFileBytes(directory.Path("env")), "inherited value");
+  char here[4096];
+  ASSERT_NE(getcwd(here, sizeof here), nullptr);
+  EXPECT_EQ(ReadFileBytes(directory.Path("cwd")), std::string(here) + "\n");
+
+  // Given: a Windows environment block, and a directory.
+  const char block[] = "PXQ_HOST_TEST_VALUE=from the block\0PATH=/usr/bin:/bin\0";
+  child = Start(script.c_str(), Line({"0"}), const_cast<char*>(block), directory.path.c_str());
+  ASSERT_TRUE(child.started) << child.error;
+  EXPECT_EQ(Finish(child), 0u);
+  EXPECT_EQ(ReadFileBytes(directory.Path("env")), "from the block");
+  char* real = realpath(directory.path.c_str(), nullptr);
+  EXPECT_EQ(ReadFileBytes(directory.Path("cwd")), std::string(real) + "\n");
+  free(real);
+}
+
+TEST_F(ProcessTest, FailuresAreReportedByCreateProcess) {
+  WriteFileBytes(directory.Path("empty.exe"), "", 0755);
+  WriteFileBytes(directory.Path("plain.sh"), childScript, 0644);
+  const struct {
+    std::string application;
+    const char* directory;
+    DWORD error;
+  } cases[] = {
+      {directory.Path("missing.exe"), nullptr, ERROR_FILE_NOT_FOUND},
+      {directory.Path("empty.exe"), nullptr, ERROR_BAD_EXE_FORMAT},
+      {directory.Path("plain.sh"), nullptr, ERROR_ACCESS_DENIED},
+      {directory.path, nullptr, ERROR_ACCESS_DENIED},
+      {script, "/no/such/directory", 267},  // ERROR_DIRECTORY
+  };
+  for (const auto& c : cases) {
+    Child child = Start(c.application.c_str(), Line({"0"}), nullptr, c.directory);
+    EXPECT_FALSE(child.started) << c.application;
+    EXPECT_EQ(child.error, c.error) << c.application;
+    EXPECT_EQ(child.info.hProcess, nullptr);
+    EXPECT_EQ(child.info.hThread, nullptr);
+  }
+}
+
+TEST(ProcessHandles, BadHandlesAndUnsupportedWaits) {
+  HANDLE bogus = reinterpret_cast<HANDLE>(0x1234);
+  DWORD code = 0;
+  EXPECT_FALSE(Host().GetExitCodeProcess(bogus, &code));
+  EXPECT_EQ(Host().GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(Host().MsgWaitForMultipleObjects(1, &bogus, FALSE, INFINITE, QS_ALLEVENTS), WAIT_FAILED);
+  EXPECT_EQ(Host().GetLastError(), ERROR_INVALID_HANDLE);
+
+  STARTUPINFOA startup = {};
+  PROCESS_INFORMATION info = {};
+  char line[] = "true";
+  ASSERT_TRUE(Host().CreateProcessA("/bin/true", line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+  // The thread handle is no process handle.
+  EXPECT_EQ(Host().MsgWaitForMultipleObjects(1, &info.hThread, FALSE, INFINITE, QS_ALLEVENTS), WAIT_FAILED);
+  EXPECT_EQ(Host().GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(Host().MsgWaitForMultipleObjects(1, &info.hProcess, TRUE, INFINITE, QS_ALLEVENTS), WAIT_FAILED);
+  EXPECT_EQ(Host().GetLastError(), ERROR_NOT_SUPPORTED);
+  EXPECT_EQ(Host().MsgWaitForMultipleObjects(1, &info.hProcess, FALSE, INFINITE, QS_ALLEVENTS), WAIT_OBJECT_0);
+  // Once ended, the exit code stays available, and waits return at once.
+  EXPECT_EQ(Host().MsgWaitForMultipleObjects(1, &info.hProcess, FALSE, 0, QS_ALLEVENTS), WAIT_OBJECT_0);
+  EXPECT_TRUE(Host().GetExitCodeProcess(info.hProcess, &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(Host().CloseHandle(info.hThread));
+  EXPECT_TRUE(Host().CloseHandle(info.hProcess));
+  EXPECT_FALSE(Host().GetExitCodeProcess(info.hProcess, &code));
+  EXPECT_EQ(Host().GetLastError(), ERROR_INVALID_HANDLE);
+}
