@@ -1,0 +1,290 @@
+// Whole runs of the loader on this host: a package written by the package
+// writer, installer builds that are small shell scripts recording what they
+// were given, and RunLoader over the testing backend on the posix one, with
+// the loader file as the running module.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "launcher/loader_main.h"
+#include "launcher_support.h"
+#include "package/records.h"
+#include "platform/posix.h"
+#include "platform/testing.h"
+#include "tools/writer.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+const uint64_t kUnixEpochAsFileTime = 11644473600ull * 10000000ull;
+const int64_t kInstallerTime = 1600000000;  // the entries' last-write time, Unix seconds
+
+// What one installer run wrote down.
+struct Record {
+  bool ran = false;
+  std::string self;       // $0: the path it was started from
+  long long mtime = 0;    // its file's modification time
+  long long parent = 0;   // the process that started it
+  std::string mode;       // its file's permission bits, in octal
+  std::vector<std::string> arguments;
+};
+
+struct EndToEnd : ::testing::Test {
+  ScratchDir dir;
+  std::string temp;  // the temporary directory, with its trailing slash
+  std::string loader;
+  TestingScope scope;
+
+  EndToEnd() {
+    temp = dir.File("tmp") + "/";
+    mkdir(temp.c_str(), 0700);
+    loader = dir.File("setup.exe");
+    Testing().temppath = temp;
+  }
+
+  std::string RecordPath(const std::string& name) const { return dir.File("record-" + name); }
+
+  // An installer build: records its path, time, parent and arguments, then
+  // exits with `code`. `payload` bytes follow the script (never read by sh).
+  PackageEntry Installer(uint64_t id, const std::string& name, int code, size_t payload = 0,
+                         uint32_t attributes = FILE_ATTRIBUTE_NORMAL) const {
+    std::string script = "#!/bin/sh\n{ printf '%s\\n' \"$0\"; stat -c %Y \"$0\"; echo \"$PPID\"; stat -c %a \"$0\";"
+                         " for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done; } > '" +
+                         RecordPath(name) + "'\nexit " + std::to_string(code) + "\n";
+    PackageEntry entry;
+    entry.idlow = static_cast<uint32_t>(id);
+    entry.idhigh = static_cast<uint32_t>(id >> 32);
+    entry.data.assign(script.begin(), script.end());
+    uint32_t seed = 12345;
+    for (size_t i = 0; i < payload; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      entry.data.push_back(static_cast<uint8_t>(seed >> 16));
+    }
+    entry.lastwritetime = kUnixEpochAsFileTime + static_cast<uint64_t>(kInstallerTime) * 10000000ull;
+    entry.attributes = attributes;
+    return entry;
+  }
+
+  // The three builds, exiting with 10, 20 and 30.
+  std::vector<PackageEntry> AllBuilds() const {
+    return {Installer(GenericInstallerId, "generic", 10), Installer(NtX86InstallerId, "x86", 20),
+            Installer(NtX64InstallerId, "x64", 30)};
+  }
+
+  // Writes the loader file: stub, package, padding to `padto` bytes, tail.
+  void WriteLoader(uint32_t flags, const std::vector<PackageEntry>& entries, const std::string& tail = "",
+                   size_t padto = 0, std::vector<uint8_t> stub = {}) {
+    if (stub.empty()) {
+      stub.assign(256, 0);
+      stub[0] = 'M';
+      stub[1] = 'Z';
+    }
+    PackageOptions options;
+    options.dictionarysize = 1u << 16;
+    options.preset = 0;
+    std::vector<uint8_t> file;
+    ASSERT_EQ(0u, WriteLoaderFile(stub, flags, entries, options, &file));
+    std::string bytes(file.begin(), file.end());
+    if (bytes.size() + tail.size() < padto) bytes.append(padto - bytes.size() - tail.size(), 'z');
+    WriteBytes(loader, bytes + tail);
+  }
+
+  uint32_t Run(const std::vector<const char*>& arguments = {}) {
+    EXPECT_EQ(0u, PosixSetModule(loader.c_str()));
+    PosixSetArguments(static_cast<int>(arguments.size()), arguments.data());
+    return RunLoader();
+  }
+
+  Record Read(const std::string& name) const {
+    Record record;
+    std::ifstream in(RecordPath(name));
+    if (!in) return record;
+    record.ran = true;
+    std::string line;
+    std::getline(in, record.self);
+    std::getline(in, line);
+    record.mtime = std::stoll(line);
+    std::getline(in, line);
+    record.parent = std::stoll(line);
+    std::getline(in, record.mode);
+    // Arguments are "[...]" and may hold line breaks of their own.
+    std::stringstream rest;
+    rest << in.rdbuf();
+    std::string text = rest.str();
+    size_t at = 0;
+    while (at < text.size()) {
+      size_t end = text.find("]\n[", at);
+      if (end == std::string::npos) end = text.size() - 2;
+      record.arguments.push_back(text.substr(at + 1, end - at - 1));
+      at = end + 2;
+    }
+    return record;
+  }
+
+  std::string ExpectedCopy() const {
+    uint32_t pid = static_cast<uint32_t>(getpid());
+    char key[8];
+    snprintf(key, sizeof(key), "%04X", (pid >> 16) ^ (pid & 0xFFFF));
+    return temp + "setup-" + key + ".exe";
+  }
+
+  std::string OwnPath() const {
+    char* resolved = realpath(loader.c_str(), nullptr);
+    std::string path = resolved != nullptr ? resolved : loader;
+    free(resolved);
+    return path;
+  }
+
+  void ExpectCleanEnd() {
+    EXPECT_FALSE(FileExists(ExpectedCopy()));
+    EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+  }
+};
+
+}  // namespace
+
+TEST_F(EndToEnd, RunsTheBuildForThisHostFromItsTemporaryCopy) {
+  WriteLoader(0x07, AllBuilds());
+  EXPECT_EQ(30u, Run());  // this host is NT on x64
+  Record record = Read("x64");
+  ASSERT_TRUE(record.ran);
+  EXPECT_FALSE(Read("x86").ran);
+  EXPECT_FALSE(Read("generic").ran);
+  EXPECT_EQ(ExpectedCopy(), record.self);
+  EXPECT_EQ(kInstallerTime, record.mtime);
+  EXPECT_EQ(static_cast<long long>(getpid()), record.parent);
+  EXPECT_EQ("700", record.mode);
+  EXPECT_EQ(std::vector<std::string>{OwnPath()}, record.arguments);
+  EXPECT_TRUE(Testing().messages.empty());
+  ExpectCleanEnd();
+}
+
+TEST_F(EndToEnd, SelectionByFlagsAndPlatform) {
+  struct Case {
+    uint32_t flags;
+    DWORD platformid;
+    WORD architecture;
+    uint32_t exitcode;  // the chosen build's, or the loader's 253
+  } cases[] = {
+      {0x07, 2, 9, 30}, {0x03, 2, 9, 20}, {0x01, 2, 9, 10}, {0x07, 2, 0, 20}, {0x05, 2, 0, 10},
+      {0x04, 2, 0, 253}, {0x07, 1, 0, 10}, {0x06, 1, 0, 253}, {0x07, 2, 12, 10}, {0xF8, 2, 9, 253},
+  };
+  for (const Case& c : cases) {
+    Testing().platformid = c.platformid;
+    Testing().architecture = c.architecture;
+    WriteLoader(c.flags, AllBuilds());
+    EXPECT_EQ(c.exitcode, Run()) << "flags " << c.flags << ", platform " << c.platformid << "/" << c.architecture;
+    ExpectCleanEnd();
+  }
+}
+
+TEST_F(EndToEnd, TheInstallersExitCodeWhateverItIs) {
+  for (int code : {0, 1, 250, 251, 252, 253, 254, 255}) {
+    WriteLoader(0x01, {Installer(GenericInstallerId, "generic", code)});
+    EXPECT_EQ(static_cast<uint32_t>(code), Run());
+    EXPECT_TRUE(Testing().messages.empty()) << code;
+    ExpectCleanEnd();
+  }
+}
+
+TEST_F(EndToEnd, OwnArgumentsPassUnchanged) {
+  WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 0)});
+  EXPECT_EQ(0u, Run({"/S", "a b", "say \"hi\"", "", "back\\slash\\", "tab\there"}));
+  EXPECT_EQ((std::vector<std::string>{"/S", "a b", "say \"hi\"", "", "back\\slash\\", "tab\there", OwnPath()}),
+            Read("generic").arguments);
+  ExpectCleanEnd();
+}
+
+TEST_F(EndToEnd, TrailingTagsInTheirThreeForms) {
+  struct Case {
+    const char* name;
+    std::string tail;
+    std::vector<std::string> arguments;  // in front of the own arguments
+  } cases[] = {
+      {"plain", "<|/tag=1 \"two words\"|>", {"/tag=1", "two words"}},
+      {"UTF-8", "\xEF\xBB\xBF<|/lang=caf\xC3\xA9|>", {"/lang=caf\xE9"}},
+      {"UTF-16", "<\0|\0/\0u\0 \0x\0|\0>\0"s, {"/u", "x"}},
+      {"empty", "<||>", {}},
+  };
+  for (const Case& c : cases) {
+    WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 0)}, c.tail, 70000);
+    EXPECT_EQ(0u, Run({"own"})) << c.name;
+    std::vector<std::string> expected = c.arguments;
+    expected.push_back("own");
+    expected.push_back(OwnPath());
+    EXPECT_EQ(expected, Read("generic").arguments) << c.name;
+    ExpectCleanEnd();
+  }
+  // A tag in a file under 64 KiB is not read.
+  WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 0)}, "<|/tag|>");
+  ASSERT_LT(ReadBytes(loader).size(), 65536u);
+  EXPECT_EQ(0u, Run());
+  EXPECT_EQ(std::vector<std::string>{OwnPath()}, Read("generic").arguments);
+}
+
+TEST_F(EndToEnd, ArgumentsFromTheStubsVersionResource) {
+  const std::string resources =
+      "1 VERSIONINFO\nFILEVERSION 1,0,0,0\nBEGIN\n  BLOCK \"StringFileInfo\"\n  BEGIN\n    BLOCK \"000004b0\"\n"
+      "    BEGIN\n      VALUE \"Arguments\", \"/lang=de /quiet\"\n    END\n  END\n  BLOCK \"VarFileInfo\"\n"
+      "  BEGIN\n    VALUE \"Translation\", 0x0000, 0x04B0\n  END\nEND\n";
+  std::string stubpath = BuildWindowsStub(dir, "stub", resources);
+  if (stubpath.empty()) GTEST_SKIP() << "i686-w64-mingw32-gcc and -windres are needed";
+  std::string stub = ReadBytes(stubpath);
+  WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 0)}, "<|/tag|>", 70000,
+              std::vector<uint8_t>(stub.begin(), stub.end()));
+  EXPECT_EQ(0u, Run({"/own"}));
+  EXPECT_EQ((std::vector<std::string>{"/lang=de", "/quiet", "/tag", "/own", OwnPath()}), Read("generic").arguments);
+  ExpectCleanEnd();
+}
+
+TEST_F(EndToEnd, AFailedExtractionEndsWith250AndLeavesNoCopy) {
+  // The announced build is not in the package.
+  WriteLoader(0x04, {Installer(GenericInstallerId, "generic", 0)});
+  EXPECT_EQ(250u, Run());
+  ASSERT_EQ(1u, Testing().messages.size());
+  EXPECT_EQ(0u, Testing().messages[0].find("Extraction of the installer failed => "));
+  EXPECT_NE("Extraction of the installer failed => 0\n", Testing().messages[0]);
+  EXPECT_FALSE(Read("generic").ran);
+  ExpectCleanEnd();
+}
+
+TEST_F(EndToEnd, APartlyWrittenCopyIsRemoved) {
+  // The file ends inside the build's data: a part is written, then removed.
+  WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 0, 300000)});
+  std::string bytes = ReadBytes(loader);
+  WriteBytes(loader, bytes.substr(0, bytes.size() - 100000));
+  EXPECT_EQ(250u, Run());
+  ASSERT_EQ(1u, Testing().messages.size());
+  EXPECT_EQ(0u, Testing().messages[0].find("Extraction of the installer failed => "));
+  EXPECT_EQ(std::vector<std::string>{ExpectedCopy()}, CallsOf(Op_SetFileAttributesA));
+  EXPECT_LT(0u, TestingCount(Op_WriteFile));
+  EXPECT_EQ(std::vector<std::string>{ExpectedCopy()}, CallsOf(Op_DeleteFileA));
+  ExpectCleanEnd();
+}
+
+TEST_F(EndToEnd, AnEmptyInstallerCannotBeStarted) {
+  PackageEntry empty = Installer(GenericInstallerId, "generic", 0);
+  empty.data.clear();
+  WriteLoader(0x01, {empty});
+  EXPECT_EQ(252u, Run());
+  EXPECT_EQ(std::vector<std::string>{"CreateProcess(" + ExpectedCopy() + ") failed => 193\n"}, Testing().messages);
+  ExpectCleanEnd();
+}
+
+TEST_F(EndToEnd, AReadOnlyCopyIsRemovedToo) {
+  WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 9, 0, FILE_ATTRIBUTE_READONLY)});
+  EXPECT_EQ(9u, Run());
+  Record record = Read("generic");
+  ASSERT_TRUE(record.ran);
+  EXPECT_EQ("500", record.mode);  // it ran read-only
+  EXPECT_EQ(1u, TestingCount(Op_DeleteFileA));
+  ExpectCleanEnd();
+}
