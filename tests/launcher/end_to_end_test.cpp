@@ -288,3 +288,35 @@ TEST_F(EndToEnd, AReadOnlyCopyIsRemovedToo) {
   EXPECT_EQ(1u, TestingCount(Op_DeleteFileA));
   ExpectCleanEnd();
 }
+
+TEST_F(EndToEnd, EveryFailingCallEndsCleanly) {
+  WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 77)}, "<|/tag|>", 70000);
+  EXPECT_EQ(77u, Run());
+  const uint32_t total = Testing().failablecalls;
+  ASSERT_LT(10u, total);
+  for (uint32_t n = 1; n <= total; ++n) {
+    for (DWORD error : {ERROR_NOT_ENOUGH_MEMORY, ERROR_ACCESS_DENIED}) {
+      TestingScope sweep;
+      Testing().temppath = temp;
+      Testing().faults = {{PlatformOpCount, n, error}};
+      uint32_t exitcode = Run();
+      EXPECT_EQ(1u, Testing().injected) << "call " << n;
+      // The installer's own code, or one of the loader's failures with its one message.
+      if (exitcode == 77) {
+        EXPECT_TRUE(Testing().messages.empty()) << "call " << n;
+      } else {
+        EXPECT_LE(250u, exitcode) << "call " << n;
+        EXPECT_GE(255u, exitcode) << "call " << n;
+        EXPECT_EQ(1u, Testing().messages.size()) << "call " << n;
+      }
+      EXPECT_TRUE(TestingNothingOpen()) << "call " << n << ": " << TestingOpenSummary();
+      // Only a failed deletion, the run's last call, leaves the copy behind;
+      // a denied one is retried.
+      if (FileExists(ExpectedCopy())) {
+        EXPECT_EQ(total, n) << "call " << n;
+        EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY, error) << "call " << n;
+        unlink(ExpectedCopy().c_str());
+      }
+    }
+  }
+}
