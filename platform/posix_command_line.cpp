@@ -33,9 +33,18 @@ std::string QuoteWindowsArgument(const std::string& argument) {
   return quoted;
 }
 
+// Only a quote at its start, or a blank, makes the name need quotes: an
+// unquoted name runs to the first blank whatever it holds.
+static bool NeedsQuotes(const std::string& program) {
+  return program.empty() || program[0] == '"' || program.find_first_of(" \t") != std::string::npos;
+}
+
 std::string QuoteWindowsProgramName(const std::string& program) {
-  if (!program.empty() && program.find_first_of(" \t\"") == std::string::npos) return program;
-  return "\"" + program + "\"";
+  return NeedsQuotes(program) ? "\"" + program + "\"" : program;
+}
+
+bool IsWritableProgramName(const std::string& program) {
+  return !NeedsQuotes(program) || program.find('"') == std::string::npos;
 }
 
 std::string BuildWindowsCommandLine(const std::string& program, const std::vector<std::string>& arguments) {

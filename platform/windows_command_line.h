@@ -29,10 +29,14 @@
 std::string QuoteWindowsArgument(const std::string& argument);
 
 // The program name as it must stand first on a command line: in double quotes
-// when it is empty or holds a space or tab, else as it is. A name that holds
-// a double quote cannot be written (Windows file names never do); it is
-// quoted all the same and reads back cut at that quote.
+// when it is empty, holds a space or tab, or starts with a double quote;
+// else as it is. A name that needs the quotes and holds a double quote cannot
+// be written (Windows file names never hold one); it is quoted all the same
+// and reads back cut at that quote.
 std::string QuoteWindowsProgramName(const std::string& program);
+
+// Whether QuoteWindowsProgramName writes `program` so that it reads back unchanged.
+bool IsWritableProgramName(const std::string& program);
 
 // The program name and the arguments, each quoted as needed, separated by
 // single spaces.

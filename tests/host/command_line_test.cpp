@@ -22,6 +22,25 @@ TEST(WindowsCommandLine, QuotesOnlyWhatNeedsIt) {
       {"x\\\\y z", "\"x\\\\y z\""},          // backslashes not before a quote stay single
   };
   for (const auto& c : cases) EXPECT_EQ(QuoteWindowsArgument(c.argument), c.written) << c.argument;
+
+  // The program name has no escapes: quoted only for a blank, emptiness or a leading quote.
+  const struct {
+    std::string program;
+    std::string written;
+    bool writable;
+  } programs[] = {
+      {"/bin/loader", "/bin/loader", true},
+      {"C:\\dir\\", "C:\\dir\\", true},
+      {"/a b/loader", "\"/a b/loader\"", true},
+      {"", "\"\"", true},
+      {"odd\"name", "odd\"name", true},
+      {"\"lead", "\"\"lead\"", false},
+      {"odd \"name", "\"odd \"name\"", false},
+  };
+  for (const auto& p : programs) {
+    EXPECT_EQ(QuoteWindowsProgramName(p.program), p.written) << p.program;
+    EXPECT_EQ(IsWritableProgramName(p.program), p.writable) << p.program;
+  }
 }
 
 TEST(WindowsCommandLine, SplitsByTheWindowsRules) {
@@ -61,7 +80,7 @@ TEST(WindowsCommandLine, WrittenArgumentsReadBackUnchanged) {
       {"C:\\Program Files\\App\\", "--opt=\"quoted value\"", "trailing space "},
       {"ä ö", "\x80\xff", "new\nline"},
   };
-  const std::string programs[] = {"/usr/bin/loader.exe", "/tmp/with space/loader", ""};
+  const std::string programs[] = {"/usr/bin/loader.exe", "/tmp/with space/loader", "", "odd\"name"};
   for (const std::string& program : programs) {
     for (const Arguments& arguments : lists) {
       std::string line = BuildWindowsCommandLine(program, arguments);
