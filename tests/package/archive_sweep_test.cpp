@@ -32,10 +32,10 @@ struct ArchiveSweepTest : ::testing::Test {
 
 TEST_F(ArchiveSweepTest, PackageCutAtEveryLength) {
   const uint32_t offset = 100;
-  std::vector<uint8_t> wanted = PatternBytes(2000, 1);
+  std::vector<uint8_t> wanted = PatternBytes(600, 1);
   std::vector<uint8_t> file(offset, 0x33);
   std::vector<uint8_t> archive =
-      BuildArchive({MakeEntry(kOtherId, PatternBytes(300, 2)), MakeEntry(GenericInstallerId, wanted)});
+      BuildArchive({MakeEntry(kOtherId, PatternBytes(100, 2)), MakeEntry(GenericInstallerId, wanted)});
   file.insert(file.end(), archive.begin(), archive.end());
 
   bool extracted = false;
