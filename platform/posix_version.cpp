@@ -13,6 +13,12 @@
 // placed at room offset V / 2. Values of different nodes lie at least a node
 // header apart, so their converted forms never overlap, and the room's last
 // byte stays zero, so every string in it ends inside the buffer.
+//
+// So GetFileVersionInfoSizeA gives more than the block's length (Windows
+// does too), and VerQueryValueA expects a block that GetFileVersionInfoA
+// filled. A text value's length is its stored length in characters: with
+// the terminator, as resource compilers store it. A path that names no value
+// fails with ERROR_RESOURCE_TYPE_NOT_FOUND.
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>

@@ -9,7 +9,8 @@
 #include "platform/types.h"
 
 // Finds the version block: the first name, and its first language, under the
-// resource type RT_VERSION (16). Returns 0 and the block's file offset and
+// resource type RT_VERSION (16). (Windows looks for name 1 in the user's
+// language first; a file with one version resource gives the same block.) Returns 0 and the block's file offset and
 // length (its own length field, at most its resource data's size), or
 // ERROR_BAD_EXE_FORMAT (not a PE file, or a structure that does not fit the
 // file), ERROR_RESOURCE_DATA_NOT_FOUND (no resource directory),
