@@ -178,6 +178,13 @@ TEST_F(FileBufferTest, FlushFailures) {
   Put(PatternBytes(100, 8));
   Testing().faults = {{Op_WriteFile, 2, ERROR_HANDLE_DISK_FULL + 73}};
   EXPECT_EQ(ERROR_HANDLE_DISK_FULL + 73, FlushFileWriter(&buffer));
+
+  // A failing CloseHandle changes nothing for the caller.
+  Testing().faults = {{Op_CloseHandle, 1, ERROR_INVALID_HANDLE}};
+  EXPECT_EQ(0u, CloseFileBuffer(&buffer));
+  EXPECT_EQ(2u, Testing().injected);  // the write above and this close
+  EXPECT_EQ(INVALID_HANDLE_VALUE, buffer.handle);
+  EXPECT_EQ(nullptr, buffer.base);
 }
 
 TEST_F(FileBufferTest, BufferThatCannotBeAllocatedFailsWithoutCrashing) {
