@@ -167,8 +167,7 @@ uint32_t ExtractEntryToFile(ArchiveReader* reader, const EntryHeader* entry, con
   lastwrite.dwHighDateTime = static_cast<DWORD>(entry->lastwritetime >> 32);
   Sys().SetFileTime(writer.handle, NULL, NULL, &lastwrite);
   CloseFileBuffer(&writer);
-  // Only now: a read-only attribute would not stop the handle already open,
-  // but it belongs to the finished file.
+  // The attributes go to the finished, closed file.
   Sys().SetFileAttributesA(outputpath, entry->attributes);
   return 0;
 }
