@@ -16,7 +16,7 @@ uint32_t ExitCode;
 // The build chosen from the own image's stamp, or 253/254 with its message.
 // The flags are read only when "MZ" and "pxr5" are both in place.
 static bool ChooseInstaller(PlatformClass platformclass, uint32_t* idlow, uint32_t* archiveoffset) {
-  const uint8_t* image = static_cast<const uint8_t*>(Sys().GetModuleHandleA(NULL));
+  const uint8_t* image = reinterpret_cast<const uint8_t*>(Sys().GetModuleHandleA(NULL));
   if (image == NULL || ReadLe16(image) != DOS_SIGNATURE || ReadLe32(image + STAMP_OFFSET_MAGIC) != STAMP_MAGIC) {
     ReportError("Executable has no valid MZ/pwr5 signature\n");
     ExitCode = 254;
@@ -116,4 +116,8 @@ uint32_t RunLoader() {
   return ExitCode;
 }
 
+// The Windows stub has its own (launcher/loader_main_win32.cpp): it installs
+// the win32 backend before anything runs.
+#ifndef _WIN32
 extern "C" void LoaderMain() { Sys().ExitProcess(RunLoader()); }
+#endif

@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# The stub on a 64-bit Wine prefix (Windows NT on x64): installer selection,
+# the installer's command line, the version-resource and tag arguments, the
+# temporary copy and its removal, exit codes, the loader's own failures and
+# the planted version.dll.
+source "$(dirname "$0")/lib.sh"
+use_prefix win64 win64
+
+generic=$PROGRAMS/installer-generic.exe
+ntx86=$PROGRAMS/installer-nt-x86.exe
+ntx64=$PROGRAMS/installer-nt-x64.exe
+
+# The installer's command line as the loader must form it:
+# "<temporary path>" <Arguments> <tag> <own arguments> "<own path>".
+expected_command_line() { printf '"%s" %s %s %s "%s"' "$RECORD_MODULE" "$1" "$2" "$3" "$(winpath "$4")"; }
+
+# The temporary copy: the temporary directory, the loader's base name without
+# its extension, "-", the process id's halves XORed as four hex digits, ".exe".
+check_temporary_name() {
+  local what=$1 base=$2
+  expect_match "$what: temporary copy" '^C:\\users\\[^\\]+\\Temp\\'"$base"'-[0-9A-F]{4}\.exe$' "$RECORD_MODULE"
+  if [ -n "$RECORD_PARENT" ]; then
+    local key
+    key=$(printf '%04X' $(((RECORD_PARENT >> 16) ^ (RECORD_PARENT & 0xFFFF))))
+    expect_eq "$what: name key from the loader's process id" "$key" "${RECORD_MODULE: -8:4}"
+  else
+    fail "$what: the installer could not name its parent process"
+  fi
+}
+
+# --- Selection: the x64 build where there is one, else the x86 one, else the generic one.
+pack "$WORK/all.exe" --generic "$generic" --nt-x86 "$ntx86" --nt-x64 "$ntx64"
+run_loader "$WORK/all.exe"
+expect_eq "flags 7: exit code" 0 "$STATUS"
+# The stamp fills the DOS header's words 0x1C to 0x3B, which Windows does not read.
+dword() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
+offset=$(dword "$WORK/all.exe" $((0x2C)))
+expect_eq "stamp: word 0x1C" "$offset" "$(dword "$WORK/all.exe" $((0x1C)))"
+expect_eq "stamp: word 0x20" $((offset ^ 0xFFFFFFFF)) "$(dword "$WORK/all.exe" $((0x20)))"
+expect_eq "flags 7: build" nt-x64 "$RECORD_BUILD"
+pack "$WORK/no-x64.exe" --generic "$generic" --nt-x86 "$ntx86"
+run_loader "$WORK/no-x64.exe"
+expect_eq "flags 3: build" nt-x86 "$RECORD_BUILD"
+pack "$WORK/generic-only.exe" --generic "$generic"
+run_loader "$WORK/generic-only.exe"
+expect_eq "flags 1: build" generic "$RECORD_BUILD"
+
+# --- The command line, own arguments, the temporary copy and its removal.
+cp "$WORK/all.exe" "$WORK/my.setup.exe"
+run_loader "$WORK/my.setup.exe" /S "two words" --dir=C:\\x
+expect_eq "own arguments: exit code" 0 "$STATUS"
+expect_eq "own arguments: command line" "$(expected_command_line "" "" '/S "two words" --dir=C:\x' "$WORK/my.setup.exe")" \
+  "$RECORD_COMMAND_LINE"
+check_temporary_name "own arguments" 'my\.setup'
+expect_eq "own arguments: copy removed" "" "$(temp_leftovers)"
+run_loader "$WORK/my.setup.exe"
+expect_eq "no arguments: command line" "\"$RECORD_MODULE\"    \"$(winpath "$WORK/my.setup.exe")\"" "$RECORD_COMMAND_LINE"
+
+# --- Exit codes pass through unchanged, the loader's own codes included.
+for code in 0 1 42 252 255; do
+  PXQ_TEST_EXIT=$code run_loader "$WORK/all.exe"
+  expect_eq "installer exit code $code" "$code" "$STATUS"
+  expect_eq "installer exit code $code: no message" "" "$MESSAGES"
+done
+
+# --- A read-only entry with its time: the copy has both, and is still removed.
+cp "$generic" "$WORK/readonly-installer.exe"
+touch -d @1234567890 "$WORK/readonly-installer.exe"
+chmod a-w "$WORK/readonly-installer.exe"
+pack "$WORK/readonly.exe" --generic "$WORK/readonly-installer.exe"
+run_loader "$WORK/readonly.exe"
+expect_eq "read-only entry: exit code" 0 "$STATUS"
+expect_eq "read-only entry: read-only copy" 1 $((RECORD_ATTRIBUTES & 1))
+expect_eq "read-only entry: last-write time" \
+  "$(printf '0x%016X' $(((1234567890 + 11644473600) * 10000000)))" "$RECORD_LAST_WRITE"
+expect_eq "read-only entry: copy removed" "" "$(temp_leftovers)"
+
+# --- "Arguments" in the version resource: 65 UTF-16 units, patched in place.
+# The value follows the key "Arguments" and its padding: 28 bytes from the
+# start of its block, which starts 6 bytes before the key.
+# printf escapes for the UTF-16 form of an ASCII text.
+utf16() { local s=$1 i; for ((i = 0; i < ${#s}; i++)); do printf '\\x%02x\\x00' "'${s:i:1}"; done; }
+patch_arguments() {
+  local file=$1 text=$2 key
+  key=$(find_bytes "$file" 'A\x00r\x00g\x00u\x00m\x00e\x00n\x00t\x00s\x00\x00\x00')
+  if [ -z "$key" ]; then
+    fail "no Arguments value in $file"
+    return 1
+  fi
+  patch_bytes "$file" $((key - 6 + 28)) "$(utf16 "$text")"
+}
+cp "$WORK/all.exe" "$WORK/arguments.exe"
+patch_arguments "$WORK/arguments.exe" '/SILENT /DIR="C:\Program Files\x"'
+run_loader "$WORK/arguments.exe" own
+expect_eq "Arguments: command line" \
+  "$(expected_command_line '/SILENT /DIR="C:\Program Files\x"' "" own "$WORK/arguments.exe")" "$RECORD_COMMAND_LINE"
+full=0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-+
+cp "$WORK/all.exe" "$WORK/arguments64.exe"
+patch_arguments "$WORK/arguments64.exe" "$full"
+run_loader "$WORK/arguments64.exe"
+expect_eq "Arguments of 64 characters" "$(expected_command_line "$full" "" "" "$WORK/arguments64.exe")" \
+  "$RECORD_COMMAND_LINE"
+
+# --- The trailing tag, in its three forms; the file must be at least 64 KiB.
+tagged() {
+  local out=$1
+  cp "$WORK/all.exe" "$out"
+  # Data after the archive is not read by the loader.
+  head -c 70000 /dev/zero >>"$out"
+  printf "$2" >>"$out"
+}
+tagged "$WORK/tag1.exe" '<|plain tag <text>|>'
+run_loader "$WORK/tag1.exe" x
+expect_eq "tag, 8-bit" "$(expected_command_line "" "plain tag <text>" x "$WORK/tag1.exe")" "$RECORD_COMMAND_LINE"
+# "Grüße €" in UTF-8 and in UTF-16: the installer gets it in the ANSI code
+# page, Windows-1252 here (ü FC, ß DF, € 80).
+ansi=$(printf 'Gr\xfc\xdfe \x80')
+tagged "$WORK/tag2.exe" '\xef\xbb\xbf<|Gr\xc3\xbc\xc3\x9fe \xe2\x82\xac|>'
+run_loader "$WORK/tag2.exe"
+expect_eq "tag, UTF-8 with a byte-order mark" "$(expected_command_line "" "$ansi" "" "$WORK/tag2.exe")" \
+  "$RECORD_COMMAND_LINE"
+tagged "$WORK/tag3.exe" '<\x00|\x00G\x00r\x00\xfc\x00\xdf\x00e\x00 \x00\xac\x20|\x00>\x00'
+run_loader "$WORK/tag3.exe"
+expect_eq "tag, UTF-16" "$(expected_command_line "" "$ansi" "" "$WORK/tag3.exe")" "$RECORD_COMMAND_LINE"
+# Under 64 KiB there is no tag.
+cp "$WORK/all.exe" "$WORK/short-tag.exe"
+printf '<|short|>' >>"$WORK/short-tag.exe"
+run_loader "$WORK/short-tag.exe"
+expect_eq "tag in a file under 64 KiB" "$(expected_command_line "" "" "" "$WORK/short-tag.exe")" "$RECORD_COMMAND_LINE"
+# Both sources together, in their order.
+cp "$WORK/tag1.exe" "$WORK/both.exe"
+patch_arguments "$WORK/both.exe" "/VERYSILENT"
+run_loader "$WORK/both.exe" last
+expect_eq "Arguments and tag" "$(expected_command_line /VERYSILENT "plain tag <text>" last "$WORK/both.exe")" \
+  "$RECORD_COMMAND_LINE"
+
+# --- The loader's own failures: exit code, message, nothing left behind.
+expect_failure() {
+  local what=$1 code=$2 message=$3 file=$4
+  run_loader "$file"
+  expect_eq "$what: exit code" "$code" "$STATUS"
+  expect_match "$what: message" "$message" "$MESSAGES"
+  expect_eq "$what: installer not run" "" "$RECORD_BUILD"
+  expect_eq "$what: nothing left behind" "" "$(temp_leftovers)"
+}
+cp "$WORK/all.exe" "$WORK/no-builds.exe"
+patch_bytes "$WORK/no-builds.exe" $((0x28)) '\xf8'
+expect_failure "no usable build" 253 '^No installer available for the current platform\\n$' "$WORK/no-builds.exe"
+cp "$WORK/all.exe" "$WORK/no-stamp.exe"
+patch_bytes "$WORK/no-stamp.exe" $((0x24)) 'pxq5'
+expect_failure "stamp destroyed" 254 '^Executable has no valid MZ/pwr5 signature\\n$' "$WORK/no-stamp.exe"
+# The check pair follows the 64-byte archive header at the archive offset.
+cp "$WORK/all.exe" "$WORK/bad-check.exe"
+patch_bytes "$WORK/bad-check.exe" $((offset + 64)) '\x00\x00\x00\x00\x00\x00\x00\x00'
+expect_failure "damaged check pair" 250 '^Extraction of the installer failed => 13\\n$' "$WORK/bad-check.exe"
+# A stream cut short in the middle of the one entry: the partial copy is removed.
+head -c $(($(stat -c %s "$WORK/generic-only.exe") - 4000)) "$WORK/generic-only.exe" >"$WORK/cut.exe"
+expect_failure "archive cut short" 250 '^Extraction of the installer failed => [0-9]+\\n$' "$WORK/cut.exe"
+
+# --- version.dll planted beside the loader. With "version=n,b" Wine searches
+# the program's folder first, as Windows does for a DLL that is not a known
+# one; the loader must still take the system's copy.
+plant=$WORK/plant
+mkdir -p "$plant"
+cp "$PROGRAMS/planted/version.dll" "$PROGRAMS/planted/load-version.exe" "$plant/"
+cp "$WORK/arguments.exe" "$plant/setup.exe"
+marker=$plant/loaded.txt
+export PXQ_PLANT_MARKER
+PXQ_PLANT_MARKER=$(winpath "$marker")
+WINEDLLOVERRIDES="mscoree,mshtml=;version=n,b" timeout 120 wine "$plant/load-version.exe"
+expect_eq "planted version.dll: an ordinary load takes it" yes "$([ -f "$marker" ] && echo yes || echo no)"
+rm -f "$marker"
+WINEDLLOVERRIDES="mscoree,mshtml=;version=n,b" run_loader "$plant/setup.exe"
+expect_eq "planted version.dll: exit code" 0 "$STATUS"
+expect_eq "planted version.dll: not loaded by the loader" no "$([ -f "$marker" ] && echo yes || echo no)"
+expect_eq "planted version.dll: Arguments still read" \
+  "$(expected_command_line '/SILENT /DIR="C:\Program Files\x"' "" "" "$plant/setup.exe")" "$RECORD_COMMAND_LINE"
+
+finish
