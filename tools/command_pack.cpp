@@ -185,9 +185,9 @@ int CommandPack(int argc, char** argv) {
   }
   result = CommitStagedOutput(&staged);
   if (result != 0) return Failure(output, "cannot write: " + ResultText(result));
-  printf("%s: %llu bytes: stub %zu, archive %llu; builds: %s; %zu entries\n", output,
+  printf("%s: %llu bytes: stub %zu, archive %llu; builds: %s; %zu %s\n", output,
          static_cast<unsigned long long>(written), stubbytes.size(),
          static_cast<unsigned long long>(written - stubbytes.size()), PlatformFlagsText(platformflags).c_str(),
-         entries.size());
+         entries.size(), entries.size() == 1 ? "entry" : "entries");
   return PXQ_EXIT_OK;
 }
