@@ -24,13 +24,20 @@ static void ReleaseText(char* text) {
   if (text != NULL) Sys().GlobalFree(text);
 }
 
+// What wakes the wait: key, mouse, posted, timer, paint, hot-key and raw
+// input, but not messages sent from other threads (QS_ALLEVENTS as Windows 7
+// and earlier define it). Not the headers' QS_ALLEVENTS, which for Windows 8
+// and later adds QS_TOUCH and QS_POINTER (0x1CBF): bits that earlier systems
+// do not know, in a mask they may refuse while the installer runs.
+#define INSTALLER_WAKE_MASK 0x04BFu
+
 // Waits for the process to end, emptying the message queue whenever input
 // arrives. Returns WAIT_OBJECT_0, or the wait's result that was neither that
 // nor WAIT_OBJECT_0 + 1.
 static DWORD WaitForInstaller(HANDLE process) {
   HANDLE handles[1] = {process};
   for (;;) {
-    DWORD wait = Sys().MsgWaitForMultipleObjects(1, handles, FALSE, INFINITE, QS_ALLEVENTS);
+    DWORD wait = Sys().MsgWaitForMultipleObjects(1, handles, FALSE, INFINITE, INSTALLER_WAKE_MASK);
     if (wait != WAIT_OBJECT_0 + 1) return wait;
     MSG message;
     while (Sys().PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {

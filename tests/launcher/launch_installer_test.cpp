@@ -55,7 +55,7 @@ TEST(LaunchInstaller, CommandLineAndCallOrder) {
             std::vector<std::string>(at, trace.end()));
   EXPECT_EQ("GetFileVersionInfoSizeA", trace[0]);
   EXPECT_EQ(std::vector<std::string>{line}, CallsOf(Op_CreateProcessA));
-  EXPECT_EQ(std::vector<DWORD>{QS_ALLEVENTS}, Script().waitmasks);
+  EXPECT_EQ(std::vector<DWORD>{0x4BFu}, Script().waitmasks);
   EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
 }
 
