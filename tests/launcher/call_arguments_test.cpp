@@ -72,7 +72,9 @@ DWORD PXQ_WINAPI RecordGetTempPathA(DWORD size, LPSTR buffer) {
   return below->GetTempPathA(size, buffer);
 }
 int PXQ_WINAPI RecordMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-  Note("MessageBoxA(" + Null(owner) + "," + caption + "," + Hex(style) + ")");
+  // ExitCode is set only once the box has been closed.
+  Note("MessageBoxA(" + Null(owner) + "," + caption + "," + Hex(style) + ",ExitCode " + std::to_string(ExitCode) +
+       ")");
   return below->MessageBoxA(owner, text, caption, style);
 }
 BOOL PXQ_WINAPI RecordSetFileAttributesA(LPCSTR path, DWORD attributes) {
@@ -202,7 +204,7 @@ TEST(CallArguments, StartUpReportAndRemoval) {
               calls.end());
   EXPECT_EQ((std::vector<std::string>{"GetVersionExA(148)", "GetModuleHandleA(kernel32.dll)", "GetModuleHandleA(null)",
                                       "GetModuleFileNameA(null,260)", "GetTempPathA(520)",
-                                      "MessageBoxA(null,PXQ Loader,10)", "SetFileAttributesA(80)"}),
+                                      "MessageBoxA(null,PXQ Loader,10,ExitCode 0)", "SetFileAttributesA(80)"}),
             calls);
   ExpectAllocationFlags();
 }
