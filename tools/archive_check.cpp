@@ -95,6 +95,7 @@ void CheckArchive(const std::string& path, uint32_t offset,
       if (fault.empty()) fault = data + " cannot be read";
       break;
     }
+    ++check->complete;
   }
   DestroyArchiveReader(reader);
   if (!fault.empty()) {

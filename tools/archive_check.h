@@ -15,7 +15,8 @@ struct ArchiveCheck {
   bool opened = false;      // OpenArchive accepted the archive
   ArchiveHeader header = {};
   LzmaProperties properties = {};
-  size_t entries = 0;       // entries read whole
+  size_t entries = 0;       // entry headers read whole
+  size_t complete = 0;      // entries whose data was read whole too
   ArchiveScan scan;         // the stream's end and trailer (when the walk got there)
   std::string fault;        // "" when the archive is sound
 };

@@ -36,6 +36,7 @@ int CommandExtract(int argc, char** argv) {
     int match = OptionValue(argc, argv, &i, "-o", &value);
     if (match == 0) match = OptionValue(argc, argv, &i, "--output", &value);
     if (match == 1) {
+      if (output != nullptr) return UsageError("extract", "more than one output file given");
       output = value;
       continue;
     }
@@ -44,7 +45,7 @@ int CommandExtract(int argc, char** argv) {
       ++ids;
       continue;
     }
-    if (match < 0) return UsageError("extract", std::string("option ") + argv[i] + " needs a value");
+    if (match < 0) return UsageError("extract", "option " + OptionName(argv[i]) + " needs a value");
     if (strcmp(argv[i], "--generic") == 0 || strcmp(argv[i], "--nt-x86") == 0 || strcmp(argv[i], "--nt-x64") == 0) {
       id = argv[i][2] == 'g' ? GenericInstallerId : argv[i][6] == '8' ? NtX86InstallerId : NtX64InstallerId;
       ++ids;
@@ -53,11 +54,12 @@ int CommandExtract(int argc, char** argv) {
     if (argv[i][0] == '-' && argv[i][1] != '\0')
       return UsageError("extract", std::string("unknown option ") + argv[i]);
     if (path != nullptr) return UsageError("extract", "one FILE only");
+    if (argv[i][0] == '\0') return UsageError("extract", "FILE is an empty name");
     path = argv[i];
   }
   if (path == nullptr) return UsageError("extract", "no FILE given");
   if (ids != 1) return UsageError("extract", "give exactly one of --id, --generic, --nt-x86, --nt-x64");
-  if (output == nullptr || *output == '\0') return UsageError("extract", "no output file; give -o OUT");
+  if (output == nullptr) return UsageError("extract", "no output file; give -o OUT");
   if (SameFile(path, output)) return Failure(output, "is the loader file itself; choose another output file");
 
   uint8_t dosheader[LOADER_STAMP_SIZE];
@@ -85,17 +87,20 @@ int CommandExtract(int argc, char** argv) {
   // The extraction says only what failed, not where: walk the archive to
   // tell a missing entry from damage, and both from an output failure.
   ArchiveCheck check;
-  bool present = false;
+  size_t found = 0;  // the number of the entry that the extraction took, 0 when none
   CheckArchive(path, stamp.archiveoffset,
-               [&](size_t, const EntryHeader& entry) {
-                 present = present || (entry.idlow == static_cast<uint32_t>(id) &&
-                                       entry.idhigh == static_cast<uint32_t>(id >> 32));
+               [&](size_t number, const EntryHeader& entry) {
+                 if (found == 0 && entry.idlow == static_cast<uint32_t>(id) &&
+                     entry.idhigh == static_cast<uint32_t>(id >> 32))
+                   found = number;
                },
                &check);
   std::string name = EntryIdName(id);
   std::string entry = "entry " + EntryIdText(id) + (name.empty() ? "" : " (" + name + ")");
-  if (!present && check.fault.empty() && code == ERROR_READ_FAULT)
+  // Damage behind an entry that reads whole is not why its extraction failed.
+  bool entrysound = found != 0 && check.complete >= found;
+  if (found == 0 && check.fault.empty() && code == ERROR_READ_FAULT)
     return Failure(path, "no " + entry + " in the archive");
-  if (!check.fault.empty()) return Failure(path, check.fault);
+  if (!check.fault.empty() && !entrysound) return Failure(path, check.fault);
   return Failure(output, "cannot write " + entry + ": " + ResultText(code));
 }

@@ -38,6 +38,7 @@ int CommandList(int argc, char** argv) {
     }
     if (argv[i][0] == '-' && argv[i][1] != '\0') return UsageError("list", std::string("unknown option ") + argv[i]);
     if (path != nullptr) return UsageError("list", "one FILE only");
+    if (argv[i][0] == '\0') return UsageError("list", "FILE is an empty name");
     path = argv[i];
   }
   if (path == nullptr) return UsageError("list", "no FILE given");

@@ -88,10 +88,13 @@ int CommandPack(int argc, char** argv) {
     int match = OptionValue(argc, argv, &i, "-o", &value);
     if (match == 0) match = OptionValue(argc, argv, &i, "--output", &value);
     if (match == 1) {
+      // A second output would silently win over the first.
+      if (output != nullptr) return UsageError("pack", "more than one output file given");
       output = value;
       continue;
     }
     if (match == 0 && (match = OptionValue(argc, argv, &i, "--stub", &value)) == 1) {
+      if (stub != nullptr) return UsageError("pack", "--stub given twice");
       stub = value;
       continue;
     }
@@ -117,10 +120,10 @@ int CommandPack(int argc, char** argv) {
       }
     }
     if (match == 1) continue;
-    if (match < 0) return UsageError("pack", std::string("option ") + argv[i] + " needs a value");
+    if (match < 0) return UsageError("pack", "option " + OptionName(argv[i]) + " needs a value");
     return UsageError("pack", std::string("unexpected argument '") + argv[i] + "'");
   }
-  if (output == nullptr || *output == '\0') return UsageError("pack", "no output file; give -o OUT");
+  if (output == nullptr) return UsageError("pack", "no output file; give -o OUT");
   std::vector<Input> inputs = builds;
   inputs.insert(inputs.end(), extras.begin(), extras.end());
   if (inputs.empty()) return UsageError("pack", "nothing to pack; give --generic, --nt-x86, --nt-x64 or --entry");

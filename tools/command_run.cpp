@@ -25,6 +25,7 @@ int CommandRun(int argc, char** argv) {
     return PXQ_EXIT_OK;
   }
   const char* path = argv[1];
+  if (path[0] == '\0') return UsageError("run", "FILE is an empty name");
   DWORD result = PosixSetModule(path);
   if (result != 0) return Failure(path, "cannot open: " + ResultText(result));
   PosixSetArguments(argc - 2, argv + 2);

@@ -235,13 +235,19 @@ int OptionValue(int argc, char** argv, int* index, const char* name, const char*
   if (strncmp(argument, name, length) != 0) return 0;
   if (argument[length] == '=') {
     *value = argument + length + 1;
-    return 1;
+    // An empty value names no file and no number: it is as good as none.
+    return **value != '\0' ? 1 : -1;
   }
   if (argument[length] != '\0') return 0;
-  if (*index + 1 >= argc) return -1;
+  if (*index + 1 >= argc || argv[*index + 1][0] == '\0') return -1;
   *index += 1;
   *value = argv[*index];
   return 1;
+}
+
+std::string OptionName(const char* argument) {
+  std::string name = argument;
+  return name.substr(0, name.find('='));
 }
 
 bool IsHelp(const char* argument) { return strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0; }

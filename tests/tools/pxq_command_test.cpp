@@ -1,11 +1,14 @@
 // The pxq command through its built binary: pack, list and extract round
 // trips, refusals, outputs that never appear half-written, usage errors.
+#include <stdio.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include "package/records.h"
+#include "support/file_bytes.h"
 #include "support/package_fixture.h"
+#include "support/scratch_dir.h"
 #include "tools_support.h"
 
 namespace {
@@ -20,7 +23,7 @@ struct stat StatOf(const std::string& path) {
 
 // A stub and three inputs with known times and permissions.
 struct PackInputs {
-  FixtureDir dir;
+  ScratchDir dir;
   std::vector<uint8_t> generic = PatternBytes(3000, 1);
   std::vector<uint8_t> x64 = PatternBytes(70000, 2);
   PackInputs() {
@@ -158,6 +161,35 @@ TEST(PxqCommand, FailuresLeaveTheOutputAsItWas) {
   }
 }
 
+TEST(PxqCommand, ExtractBlamesTheOutputNotDamageBehindTheEntry) {
+  PackInputs in;
+  std::string setup = in.dir.File("setup.exe");
+  ASSERT_EQ(0, RunPxq(in.PackArguments(setup)).status);
+  // Cut into the stream's end: the first entry (NtX64, 70,000 bytes) still
+  // reads whole, the entries behind it do not.
+  std::vector<uint8_t> bytes = ReadFileBytes(setup);
+  bytes.resize(bytes.size() - 1000);
+  std::string cut = in.dir.File("cut.exe");
+  WriteFileBytes(cut, bytes);
+  std::string output = in.dir.File("out.exe");
+  ASSERT_EQ(0, RunPxq({"extract", cut, "--nt-x64", "-o", output}).status);
+  EXPECT_TRUE(ReadFileBytes(output) == in.x64);
+  std::remove(output.c_str());
+
+  // Writes beyond 10 KiB fail (EFBIG, with SIGXFSZ ignored).
+  std::vector<std::string> names = DirectoryNames(in.dir.path);
+  CommandResult result = RunShell("ulimit -f 20; trap '' XFSZ; " + ShellQuote(PxqPath()) + " extract " +
+                                  ShellQuote(cut) + " --nt-x64 -o " + ShellQuote(output));
+  EXPECT_EQ(1, result.status);
+  EXPECT_EQ(0u, result.err.find("pxq: " + output + ": cannot write entry 0xFFFFFFFFFFFF000A (NtX64InstallerId): "))
+      << result.err;
+  EXPECT_EQ(names, DirectoryNames(in.dir.path)) << "a temporary file was left";
+  // An entry behind the cut is blamed on the damage.
+  result = RunPxq({"extract", cut, "--generic", "-o", output});
+  EXPECT_EQ(1, result.status);
+  EXPECT_EQ(0u, result.err.find("pxq: " + cut + ": archive damaged: the data of entry 2 ")) << result.err;
+}
+
 TEST(PxqCommand, UsageErrorsAndHelp) {
   PackInputs in;
   struct Case {
@@ -169,6 +201,13 @@ TEST(PxqCommand, UsageErrorsAndHelp) {
       {{"pack", "--generic", in.dir.File("generic.exe")}, "no output file; give -o OUT"},
       {{"pack", "-o", in.dir.File("o")}, "nothing to pack"},
       {{"pack", "-o", in.dir.File("o"), "--generic"}, "option --generic needs a value"},
+      // An empty value names nothing: it counts as missing.
+      {{"pack", "-o", in.dir.File("o"), "--generic="}, "option --generic needs a value"},
+      {{"pack", "-o", in.dir.File("o"), "--nt-x64", ""}, "option --nt-x64 needs a value"},
+      {{"pack", "-o", in.dir.File("o"), "--stub=", "--generic", "a"}, "option --stub needs a value"},
+      {{"pack", "-o", "", "--generic", "a"}, "option -o needs a value"},
+      {{"pack", "-o", "x", "--output=y", "--generic", "a"}, "more than one output file given"},
+      {{"pack", "-o", "x", "--stub", "a", "--stub", "b", "--generic", "a"}, "--stub given twice"},
       {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--generic", "b"}, "--generic given twice"},
       {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--entry", "0xFFFFFFFFFFFF0008=b"},
        "entry id 0xFFFFFFFFFFFF0008 given twice"},
@@ -183,7 +222,13 @@ TEST(PxqCommand, UsageErrorsAndHelp) {
       {{"extract", "a", "--generic", "--nt-x64", "-o", "b"}, "give exactly one of"},
       {{"extract", "a", "--generic"}, "no output file; give -o OUT"},
       {{"extract", "a", "--id", "-5", "-o", "b"}, "bad id '-5'"},
+      {{"extract", "a", "--id=", "-o", "b"}, "option --id needs a value"},
+      {{"extract", "a", "--generic", "-o="}, "option -o needs a value"},
+      {{"extract", "a", "--generic", "-o", "b", "--output", "c"}, "more than one output file given"},
+      {{"extract", "", "--generic", "-o", "b"}, "FILE is an empty name"},
+      {{"list", ""}, "FILE is an empty name"},
       {{"run"}, "no FILE given"},
+      {{"run", ""}, "FILE is an empty name"},
   };
   for (const auto& c : cases) {
     CommandResult result = RunPxq(c.arguments);
