@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/file_bytes.h"
 #include "support/package_fixture.h"
 
 namespace {

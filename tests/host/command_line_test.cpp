@@ -3,6 +3,8 @@
 #include "host_support.h"
 #include "platform/posix.h"
 #include "platform/windows_command_line.h"
+#include "support/file_bytes.h"
+#include "support/scratch_dir.h"
 
 using Arguments = std::vector<std::string>;
 
@@ -92,9 +94,9 @@ TEST(WindowsCommandLine, WrittenArgumentsReadBackUnchanged) {
 }
 
 TEST(WindowsCommandLine, GetCommandLineNamesTheModuleAndTheRunArguments) {
-  TemporaryDirectory directory;
-  std::string module = directory.Path("my loader.exe");
-  WriteFileBytes(module, std::string(512, 'M'));
+  ScratchDir directory;
+  std::string module = directory.File("my loader.exe");
+  WriteFileText(module, std::string(512, 'M'));
   ASSERT_EQ(PosixSetModule(module.c_str()), 0u);
   const char* arguments[] = {"/S", "two words", ""};
   PosixSetArguments(3, arguments);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "host_support.h"
+#include "support/file_bytes.h"
+#include "support/scratch_dir.h"
 
 static const size_t granularity = 65536;
 
@@ -30,10 +32,10 @@ static HANDLE MapWhole(const std::string& path, DWORD maxHigh = 0, DWORD maxLow 
 }
 
 TEST(FileMapping, ViewsShowTheFileAtGranularOffsets) {
-  TemporaryDirectory directory;
+  ScratchDir directory;
   const std::string content = Pattern();
-  std::string path = directory.Path("data.bin");
-  WriteFileBytes(path, content);
+  std::string path = directory.File("data.bin");
+  WriteFileText(path, content);
   HANDLE mapping = MapWhole(path);
   ASSERT_NE(mapping, nullptr);
 
@@ -65,9 +67,9 @@ TEST(FileMapping, ViewsShowTheFileAtGranularOffsets) {
 }
 
 TEST(FileMapping, RefusedViews) {
-  TemporaryDirectory directory;
-  std::string path = directory.Path("data.bin");
-  WriteFileBytes(path, Pattern());
+  ScratchDir directory;
+  std::string path = directory.File("data.bin");
+  WriteFileText(path, Pattern());
   const uint64_t size = Pattern().size();
   HANDLE mapping = MapWhole(path);
   ASSERT_NE(mapping, nullptr);
@@ -98,11 +100,11 @@ TEST(FileMapping, RefusedViews) {
 }
 
 TEST(FileMapping, MappingSizes) {
-  TemporaryDirectory directory;
-  std::string path = directory.Path("data.bin");
-  WriteFileBytes(path, Pattern());
-  std::string empty = directory.Path("empty.bin");
-  WriteFileBytes(empty, "");
+  ScratchDir directory;
+  std::string path = directory.File("data.bin");
+  WriteFileText(path, Pattern());
+  std::string empty = directory.File("empty.bin");
+  WriteFileText(empty, "");
 
   EXPECT_EQ(MapWhole(empty), nullptr);
   EXPECT_EQ(Host().GetLastError(), ERROR_FILE_INVALID);

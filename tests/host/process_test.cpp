@@ -1,10 +1,13 @@
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "host_support.h"
 #include "platform/windows_command_line.h"
+#include "support/file_bytes.h"
+#include "support/scratch_dir.h"
 
 // The child: /bin/sh running this script, so that its own argv (argv[0]
 // included) can be read from /proc. First argument: an exit code, "signal"
@@ -20,6 +23,13 @@ case "$1" in
 esac
 exit "$1"
 )";
+
+// Writes a file with the given permission bits: whether the child can be
+// run depends on them, not on the umask.
+static void WriteWithMode(const std::string& path, const std::string& text, mode_t mode) {
+  WriteFileText(path, text);
+  ASSERT_EQ(chmod(path.c_str(), mode), 0) << path;
+}
 
 struct Child {
   PROCESS_INFORMATION info = {};
@@ -50,12 +60,12 @@ static DWORD Finish(Child& child) {
 
 struct ProcessTest : ::testing::Test {
   void SetUp() override {
-    script = directory.Path("child.sh");
-    WriteFileBytes(script, childScript, 0755);
+    script = directory.File("child.sh");
+    WriteWithMode(script, childScript, 0755);
   }
   // The command line for running the script itself (through its "#!" line).
   std::string Line(const std::vector<std::string>& arguments) { return BuildWindowsCommandLine("argv zero", arguments); }
-  TemporaryDirectory directory;
+  ScratchDir directory;
   std::string script;
 };
 
@@ -69,7 +79,7 @@ TEST_F(ProcessTest, TheChildGetsTheArgumentsAsTheLineSplits) {
   EXPECT_EQ(Finish(child), 0u);
   std::string expected = std::string("argv zero") + '\0' + script + '\0';
   for (const std::string& argument : arguments) expected += argument + '\0';
-  EXPECT_EQ(ReadFileBytes(directory.Path("argv")), expected);
+  EXPECT_EQ(ReadFileText(directory.File("argv")), expected);
 }
 
 TEST_F(ProcessTest, ExitCodes) {
@@ -94,7 +104,7 @@ TEST_F(ProcessTest, StillActiveUntilItEnds) {
   EXPECT_EQ(Host().MsgWaitForMultipleObjects(1, &child.info.hProcess, FALSE, 30, QS_ALLEVENTS), WAIT_TIMEOUT);
   MSG message;
   EXPECT_FALSE(Host().PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
-  WriteFileBytes(directory.Path("go"), "");
+  WriteFileText(directory.File("go"), "");
   EXPECT_EQ(Finish(child), 3u);
 }
 
@@ -105,33 +115,33 @@ TEST_F(ProcessTest, EnvironmentAndDirectory) {
   unsetenv("PXQ_HOST_TEST_VALUE");
   ASSERT_TRUE(child.started) << child.error;
   EXPECT_EQ(Finish(child), 0u);
-  EXPECT_EQ(ReadFileBytes(directory.Path("env")), "inherited value");
+  EXPECT_EQ(ReadFileText(directory.File("env")), "inherited value");
   char here[4096];
   ASSERT_NE(getcwd(here, sizeof here), nullptr);
-  EXPECT_EQ(ReadFileBytes(directory.Path("cwd")), std::string(here) + "\n");
+  EXPECT_EQ(ReadFileText(directory.File("cwd")), std::string(here) + "\n");
 
   // Given: a Windows environment block, and a directory.
   const char block[] = "PXQ_HOST_TEST_VALUE=from the block\0PATH=/usr/bin:/bin\0";
   child = Start(script.c_str(), Line({"0"}), const_cast<char*>(block), directory.path.c_str());
   ASSERT_TRUE(child.started) << child.error;
   EXPECT_EQ(Finish(child), 0u);
-  EXPECT_EQ(ReadFileBytes(directory.Path("env")), "from the block");
+  EXPECT_EQ(ReadFileText(directory.File("env")), "from the block");
   char* real = realpath(directory.path.c_str(), nullptr);
-  EXPECT_EQ(ReadFileBytes(directory.Path("cwd")), std::string(real) + "\n");
+  EXPECT_EQ(ReadFileText(directory.File("cwd")), std::string(real) + "\n");
   free(real);
 }
 
 TEST_F(ProcessTest, FailuresAreReportedByCreateProcess) {
-  WriteFileBytes(directory.Path("empty.exe"), "", 0755);
-  WriteFileBytes(directory.Path("plain.sh"), childScript, 0644);
+  WriteWithMode(directory.File("empty.exe"), "", 0755);
+  WriteWithMode(directory.File("plain.sh"), childScript, 0644);
   const struct {
     std::string application;
     const char* directory;
     DWORD error;
   } cases[] = {
-      {directory.Path("missing.exe"), nullptr, ERROR_FILE_NOT_FOUND},
-      {directory.Path("empty.exe"), nullptr, ERROR_BAD_EXE_FORMAT},
-      {directory.Path("plain.sh"), nullptr, ERROR_ACCESS_DENIED},
+      {directory.File("missing.exe"), nullptr, ERROR_FILE_NOT_FOUND},
+      {directory.File("empty.exe"), nullptr, ERROR_BAD_EXE_FORMAT},
+      {directory.File("plain.sh"), nullptr, ERROR_ACCESS_DENIED},
       {directory.path, nullptr, ERROR_ACCESS_DENIED},
       {script, "/no/such/directory", 267},  // ERROR_DIRECTORY
   };

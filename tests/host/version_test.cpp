@@ -8,6 +8,8 @@
 
 #include "host_support.h"
 #include "platform/version_resource.h"
+#include "support/file_bytes.h"
+#include "support/scratch_dir.h"
 
 // ---- Version blocks and PE files made by hand --------------------------------
 
@@ -179,10 +181,10 @@ static Query Ask(VersionInfo& info, const char* path) {
 }
 
 TEST(VersionResource, QueriesAHandMadeBlockInPe32AndPe32Plus) {
-  TemporaryDirectory directory;
+  ScratchDir directory;
   for (bool plus : {false, true}) {
-    std::string path = directory.Path(plus ? "plus.exe" : "pe32.exe");
-    WriteFileBytes(path, MakePe(SampleBlock(), plus).bytes);
+    std::string path = directory.File(plus ? "plus.exe" : "pe32.exe");
+    WriteFileText(path, MakePe(SampleBlock(), plus).bytes);
     VersionInfo info = ReadInfo(path);
     ASSERT_EQ(info.error, 0u) << plus;
     EXPECT_GE(info.buffer.size(), SampleBlock().size());
@@ -304,16 +306,16 @@ TEST(VersionResource, MalformedBlocksEndTheWalk) {
 }
 
 TEST(VersionResource, FilesWithoutAVersionBlock) {
-  TemporaryDirectory directory;
-  WriteFileBytes(directory.Path("text.txt"), "just some text that is long enough to be read as a header......");
-  WriteFileBytes(directory.Path("empty.exe"), "");
+  ScratchDir directory;
+  WriteFileText(directory.File("text.txt"), "just some text that is long enough to be read as a header......");
+  WriteFileText(directory.File("empty.exe"), "");
   const struct {
     std::string path;
     DWORD error;
   } cases[] = {
-      {directory.Path("missing.exe"), ERROR_FILE_NOT_FOUND},
-      {directory.Path("text.txt"), ERROR_BAD_EXE_FORMAT},
-      {directory.Path("empty.exe"), ERROR_BAD_EXE_FORMAT},
+      {directory.File("missing.exe"), ERROR_FILE_NOT_FOUND},
+      {directory.File("text.txt"), ERROR_BAD_EXE_FORMAT},
+      {directory.File("empty.exe"), ERROR_BAD_EXE_FORMAT},
       {directory.path, ERROR_ACCESS_DENIED},
   };
   for (const auto& c : cases) {
@@ -324,9 +326,9 @@ TEST(VersionResource, FilesWithoutAVersionBlock) {
 }
 
 TEST(VersionResource, ShortBufferIsRefused) {
-  TemporaryDirectory directory;
-  std::string path = directory.Path("a.exe");
-  WriteFileBytes(path, MakePe(SampleBlock()).bytes);
+  ScratchDir directory;
+  std::string path = directory.File("a.exe");
+  WriteFileText(path, MakePe(SampleBlock()).bytes);
   DWORD size = Host().GetFileVersionInfoSizeA(path.c_str(), nullptr);
   ASSERT_GT(size, 0u);
   std::vector<uint8_t> buffer(size);
@@ -364,18 +366,18 @@ END
 
 // Builds a small i686 PE with `script` as its resources (none when empty).
 // Returns "" when the toolchain is missing.
-static std::string BuildWithMingw(const TemporaryDirectory& directory, const std::string& name,
+static std::string BuildWithMingw(const ScratchDir& directory, const std::string& name,
                                   const std::string& script) {
   if (system("i686-w64-mingw32-gcc --version >/dev/null 2>&1") != 0 ||
       system("i686-w64-mingw32-windres --version >/dev/null 2>&1") != 0) {
     return "";
   }
-  std::string base = directory.Path(name);
-  WriteFileBytes(base + ".c", "void start(void) {}\n");
+  std::string base = directory.File(name);
+  WriteFileText(base + ".c", "void start(void) {}\n");
   std::string command = "cd '" + directory.path + "' && ";
   std::string objects = "'" + base + ".c'";
   if (!script.empty()) {
-    WriteFileBytes(base + ".rc", script);
+    WriteFileText(base + ".rc", script);
     command += "i686-w64-mingw32-windres '" + base + ".rc' -O coff -o '" + base + ".res.o' && ";
     objects += " '" + base + ".res.o'";
   }
@@ -385,7 +387,7 @@ static std::string BuildWithMingw(const TemporaryDirectory& directory, const std
 }
 
 TEST(VersionResource, ReadsWhatTheWindowsToolchainWrites) {
-  TemporaryDirectory directory;
+  ScratchDir directory;
   std::string path = BuildWithMingw(directory, "versioned", versionScript);
   if (path.empty()) GTEST_SKIP() << "i686-w64-mingw32-gcc and -windres are not installed";
   VersionInfo info = ReadInfo(path);

@@ -15,6 +15,8 @@
 #include "launcher/loader_main.h"
 #include "launcher_support.h"
 #include "platform/testing.h"
+#include "support/file_bytes.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -214,7 +216,7 @@ TEST(CallArguments, TagVersionValueLaunchAndWait) {
   // A window that starts at 64 KiB: offset high 0, low 0x10000, 0x10064 bytes.
   const std::string own = dir.File("setup.exe");
   const std::string tail = "\xEF\xBB\xBF<|caf\xC3\xA9|>";
-  WriteBytes(own, std::string(0x20064 - tail.size(), 'z') + tail);
+  WriteFileText(own, std::string(0x20064 - tail.size(), 'z') + tail);
   ScriptedScope scripted;
   Script().fakeprocess = true;
   Script().waits = {WAIT_OBJECT_0 + 1, WAIT_OBJECT_0};

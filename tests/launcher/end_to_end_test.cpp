@@ -18,6 +18,8 @@
 #include "package/records.h"
 #include "platform/posix.h"
 #include "platform/testing.h"
+#include "support/file_bytes.h"
+#include "support/scratch_dir.h"
 #include "tools/writer.h"
 
 using namespace std::string_literals;
@@ -94,7 +96,7 @@ struct EndToEnd : ::testing::Test {
     ASSERT_EQ(0u, WriteLoaderFile(stub, flags, entries, options, &file));
     std::string bytes(file.begin(), file.end());
     if (bytes.size() + tail.size() < padto) bytes.append(padto - bytes.size() - tail.size(), 'z');
-    WriteBytes(loader, bytes + tail);
+    WriteFileText(loader, bytes + tail);
   }
 
   uint32_t Run(const std::vector<const char*>& arguments = {}) {
@@ -225,7 +227,7 @@ TEST_F(EndToEnd, TrailingTagsInTheirThreeForms) {
   }
   // A tag in a file under 64 KiB is not read.
   WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 0)}, "<|/tag|>");
-  ASSERT_LT(ReadBytes(loader).size(), 65536u);
+  ASSERT_LT(ReadFileText(loader).size(), 65536u);
   EXPECT_EQ(0u, Run());
   EXPECT_EQ(std::vector<std::string>{OwnPath()}, Read("generic").arguments);
 }
@@ -237,9 +239,7 @@ TEST_F(EndToEnd, ArgumentsFromTheStubsVersionResource) {
       "  BEGIN\n    VALUE \"Translation\", 0x0000, 0x04B0\n  END\nEND\n";
   std::string stubpath = BuildWindowsStub(dir, "stub", resources);
   if (stubpath.empty()) GTEST_SKIP() << "i686-w64-mingw32-gcc and -windres are needed";
-  std::string stub = ReadBytes(stubpath);
-  WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 0)}, "<|/tag|>", 70000,
-              std::vector<uint8_t>(stub.begin(), stub.end()));
+  WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 0)}, "<|/tag|>", 70000, ReadFileBytes(stubpath));
   EXPECT_EQ(0u, Run({"/own"}));
   EXPECT_EQ((std::vector<std::string>{"/lang=de", "/quiet", "/tag", "/own", OwnPath()}), Read("generic").arguments);
   ExpectCleanEnd();
@@ -259,8 +259,8 @@ TEST_F(EndToEnd, AFailedExtractionEndsWith250AndLeavesNoCopy) {
 TEST_F(EndToEnd, APartlyWrittenCopyIsRemoved) {
   // The file ends inside the build's data: a part is written, then removed.
   WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 0, 300000)});
-  std::string bytes = ReadBytes(loader);
-  WriteBytes(loader, bytes.substr(0, bytes.size() - 100000));
+  std::string bytes = ReadFileText(loader);
+  WriteFileText(loader, bytes.substr(0, bytes.size() - 100000));
   EXPECT_EQ(250u, Run());
   ASSERT_EQ(1u, Testing().messages.size());
   EXPECT_EQ(0u, Testing().messages[0].find("Extraction of the installer failed => "));

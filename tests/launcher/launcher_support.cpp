@@ -1,58 +1,22 @@
 #include "launcher_support.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "platform/posix.h"
 #include "platform/testing.h"
-
-ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "pxq-launcher-XXXXXX").string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  if (mkdtemp(name.data()) == nullptr) abort();
-  path = name.data();
-}
-
-ScratchDir::~ScratchDir() {
-  // Read-only files and folders must not outlive the test.
-  std::error_code error;
-  for (auto& entry : std::filesystem::recursive_directory_iterator(path, error))
-    chmod(entry.path().c_str(), entry.is_directory() ? 0700 : 0600);
-  std::filesystem::remove_all(path, error);
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool FileExists(const std::string& path) {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0;
-}
+#include "support/file_bytes.h"
 
 std::string BuildWindowsStub(const ScratchDir& dir, const std::string& name, const std::string& resources) {
   if (system("i686-w64-mingw32-gcc --version >/dev/null 2>&1") != 0 ||
       system("i686-w64-mingw32-windres --version >/dev/null 2>&1") != 0)
     return "";
   const std::string base = dir.File(name);
-  WriteBytes(base + ".c", "void __stdcall start(void) { for (;;) { } }\n");
+  WriteFileText(base + ".c", "void __stdcall start(void) { for (;;) { } }\n");
   std::string objects = "'" + base + ".c'";
   std::string command;
   if (!resources.empty()) {
-    WriteBytes(base + ".rc", resources);
+    WriteFileText(base + ".rc", resources);
     command = "i686-w64-mingw32-windres '" + base + ".rc' -O coff -o '" + base + ".res.o' && ";
     objects += " '" + base + ".res.o'";
   }

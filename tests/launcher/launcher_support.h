@@ -1,6 +1,6 @@
-// Helpers of the launcher's tests: a scratch directory, stamped DOS headers,
-// the recorded calls by name, and a scriptable layer under the testing
-// backend for the calls the host cannot answer as a test needs.
+// Helpers of the launcher's tests: stamped DOS headers, the recorded calls
+// by name, and a scriptable layer under the testing backend for the calls
+// the host cannot answer as a test needs.
 #pragma once
 
 #include <stdint.h>
@@ -10,20 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-
-// A fresh directory, removed with its contents at the end of the scope.
-struct ScratchDir {
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  std::string File(const std::string& name) const { return path + "/" + name; }
-  std::string path;
-};
-
-void WriteBytes(const std::string& path, const std::string& bytes);
-std::string ReadBytes(const std::string& path);
-bool FileExists(const std::string& path);
+#include "support/scratch_dir.h"
 
 // A small 32-bit Windows executable built with mingw in `dir`, with the
 // given resource script ("" for none); "" when mingw is not installed.

@@ -7,6 +7,7 @@
 #include "launcher/loader_main.h"
 #include "launcher_support.h"
 #include "platform/testing.h"
+#include "support/scratch_dir.h"
 
 namespace {
 

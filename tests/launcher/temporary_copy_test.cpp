@@ -8,6 +8,8 @@
 #include "launcher/temporary_copy.h"
 #include "launcher_support.h"
 #include "platform/testing.h"
+#include "support/file_bytes.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -91,7 +93,7 @@ TEST(RemoveTemporaryCopy, DeletesTheCopyReadOnlyIncluded) {
   TestingScope scope;
   ScratchDir dir;
   const std::string path = dir.File("setup-1A2C.exe");
-  WriteBytes(path, "MZ");
+  WriteFileText(path, "MZ");
   ASSERT_EQ(0, chmod(path.c_str(), 0444));
   RemoveTemporaryCopy(path.c_str());
   EXPECT_FALSE(FileExists(path));
@@ -114,7 +116,7 @@ TEST(RemoveTemporaryCopy, ALockedFileCostsTenAttemptsAndTenPauses) {
   TestingScope scope;
   ScratchDir dir;
   const std::string path = dir.File("locked-0001.exe");
-  WriteBytes(path, "MZ");
+  WriteFileText(path, "MZ");
   for (uint32_t n = 1; n <= 10; ++n) Testing().faults.push_back({Op_DeleteFileA, n, ERROR_ACCESS_DENIED});
   RemoveTemporaryCopy(path.c_str());
   EXPECT_EQ(10u, TestingCount(Op_DeleteFileA));
@@ -131,7 +133,7 @@ TEST(RemoveTemporaryCopy, StopsAtTheFirstOtherErrorAndAfterASuccess) {
   TestingScope scope;
   ScratchDir dir;
   const std::string path = dir.File("busy-0001.exe");
-  WriteBytes(path, "MZ");
+  WriteFileText(path, "MZ");
   // Denied twice, then the file goes.
   Testing().faults = {{Op_DeleteFileA, 1, ERROR_ACCESS_DENIED}, {Op_DeleteFileA, 2, ERROR_ACCESS_DENIED}};
   RemoveTemporaryCopy(path.c_str());
@@ -140,7 +142,7 @@ TEST(RemoveTemporaryCopy, StopsAtTheFirstOtherErrorAndAfterASuccess) {
   EXPECT_FALSE(FileExists(path));
 
   // Denied once, then a sharing violation: no pause after it, no more attempts.
-  WriteBytes(path, "MZ");
+  WriteFileText(path, "MZ");
   Testing().calls.clear();
   Testing().sleeps.clear();
   Testing().counts[Op_DeleteFileA] = 0;

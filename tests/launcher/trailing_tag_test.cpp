@@ -6,6 +6,8 @@
 #include "launcher/trailing_tag.h"
 #include "launcher_support.h"
 #include "platform/testing.h"
+#include "support/file_bytes.h"
+#include "support/scratch_dir.h"
 
 using namespace std::string_literals;
 
@@ -24,7 +26,7 @@ std::string FileEndingIn(const ScratchDir& dir, uint32_t size, const std::string
   static int count = 0;
   std::string path = dir.File("loader" + std::to_string(++count) + ".exe");
   std::string bytes(size - tail.size(), 'z');
-  WriteBytes(path, bytes + tail);
+  WriteFileText(path, bytes + tail);
   return path;
 }
 
@@ -114,7 +116,7 @@ TEST(ReadTrailingTag, FailuresGiveAbsentAndConversionFailuresTheEmptyText) {
   const std::string utf8 = FileEndingIn(dir, KiB64 + 10, "\xEF\xBB\xBF<|abc|>");
   const std::string utf16 = FileEndingIn(dir, KiB64 + 10, Utf16("<|abc|>"));
   const std::string empty = dir.File("empty.exe");
-  WriteBytes(empty, "");
+  WriteFileText(empty, "");
   struct Case {
     const char* name;
     std::string path;

@@ -9,6 +9,7 @@
 #include "launcher/version_arguments.h"
 #include "launcher_support.h"
 #include "platform/testing.h"
+#include "support/scratch_dir.h"
 
 namespace {
 

@@ -13,7 +13,9 @@
 #include "platform/platform.h"
 #include "platform/posix.h"
 #include "platform/testing.h"
+#include "support/file_bytes.h"
 #include "support/package_fixture.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -96,7 +98,7 @@ BOOL LogSetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* acces
 
 struct ArchiveReaderTest : ::testing::Test {
   TestingScope scope;
-  FixtureDir dir;
+  ScratchDir dir;
   std::string package = dir.File("package");
   std::string output = dir.File("output");
   FileCallLog log;

@@ -9,7 +9,9 @@
 #include "package/archive_reader.h"
 #include "platform/posix.h"
 #include "platform/testing.h"
+#include "support/file_bytes.h"
 #include "support/package_fixture.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -17,7 +19,7 @@ const uint64_t kOtherId = 0x0000000500000001ull;
 
 struct ArchiveSweepTest : ::testing::Test {
   TestingScope scope;
-  FixtureDir dir;
+  ScratchDir dir;
   std::string package = dir.File("package");
   std::string output = dir.File("output");
 

@@ -7,13 +7,15 @@
 #include "package/file_buffer.h"
 #include "platform/platform.h"
 #include "platform/testing.h"
+#include "support/file_bytes.h"
 #include "support/package_fixture.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
 struct FileBufferTest : ::testing::Test {
   TestingScope scope;
-  FixtureDir dir;
+  ScratchDir dir;
   FileBuffer buffer = {};
 
   // A reader over a new file holding `bytes`.

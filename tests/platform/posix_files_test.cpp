@@ -24,7 +24,7 @@ struct FileTest : ::testing::Test {
 
 TEST_F(FileTest, SetFilePointerFollowsWindowsRules) {
   const std::string path = dir.File("ten");
-  WriteText(path, "0123456789");
+  WriteFileText(path, "0123456789");
   HANDLE file = Open(path, GENERIC_READ, OPEN_EXISTING);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
 
@@ -73,7 +73,7 @@ TEST_F(FileTest, SetFilePointerFollowsWindowsRules) {
 
 TEST_F(FileTest, GetFileSizeGivesBothHalves) {
   const std::string path = dir.File("big");
-  WriteText(path, "");
+  WriteFileText(path, "");
   ASSERT_EQ(truncate(path.c_str(), 0x1FFFFFFFFll), 0);  // sparse
   HANDLE file = Open(path, GENERIC_READ, OPEN_EXISTING);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -138,7 +138,7 @@ TEST_F(FileTest, WriteErrorsAreMapped) {
 
 TEST_F(FileTest, CreateFileRefusesASymbolicLink) {
   const std::string target = dir.File("victim");
-  WriteText(target, "precious");
+  WriteFileText(target, "precious");
   ASSERT_EQ(chmod(target.c_str(), 0644), 0);
   const std::string link = dir.File("setup-1A2C.exe");
   ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
@@ -153,7 +153,7 @@ TEST_F(FileTest, CreateFileRefusesASymbolicLink) {
   }
   EXPECT_EQ(Open(link, GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_EQ(Posix().GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(ReadText(target), "precious");
+  EXPECT_EQ(ReadFileText(target), "precious");
   EXPECT_EQ(ModeOf(target), 0644u);
 
   // A dangling link does not create its target either.
@@ -181,7 +181,7 @@ TEST_F(FileTest, CreatedFilesAreTheOwnersOnlyWhateverTheUmask) {
 
 TEST_F(FileTest, DispositionsCreateReplaceAndOpen) {
   const std::string path = dir.File("file");
-  WriteText(path, "old and long content");
+  WriteFileText(path, "old and long content");
   ASSERT_EQ(chmod(path.c_str(), 0640), 0);
 
   // CREATE_ALWAYS replaces the content and says that the file existed.
@@ -191,7 +191,7 @@ TEST_F(FileTest, DispositionsCreateReplaceAndOpen) {
   DWORD count;
   EXPECT_TRUE(Posix().WriteFile(file, "new", 3, &count, nullptr));
   EXPECT_TRUE(Posix().CloseHandle(file));
-  EXPECT_EQ(ReadText(path), "new");
+  EXPECT_EQ(ReadFileText(path), "new");
 
   EXPECT_EQ(Open(path, GENERIC_WRITE, CREATE_NEW), INVALID_HANDLE_VALUE);
   EXPECT_EQ(Posix().GetLastError(), ERROR_FILE_EXISTS);
@@ -200,7 +200,7 @@ TEST_F(FileTest, DispositionsCreateReplaceAndOpen) {
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   EXPECT_EQ(Posix().GetLastError(), ERROR_ALREADY_EXISTS);
   EXPECT_TRUE(Posix().CloseHandle(file));
-  EXPECT_EQ(ReadText(path), "new");
+  EXPECT_EQ(ReadFileText(path), "new");
 
   const std::string fresh = dir.File("fresh");
   file = Open(fresh, GENERIC_WRITE, OPEN_ALWAYS);
@@ -213,7 +213,7 @@ TEST_F(FileTest, DispositionsCreateReplaceAndOpen) {
   file = Open(path, GENERIC_WRITE, TRUNCATE_EXISTING);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(Posix().CloseHandle(file));
-  EXPECT_EQ(ReadText(path), "");
+  EXPECT_EQ(ReadFileText(path), "");
   EXPECT_EQ(Open(dir.File("absent"), GENERIC_WRITE, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_EQ(Posix().GetLastError(), ERROR_FILE_NOT_FOUND);
 
@@ -246,7 +246,7 @@ TEST_F(FileTest, DirectoriesAndFifosAreNotOpened) {
 
 TEST_F(FileTest, ReadOnlyAttributeRoundTrip) {
   const std::string path = dir.File("file");
-  WriteText(path, "content");
+  WriteFileText(path, "content");
   ASSERT_EQ(chmod(path.c_str(), 0664), 0);
   EXPECT_EQ(Posix().GetFileAttributesA(path.c_str()), FILE_ATTRIBUTE_NORMAL);
 
@@ -258,7 +258,7 @@ TEST_F(FileTest, ReadOnlyAttributeRoundTrip) {
   EXPECT_EQ(Posix().GetLastError(), ERROR_ACCESS_DENIED);
   EXPECT_FALSE(Posix().DeleteFileA(path.c_str()));
   EXPECT_EQ(Posix().GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(ReadText(path), "content");
+  EXPECT_EQ(ReadFileText(path), "content");
   HANDLE reader = Open(path, GENERIC_READ, OPEN_EXISTING);
   EXPECT_NE(reader, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(Posix().CloseHandle(reader));
@@ -285,7 +285,7 @@ TEST_F(FileTest, ReadOnlyAttributeRoundTrip) {
 
 TEST_F(FileTest, AttributesOfALinkNeverReachItsTarget) {
   const std::string target = dir.File("target");
-  WriteText(target, "x");
+  WriteFileText(target, "x");
   ASSERT_EQ(chmod(target.c_str(), 0444), 0);
   const std::string link = dir.File("link");
   ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
@@ -294,7 +294,7 @@ TEST_F(FileTest, AttributesOfALinkNeverReachItsTarget) {
   EXPECT_EQ(ModeOf(target), 0444u);
   // Deleting the link removes the link only.
   EXPECT_TRUE(Posix().DeleteFileA(link.c_str()));
-  EXPECT_EQ(ReadText(target), "x");
+  EXPECT_EQ(ReadFileText(target), "x");
 }
 
 TEST_F(FileTest, SetFileTimeSetsTheLastWriteTime) {

@@ -11,7 +11,7 @@
 TEST(Module, SetModuleGivesItsImageAndAbsolutePath) {
   ScratchDir dir;
   // A file shorter than a DOS header: the rest of the image reads as zeros.
-  WriteText(dir.File("short.exe"), "MZ");
+  WriteFileText(dir.File("short.exe"), "MZ");
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
   ASSERT_EQ(chdir(dir.path.c_str()), 0);
@@ -48,7 +48,7 @@ TEST(Module, SetModuleGivesItsImageAndAbsolutePath) {
   // A longer file: exactly its first 64 bytes.
   std::string longer(200, 'x');
   for (int i = 0; i < 200; ++i) longer[i] = static_cast<char>(i);
-  WriteText(dir.File("long.exe"), longer);
+  WriteFileText(dir.File("long.exe"), longer);
   ASSERT_EQ(PosixSetModule(dir.File("long.exe").c_str()), ERROR_SUCCESS);
   EXPECT_EQ(memcmp(Posix().GetModuleHandleA(nullptr), longer.data(), 64), 0);
 

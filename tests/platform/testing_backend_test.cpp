@@ -115,7 +115,7 @@ TEST(TestingBackend, ShortAndZeroWrites) {
   EXPECT_TRUE(Sys().WriteFile(file, "456789", 6, &written, nullptr));
   EXPECT_EQ(written, 4u);
   EXPECT_TRUE(Sys().CloseHandle(file));
-  EXPECT_EQ(ReadText(path), "01234567");
+  EXPECT_EQ(ReadFileText(path), "01234567");
 
   Testing().shortread = 3;
   file = OpenForReading(path);

@@ -1,39 +1,8 @@
 #include "support/package_fixture.h"
 
 #include <lzma.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include <gtest/gtest.h>
-
-FixtureDir::FixtureDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "pxq-package-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-  path = pattern;
-}
-
-FixtureDir::~FixtureDir() {
-  std::error_code error;
-  // Files left read-only by a test must not stop the removal.
-  for (const auto& item : std::filesystem::recursive_directory_iterator(path, error))
-    std::filesystem::permissions(item.path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, error);
-  std::filesystem::remove_all(path, error);
-}
-
-void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out) ADD_FAILURE() << "cannot write " << path;
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed) {
   std::vector<uint8_t> bytes(count);

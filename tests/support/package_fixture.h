@@ -1,4 +1,4 @@
-// Packages and files for tests of the package reader. Valid archives come
+// Packages for tests of the package reader. Valid archives come
 // from the package writer; the helpers here add what a writer never makes:
 // streams whose entry headers lie (magic, must-be-zero word, sizes).
 #pragma once
@@ -10,19 +10,6 @@
 
 #include "package/records.h"
 #include "tools/writer.h"
-
-// A temporary directory, removed with its contents at the end of the scope.
-struct FixtureDir {
-  FixtureDir();
-  ~FixtureDir();
-  FixtureDir(const FixtureDir&) = delete;
-  FixtureDir& operator=(const FixtureDir&) = delete;
-  std::string File(const std::string& name) const { return path + "/" + name; }
-  std::string path;
-};
-
-void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
-std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 // `count` bytes of a deterministic pattern that compresses poorly.
 std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed);

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/file_bytes.h"
 #include "support/package_fixture.h"
+#include "support/scratch_dir.h"
 #include "tools_support.h"
 
 namespace {
@@ -64,7 +66,7 @@ const uint32_t kHandOffset = 96;
 // A loader file: a 96-byte stub with the stamp, an archive whose header keeps
 // content in its unread bytes, properties lc 1, lp 1, pb 1 with a 64 KiB
 // dictionary, the stream compressed by xz, the trailer, and more data after it.
-Bytes HandLoader(const FixtureDir& dir, const Bytes& plain) {
+Bytes HandLoader(const ScratchDir& dir, const Bytes& plain) {
   Bytes file = {'M', 'Z'};
   file.resize(0x24, 0);
   PutText(&file, "pxr5");
@@ -107,7 +109,7 @@ std::vector<HandEntry> HandEntries() {
 }
 
 TEST(PxqArchive, ListsAndExtractsAPackageBuiltByHand) {
-  FixtureDir dir;
+  ScratchDir dir;
   std::vector<HandEntry> entries = HandEntries();
   Bytes file = HandLoader(dir, HandStream(entries));
   std::string setup = dir.File("setup.exe");
@@ -143,7 +145,7 @@ TEST(PxqArchive, ListsAndExtractsAPackageBuiltByHand) {
 }
 
 TEST(PxqArchive, NamesWhatIsWrongWithADamagedFile) {
-  FixtureDir dir;
+  ScratchDir dir;
   const size_t a = kHandOffset;
   typedef std::function<void(Bytes* file)> Patch;
   typedef std::function<void(std::vector<HandEntry>* entries, Bytes* plain)> StreamPatch;

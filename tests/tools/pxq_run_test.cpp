@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "package/records.h"
+#include "support/file_bytes.h"
 #include "support/package_fixture.h"
+#include "support/scratch_dir.h"
 #include "tools_support.h"
 
 namespace {
-
-std::vector<uint8_t> Text(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
 // Runs `pxq run` with TMPDIR pointing at `temporary`, where the loader puts
 // its copy of the installer, and `environment` ("NAME=value ...") added.
@@ -21,17 +21,18 @@ CommandResult RunLoaderFile(const std::string& temporary, const std::string& fil
 }
 
 TEST(PxqRun, RunsTheInstallerAndExitsWithItsCode) {
-  FixtureDir dir;
+  ScratchDir dir;
   std::string temporary = dir.File("tmp");
   ASSERT_EQ(0, RunShell("mkdir " + ShellQuote(temporary)).status);
   WriteFileBytes(dir.File("stub.exe"), TestStub());
   // Prints each argument in brackets, then exits with the code in $EXIT_WITH
   // or ends itself with the signal in $KILL_WITH.
-  WriteFileBytes(dir.File("installer.sh"), Text("#!/bin/sh\n"
-                                                "for a in \"$@\"; do echo \"[$a]\"; done\n"
-                                                "[ -n \"$KILL_WITH\" ] && kill -s \"$KILL_WITH\" $$\n"
-                                                "exit \"${EXIT_WITH:-0}\"\n"));
-  WriteFileBytes(dir.File("other.sh"), Text("#!/bin/sh\necho wrong build\n"));
+  WriteFileText(dir.File("installer.sh"),
+                "#!/bin/sh\n"
+                "for a in \"$@\"; do echo \"[$a]\"; done\n"
+                "[ -n \"$KILL_WITH\" ] && kill -s \"$KILL_WITH\" $$\n"
+                "exit \"${EXIT_WITH:-0}\"\n");
+  WriteFileText(dir.File("other.sh"), "#!/bin/sh\necho wrong build\n");
   std::string setup = dir.File("setup.exe");
   // The generic build runs whatever class the host is given.
   CommandResult pack = RunPxq({"pack", "-o", setup, "--stub", dir.File("stub.exe"), "--generic",
@@ -57,11 +58,11 @@ TEST(PxqRun, RunsTheInstallerAndExitsWithItsCode) {
 }
 
 TEST(PxqRun, LoaderFailuresGiveTheirExitCodes) {
-  FixtureDir dir;
+  ScratchDir dir;
   std::string temporary = dir.File("tmp");
   ASSERT_EQ(0, RunShell("mkdir " + ShellQuote(temporary)).status);
   WriteFileBytes(dir.File("stub.exe"), TestStub());
-  WriteFileBytes(dir.File("installer.sh"), Text("#!/bin/sh\necho ran\n"));
+  WriteFileText(dir.File("installer.sh"), "#!/bin/sh\necho ran\n");
   // Only an entry of another id: no build is announced.
   ASSERT_EQ(0, RunPxq({"pack", "-o", dir.File("none.exe"), "--stub", dir.File("stub.exe"), "--entry",
                        "5=" + dir.File("installer.sh")})

@@ -7,23 +7,11 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
-#include "support/package_fixture.h"
-
-namespace {
-
-std::string ReadText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-}  // namespace
+#include "support/file_bytes.h"
+#include "support/scratch_dir.h"
 
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
@@ -32,14 +20,14 @@ std::string ShellQuote(const std::string& text) {
 }
 
 CommandResult RunShell(const std::string& command) {
-  FixtureDir capture;
+  ScratchDir capture;
   std::string out = capture.File("out"), err = capture.File("err");
   std::string line = "(" + command + ") >" + ShellQuote(out) + " 2>" + ShellQuote(err) + " </dev/null";
   int status = system(line.c_str());
   CommandResult result;
   if (status != -1 && WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  result.out = ReadText(out);
-  result.err = ReadText(err);
+  result.out = ReadFileText(out);
+  result.err = ReadFileText(err);
   return result;
 }
 

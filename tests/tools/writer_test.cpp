@@ -5,7 +5,9 @@
 #include "package/archive_reader.h"
 #include "package/records.h"
 #include "platform/testing.h"
+#include "support/file_bytes.h"
 #include "support/package_fixture.h"
+#include "support/scratch_dir.h"
 #include "tools/writer.h"
 #include "tools_support.h"
 
@@ -33,7 +35,7 @@ std::vector<uint8_t> ExpectedStream(const std::vector<PackageEntry>& entries) {
 }
 
 // Decodes the stream between the 77 leading bytes and the trailer with xz.
-std::vector<uint8_t> DecodeWithXz(const FixtureDir& dir, const std::vector<uint8_t>& archive,
+std::vector<uint8_t> DecodeWithXz(const ScratchDir& dir, const std::vector<uint8_t>& archive,
                                   const std::string& lzma1) {
   EXPECT_GE(archive.size(), STREAM_OFFSET + ARCHIVE_TRAILER_SIZE);
   WriteFileBytes(dir.File("stream"), std::vector<uint8_t>(archive.begin() + STREAM_OFFSET,
@@ -55,7 +57,7 @@ std::vector<uint8_t> TextBytes(size_t count) {
 }
 
 TEST(Writer, StreamDecodesWithXzForEachPropertySetting) {
-  FixtureDir dir;
+  ScratchDir dir;
   // Larger than the writer's 1 MiB read piece, so a file entry is streamed in several.
   std::vector<uint8_t> big = PatternBytes(1000000, 3);
   std::vector<uint8_t> text = TextBytes(300000);
@@ -101,7 +103,7 @@ TEST(Writer, StreamDecodesWithXzForEachPropertySetting) {
 }
 
 TEST(Writer, EmptyArchiveIsOnlyTheEndMarker) {
-  FixtureDir dir;
+  ScratchDir dir;
   std::vector<uint8_t> archive;
   ASSERT_EQ(0u, WriteArchive({}, PackageOptions(), &archive));
   EXPECT_TRUE(DecodeWithXz(dir, archive, "lc=3,lp=0,pb=2,dict=8MiB").empty());
@@ -155,7 +157,7 @@ TEST(Writer, StampAndHeadersAtTheirOffsets) {
 
 TEST(Writer, LoaderFileIsReadByTheLoadersExtraction) {
   TestingScope scope;
-  FixtureDir dir;
+  ScratchDir dir;
   std::vector<uint8_t> data = TextBytes(200000);
   std::vector<uint8_t> file;
   ASSERT_EQ(0u, WriteLoaderFile(TestStub(), 0x03,
@@ -204,7 +206,7 @@ TEST(Writer, RefusesBadStubsAndOptionsBeforeWritingAnything) {
 }
 
 TEST(Writer, NamesTheEntryWhoseInputFailsAndPassesOnSinkFailures) {
-  FixtureDir dir;
+  ScratchDir dir;
   std::vector<PackageEntry> entries = {MakeEntry(1, {1, 2}), PackageEntry()};
   entries[1].path = dir.File("missing");
   size_t failed = 0;
