@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "package/records.h"
+#include "support/file_bytes.h"
 #include "support/package_fixture.h"
+#include "support/scratch_dir.h"
 #include "tools_support.h"
 
 namespace {
@@ -21,7 +23,7 @@ struct stat StatOf(const std::string& path) {
 
 // A stub and three inputs with known times and permissions.
 struct PackInputs {
-  FixtureDir dir;
+  ScratchDir dir;
   std::vector<uint8_t> generic = PatternBytes(3000, 1);
   std::vector<uint8_t> x64 = PatternBytes(70000, 2);
   PackInputs() {
