@@ -1,4 +1,3 @@
-#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -10,6 +9,7 @@
 #include "platform/version_resource.h"
 #include "support/file_bytes.h"
 #include "support/scratch_dir.h"
+#include "support/windows_exe.h"
 
 // ---- Version blocks and PE files made by hand --------------------------------
 
@@ -364,31 +364,9 @@ BEGIN
 END
 )";
 
-// Builds a small i686 PE with `script` as its resources (none when empty).
-// Returns "" when the toolchain is missing.
-static std::string BuildWithMingw(const ScratchDir& directory, const std::string& name,
-                                  const std::string& script) {
-  if (system("i686-w64-mingw32-gcc --version >/dev/null 2>&1") != 0 ||
-      system("i686-w64-mingw32-windres --version >/dev/null 2>&1") != 0) {
-    return "";
-  }
-  std::string base = directory.File(name);
-  WriteFileText(base + ".c", "void start(void) {}\n");
-  std::string command = "cd '" + directory.path + "' && ";
-  std::string objects = "'" + base + ".c'";
-  if (!script.empty()) {
-    WriteFileText(base + ".rc", script);
-    command += "i686-w64-mingw32-windres '" + base + ".rc' -O coff -o '" + base + ".res.o' && ";
-    objects += " '" + base + ".res.o'";
-  }
-  command += "i686-w64-mingw32-gcc -nostdlib -Wl,-e,_start " + objects + " -o '" + base + ".exe'";
-  EXPECT_EQ(system(command.c_str()), 0) << command;
-  return base + ".exe";
-}
-
 TEST(VersionResource, ReadsWhatTheWindowsToolchainWrites) {
   ScratchDir directory;
-  std::string path = BuildWithMingw(directory, "versioned", versionScript);
+  std::string path = BuildWindowsExe(directory, "versioned", versionScript);
   if (path.empty()) GTEST_SKIP() << "i686-w64-mingw32-gcc and -windres are not installed";
   VersionInfo info = ReadInfo(path);
   ASSERT_EQ(info.error, 0u);
@@ -434,7 +412,7 @@ TEST(VersionResource, ReadsWhatTheWindowsToolchainWrites) {
   EXPECT_EQ(versionHigh, 0x00010002u);
   EXPECT_EQ(versionLow, 0x00030004u);
 
-  std::string bare = BuildWithMingw(directory, "bare", "");
+  std::string bare = BuildWindowsExe(directory, "bare", "");
   Host().SetLastError(0);
   EXPECT_EQ(Host().GetFileVersionInfoSizeA(bare.c_str(), nullptr), 0u);
   EXPECT_EQ(Host().GetLastError(), ERROR_RESOURCE_DATA_NOT_FOUND);

@@ -20,6 +20,7 @@
 #include "platform/testing.h"
 #include "support/file_bytes.h"
 #include "support/scratch_dir.h"
+#include "support/windows_exe.h"
 #include "tools/writer.h"
 
 using namespace std::string_literals;
@@ -237,7 +238,7 @@ TEST_F(EndToEnd, ArgumentsFromTheStubsVersionResource) {
       "1 VERSIONINFO\nFILEVERSION 1,0,0,0\nBEGIN\n  BLOCK \"StringFileInfo\"\n  BEGIN\n    BLOCK \"000004b0\"\n"
       "    BEGIN\n      VALUE \"Arguments\", \"/lang=de /quiet\"\n    END\n  END\n  BLOCK \"VarFileInfo\"\n"
       "  BEGIN\n    VALUE \"Translation\", 0x0000, 0x04B0\n  END\nEND\n";
-  std::string stubpath = BuildWindowsStub(dir, "stub", resources);
+  std::string stubpath = BuildWindowsExe(dir, "stub", resources);
   if (stubpath.empty()) GTEST_SKIP() << "i686-w64-mingw32-gcc and -windres are needed";
   WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 0)}, "<|/tag|>", 70000, ReadFileBytes(stubpath));
   EXPECT_EQ(0u, Run({"/own"}));

@@ -1,29 +1,9 @@
 #include "launcher_support.h"
 
-#include <stdlib.h>
 #include <string.h>
 
 #include "platform/posix.h"
 #include "platform/testing.h"
-#include "support/file_bytes.h"
-
-std::string BuildWindowsStub(const ScratchDir& dir, const std::string& name, const std::string& resources) {
-  if (system("i686-w64-mingw32-gcc --version >/dev/null 2>&1") != 0 ||
-      system("i686-w64-mingw32-windres --version >/dev/null 2>&1") != 0)
-    return "";
-  const std::string base = dir.File(name);
-  WriteFileText(base + ".c", "void __stdcall start(void) { for (;;) { } }\n");
-  std::string objects = "'" + base + ".c'";
-  std::string command;
-  if (!resources.empty()) {
-    WriteFileText(base + ".rc", resources);
-    command = "i686-w64-mingw32-windres '" + base + ".rc' -O coff -o '" + base + ".res.o' && ";
-    objects += " '" + base + ".res.o'";
-  }
-  command += "i686-w64-mingw32-gcc -nostdlib -nostartfiles -s -Wl,-e,_start@0 " + objects + " -o '" + base + ".exe'";
-  if (system(command.c_str()) != 0) return "";
-  return base + ".exe";
-}
 
 std::vector<uint8_t> StampedHeader(uint8_t flags, uint32_t archiveoffset, const char* magic, const char* signature) {
   std::vector<uint8_t> header(64, 0);

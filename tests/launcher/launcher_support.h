@@ -10,11 +10,6 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "support/scratch_dir.h"
-
-// A small 32-bit Windows executable built with mingw in `dir`, with the
-// given resource script ("" for none); "" when mingw is not installed.
-std::string BuildWindowsStub(const ScratchDir& dir, const std::string& name, const std::string& resources);
 
 // A 64-byte DOS header: "MZ", StampMagic ("pxr5" unless given), flags and
 // archive offset in their places.

@@ -10,6 +10,7 @@
 #include "launcher_support.h"
 #include "platform/testing.h"
 #include "support/scratch_dir.h"
+#include "support/windows_exe.h"
 
 namespace {
 
@@ -156,7 +157,7 @@ TEST(ReadVersionArguments, FromWindowsExecutables) {
   };
   int index = 0;
   for (const Case& c : cases) {
-    std::string stub = BuildWindowsStub(dir, "stub" + std::to_string(index++), c.resources);
+    std::string stub = BuildWindowsExe(dir, "stub" + std::to_string(index++), c.resources);
     if (stub.empty()) GTEST_SKIP() << "i686-w64-mingw32-gcc and -windres are needed";
     TestingScope scope;
     char* text = ReadVersionArguments(stub.c_str());
