@@ -32,8 +32,8 @@ uint32_t CloseFileBuffer(FileBuffer* buffer);
 
 // Reads until 65,536 bytes are buffered, the file ends or a read fails; does
 // nothing while unread data remains. 0; 38 when the file has ended and
-// nothing is buffered; the platform's error of a failed read with nothing
-// buffered by this fill.
+// nothing is buffered; the platform's error of a failed read, also when this
+// fill read something before it (that stays buffered).
 uint32_t FillFileReader(FileBuffer* buffer);
 
 // Copies `count` bytes out. 0; 87 for a null destination (checked first);

@@ -13,6 +13,9 @@ typedef BOOL(WINAPI* SetDefaultDllDirectoriesProc)(DWORD);
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
+#ifndef LOAD_WITH_ALTERED_SEARCH_PATH
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
+#endif
 
 // All of the state below is zero until filled at run time; no constructor runs.
 static bool searchrestricted;
@@ -55,7 +58,10 @@ static HMODULE LoadSystemLibrary(const char* name) {
     if (module != NULL || ::GetLastError() != ERROR_INVALID_PARAMETER) return module;
   }
   // Older systems: the full path in the system directory, so that no search
-  // takes place for the DLL itself.
+  // takes place for the DLL itself; with LOAD_WITH_ALTERED_SEARCH_PATH the
+  // DLLs that it imports are sought in its own folder first, not in the
+  // program's (a plain LoadLibraryA of the full path would look there first
+  // for every import that is not a known DLL).
   char path[MAX_PATH + 16];
   UINT length = ::GetSystemDirectoryA(path, MAX_PATH);
   if (length == 0) return NULL;
@@ -66,7 +72,9 @@ static HMODULE LoadSystemLibrary(const char* name) {
   path[length++] = '\\';
   for (UINT i = 0; name[i] != 0 && length < sizeof(path) - 1; ++i) path[length++] = name[i];
   path[length] = 0;
-  return ::LoadLibraryA(path);
+  HMODULE module = ::LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (module != NULL || ::GetLastError() != ERROR_INVALID_PARAMETER) return module;
+  return ::LoadLibraryA(path);  // a system that does not know the flag
 }
 
 // Looks up one export into a typed pointer; false when it is missing.
