@@ -177,14 +177,24 @@ TEST_F(FileBufferTest, FlushFailures) {
   EXPECT_EQ(ERROR_HANDLE_DISK_FULL, FlushFileWriter(&buffer));
   Testing().zerowriteat = 0;
 
+  EXPECT_EQ(buffer.base, buffer.position);  // nothing was written
+
   Put(PatternBytes(100, 8));
   Testing().faults = {{Op_WriteFile, 2, ERROR_HANDLE_DISK_FULL + 73}};
   EXPECT_EQ(ERROR_HANDLE_DISK_FULL + 73, FlushFileWriter(&buffer));
 
+  // A failure after a partial write: the cursor stands behind what was written.
+  Put(PatternBytes(100, 9));
+  Testing().shortwrite = 40;
+  Testing().faults = {{Op_WriteFile, 4, ERROR_HANDLE_DISK_FULL + 73}};
+  EXPECT_EQ(ERROR_HANDLE_DISK_FULL + 73, FlushFileWriter(&buffer));
+  EXPECT_EQ(buffer.base + 40, buffer.position);
+  Testing().shortwrite = 0;
+
   // A failing CloseHandle changes nothing for the caller.
   Testing().faults = {{Op_CloseHandle, 1, ERROR_INVALID_HANDLE}};
   EXPECT_EQ(0u, CloseFileBuffer(&buffer));
-  EXPECT_EQ(2u, Testing().injected);  // the write above and this close
+  EXPECT_EQ(3u, Testing().injected);  // the two writes above and this close
   EXPECT_EQ(INVALID_HANDLE_VALUE, buffer.handle);
   EXPECT_EQ(nullptr, buffer.base);
 }
