@@ -1,8 +1,12 @@
 // pxq list: the stamp, the archive's header and properties, and every entry,
 // read through the loader's own archive reader; then a check that the stream
 // ends with its end marker right after the last entry and that the trailer
-// follows. Any fault is named and makes the exit code 1.
+// follows, and that every build the stamp announces is in the archive (the
+// loader trusts the stamp and would fail on the platforms that choose a
+// missing build). Any fault is named and makes the exit code 1.
 #include <stdio.h>
+
+#include <set>
 
 #include "package/records.h"
 #include "platform/types.h"
@@ -16,7 +20,8 @@ static const char kListHelp[] =
     "offset), the archive's LZMA properties and each entry: its id, size,\n"
     "last-write time (UTC) and attributes. Checks that the archive reads\n"
     "through to its end marker right after the last entry and that the\n"
-    "trailer follows. Exits with 1 and names the fault when it does not.\n";
+    "trailer follows, and that every build the stamp announces is there.\n"
+    "Exits with 1 and names the fault when it does not.\n";
 
 namespace {
 
@@ -56,6 +61,7 @@ int CommandList(int argc, char** argv) {
   printf("archive      at offset %u (0x%X)\n", stamp.archiveoffset, stamp.archiveoffset);
 
   ArchiveCheck check;
+  std::set<uint64_t> ids;
   bool headershown = false;
   auto showheader = [&]() {
     if (headershown || !check.opened) return;
@@ -69,6 +75,7 @@ int CommandList(int argc, char** argv) {
                [&](size_t number, const EntryHeader& entry) {
                  showheader();
                  PrintEntry(number, entry);
+                 ids.insert((static_cast<uint64_t>(entry.idhigh) << 32) | entry.idlow);
                },
                &check);
   showheader();
@@ -81,5 +88,20 @@ int CommandList(int argc, char** argv) {
          check.entries);
   printf("trailer      at offset %llu\n",
          static_cast<unsigned long long>(stamp.archiveoffset + STREAM_OFFSET + check.scan.streamlength));
+
+  static const struct {
+    uint32_t flag;
+    uint64_t id;
+  } kBuilds[] = {{PLATFORM_FLAG_GENERIC, GenericInstallerId},
+                 {PLATFORM_FLAG_NT_X86, NtX86InstallerId},
+                 {PLATFORM_FLAG_NT_X64, NtX64InstallerId}};
+  for (const auto& build : kBuilds) {
+    if ((stamp.platformflags & build.flag) != 0 && ids.count(build.id) == 0) {
+      fflush(stdout);
+      return Failure(path, std::string("the stamp announces ") + EntryIdName(build.id) +
+                               " but the archive holds no such entry (the loader would fail with 250 where it "
+                               "chooses that build)");
+    }
+  }
   return PXQ_EXIT_OK;
 }

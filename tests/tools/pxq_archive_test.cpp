@@ -194,7 +194,10 @@ TEST(PxqArchive, NamesWhatIsWrongWithADamagedFile) {
        "archive damaged: entry header 3 ends early (ERROR_READ_FAULT 30)", false},
       {"data shorter than its size", [](std::vector<HandEntry>*, Bytes* p) { (*p)[64 + 1000 + 16] += 10; }, nullptr,
        "archive damaged: the data of entry 2 ends early (ERROR_HANDLE_EOF 38)", true},
-      {"no entries at all", [](std::vector<HandEntry>*, Bytes* p) { p->clear(); }, nullptr, "", true},
+      {"no entries and no builds announced", [](std::vector<HandEntry>*, Bytes* p) { p->clear(); },
+       [](Bytes* f) { (*f)[0x28] = 0; }, "", true},
+      {"a build announced but missing", nullptr, [](Bytes* f) { (*f)[0x28] = 0x06; },
+       "the stamp announces NtX64InstallerId but the archive holds no such entry", false},
       {"corrupt compressed data", nullptr, [&](Bytes* f) { (*f)[a + 77 + 2000] ^= 0x55; }, "archive damaged: ",
        true},
   };
