@@ -62,17 +62,12 @@ int CommandExtract(int argc, char** argv) {
   if (output == nullptr) return UsageError("extract", "no output file; give -o OUT");
   if (SameFile(path, output)) return Failure(output, "is the loader file itself; choose another output file");
 
-  uint8_t dosheader[LOADER_STAMP_SIZE];
-  size_t got = 0;
-  uint32_t result = ReadFileAt(path, 0, dosheader, sizeof dosheader, &got);
-  if (result != 0) return Failure(path, "cannot read: " + ResultText(result));
   LoaderStamp stamp;
-  DecodeLoaderStamp(dosheader, &stamp);
-  if (got < sizeof dosheader || !StampIsValid(&stamp))
-    return Failure(path, "not a pxq loader file (no MZ/pxr5 stamp)");
+  int status = ReadLoaderStamp(path, &stamp);
+  if (status != PXQ_EXIT_OK) return status;
 
   StagedOutput staged;
-  result = BeginStagedOutput(output, 0666, &staged);
+  uint32_t result = BeginStagedOutput(output, 0666, &staged);
   if (result != 0) return Failure(output, "cannot create: " + ResultText(result));
   uint32_t code = 0;
   uint32_t written = ExtractPackageEntry(path, stamp.archiveoffset, static_cast<uint32_t>(id),

@@ -48,14 +48,9 @@ int CommandList(int argc, char** argv) {
   }
   if (path == nullptr) return UsageError("list", "no FILE given");
 
-  uint8_t dosheader[LOADER_STAMP_SIZE];
-  size_t got = 0;
-  uint32_t result = ReadFileAt(path, 0, dosheader, sizeof dosheader, &got);
-  if (result != 0) return Failure(path, "cannot read: " + ResultText(result));
   LoaderStamp stamp;
-  DecodeLoaderStamp(dosheader, &stamp);
-  if (got < sizeof dosheader || !StampIsValid(&stamp))
-    return Failure(path, "not a pxq loader file (no MZ/pxr5 stamp)");
+  int status = ReadLoaderStamp(path, &stamp);
+  if (status != PXQ_EXIT_OK) return status;
   printf("stamp        pxr5; builds: %s (platform flags 0x%02X)\n", PlatformFlagsText(stamp.platformflags).c_str(),
          stamp.platformflags);
   printf("archive      at offset %u (0x%X)\n", stamp.archiveoffset, stamp.archiveoffset);

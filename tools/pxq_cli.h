@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "package/records.h"
+
 // Exit codes of pxq itself; `pxq run` exits with the loader's exit code.
 #define PXQ_EXIT_OK 0
 #define PXQ_EXIT_FAILURE 1
@@ -44,6 +46,10 @@ std::string PlatformFlagsText(uint32_t flags);
 uint32_t ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes);
 // Reads `count` bytes at `offset`; *got gets how many there were.
 uint32_t ReadFileAt(const std::string& path, uint64_t offset, uint8_t* bytes, size_t count, size_t* got);
+
+// Reads the stamp from a loader file's DOS header. PXQ_EXIT_OK, or the
+// failure exit code after naming the fault (unreadable, or no MZ/pxr5 stamp).
+int ReadLoaderStamp(const char* path, LoaderStamp* stamp);
 // True when both names exist and are the same file (links followed).
 bool SameFile(const std::string& first, const std::string& second);
 // The directory that holds the running pxq binary, or "".

@@ -251,3 +251,13 @@ std::string OptionName(const char* argument) {
 }
 
 bool IsHelp(const char* argument) { return strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0; }
+
+int ReadLoaderStamp(const char* path, LoaderStamp* stamp) {
+  uint8_t dosheader[LOADER_STAMP_SIZE];
+  size_t got = 0;
+  uint32_t result = ReadFileAt(path, 0, dosheader, sizeof dosheader, &got);
+  if (result != 0) return Failure(path, "cannot read: " + ResultText(result));
+  DecodeLoaderStamp(dosheader, stamp);
+  if (got < sizeof dosheader || !StampIsValid(stamp)) return Failure(path, "not a pxq loader file (no MZ/pxr5 stamp)");
+  return PXQ_EXIT_OK;
+}
