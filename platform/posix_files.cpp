@@ -133,6 +133,15 @@ HANDLE PosixCreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareM
     refusal = WindowsErrorFromErrno(errno);
   } else if (S_ISDIR(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) {
     refusal = ERROR_ACCESS_DENIED;
+  } else if (!created && wantWrite && S_ISREG(status.st_mode) &&
+             (status.st_uid != geteuid() || status.st_nlink > 1)) {
+    // The loader writes its installer copy at a predictable name in a
+    // temporary directory that other users share. A file there that someone
+    // else owns, or a hard link to a file elsewhere, would let another user
+    // change the program before it runs, or make the copy overwrite a file
+    // that is not the copy: refuse it as Windows refuses a file it may not
+    // write.
+    refusal = ERROR_ACCESS_DENIED;
   } else if (!created && wantWrite && S_ISREG(status.st_mode) && IsReadOnly(status)) {
     // A read-only file cannot be opened for writing on Windows, whoever asks
     // (root included here).

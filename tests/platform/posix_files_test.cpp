@@ -164,6 +164,32 @@ TEST_F(FileTest, CreateFileRefusesASymbolicLink) {
   EXPECT_EQ(access(dir.File("made-through-link").c_str(), F_OK), -1);
 }
 
+TEST_F(FileTest, CreateFileWritesNoOtherUsersFileNorAHardLink) {
+  // A hard link to a file elsewhere: replacing it would change that file.
+  const std::string elsewhere = dir.File("elsewhere");
+  const std::string linked = dir.File("linked");
+  WriteFileText(elsewhere, "keep me");
+  ASSERT_EQ(link(elsewhere.c_str(), linked.c_str()), 0);
+  for (DWORD disposition : {DWORD(CREATE_ALWAYS), DWORD(OPEN_ALWAYS), DWORD(OPEN_EXISTING), DWORD(TRUNCATE_EXISTING)}) {
+    SCOPED_TRACE(disposition);
+    EXPECT_EQ(Open(linked, GENERIC_WRITE, disposition), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Posix().GetLastError(), ERROR_ACCESS_DENIED);
+  }
+  EXPECT_EQ(ReadFileText(elsewhere), "keep me");
+  HANDLE reader = Open(linked, GENERIC_READ, OPEN_EXISTING);  // reading stays allowed
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  Posix().CloseHandle(reader);
+
+  // A file that another user owns, planted at the name the copy will take.
+  const std::string planted = dir.File("planted");
+  WriteFileText(planted, "theirs");
+  if (chown(planted.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "changing a file's owner needs root";
+  chmod(planted.c_str(), 0666);
+  EXPECT_EQ(Open(planted, GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Posix().GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ReadFileText(planted), "theirs");
+}
+
 TEST_F(FileTest, CreatedFilesAreTheOwnersOnlyWhateverTheUmask) {
   const mode_t masks[] = {0, 022, 0177};
   int index = 0;
