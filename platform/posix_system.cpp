@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
@@ -31,8 +32,22 @@ DWORD PosixSetModule(const char* path) {
   if (absolute == NULL) return WindowsErrorFromErrno(errno);
   std::string resolved(absolute);
   free(absolute);
-  int fd = open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO would otherwise hold the open until a writer comes.
+  // Only a regular file can be a module; anything else is refused as
+  // CreateFileA refuses it.
+  int fd = open(resolved.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return WindowsErrorFromErrno(errno);
+  struct stat status;
+  DWORD refused = 0;
+  if (fstat(fd, &status) != 0) {
+    refused = WindowsErrorFromErrno(errno);
+  } else if (!S_ISREG(status.st_mode)) {
+    refused = ERROR_ACCESS_DENIED;
+  }
+  if (refused != 0) {
+    close(fd);
+    return refused;
+  }
   uint8_t image[moduleImageSize] = {};
   size_t filled = 0;
   while (filled < moduleImageSize) {

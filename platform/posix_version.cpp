@@ -51,7 +51,9 @@ struct MappedFile {
 // directory is no PE file).
 static DWORD MapWholeFile(const char* path, MappedFile* file) {
   if (path == NULL) return ERROR_INVALID_PARAMETER;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO would otherwise hold the open until a writer comes;
+  // it is refused below like every file that is not a regular one.
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return WindowsErrorFromErrno(errno);
   struct stat status;
   DWORD error = 0;

@@ -1,4 +1,5 @@
 #include <string.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 
 #include "host_support.h"
 #include "platform/version_resource.h"
+#include "support/fifo_guard.h"
 #include "support/file_bytes.h"
 #include "support/scratch_dir.h"
 #include "support/windows_exe.h"
@@ -323,6 +325,17 @@ TEST(VersionResource, FilesWithoutAVersionBlock) {
     EXPECT_EQ(Host().GetFileVersionInfoSizeA(c.path.c_str(), nullptr), 0u) << c.path;
     EXPECT_EQ(Host().GetLastError(), c.error) << c.path;
   }
+
+  // A FIFO is no PE file either: refused at once, not after a writer came.
+  const std::string fifo = directory.File("fifo.exe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  DWORD size = 1, error = 0;
+  EXPECT_TRUE(ReturnsWithoutAWriter(fifo, [&] {
+    size = Host().GetFileVersionInfoSizeA(fifo.c_str(), nullptr);
+    error = Host().GetLastError();
+  }));
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(error, ERROR_BAD_EXE_FORMAT);
 }
 
 TEST(VersionResource, ShortBufferIsRefused) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform_fixture.h"
+#include "support/fifo_guard.h"
 
 TEST(Module, SetModuleGivesItsImageAndAbsolutePath) {
   ScratchDir dir;
@@ -55,6 +56,18 @@ TEST(Module, SetModuleGivesItsImageAndAbsolutePath) {
   // A module that cannot be read leaves the previous one in place.
   EXPECT_EQ(PosixSetModule(dir.File("absent.exe").c_str()), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(memcmp(Posix().GetModuleHandleA(nullptr), longer.data(), 64), 0);
+  // Nor does anything but a regular file; a FIFO is refused at once, not
+  // after a writer came.
+  const std::string fifo = dir.File("fifo.exe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  DWORD fiforesult = 0;
+  EXPECT_TRUE(ReturnsWithoutAWriter(fifo, [&] { fiforesult = PosixSetModule(fifo.c_str()); }));
+  EXPECT_EQ(fiforesult, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(PosixSetModule(dir.path.c_str()), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(memcmp(Posix().GetModuleHandleA(nullptr), longer.data(), 64), 0);
+  ASSERT_NE(realpath(dir.File("long.exe").c_str(), real), nullptr);
+  EXPECT_EQ(Posix().GetModuleFileNameA(nullptr, path, sizeof(path)), strlen(real));
+  EXPECT_STREQ(path, real);
 }
 
 TEST(Module, Kernel32ExportsGetNativeSystemInfoOnly) {
