@@ -47,6 +47,14 @@ static bool Query(const std::vector<uint8_t>& block, const char* path, std::stri
   return true;
 }
 
+// Whether the node that `path` names in the filled block holds text.
+static bool IsText(const std::vector<uint8_t>& block, const char* path) {
+  std::vector<WCHAR> wide(path, path + std::string(path).size());
+  size_t length = static_cast<size_t>(block[0]) | static_cast<size_t>(block[1]) << 8;
+  VersionValue value;
+  return FindVersionValue(block.data(), length, wide.data(), wide.size(), &value) && value.text;
+}
+
 static void AsFile(const uint8_t* data, size_t size) {
   if (FilePath().empty()) {
     std::string pattern = (std::filesystem::temp_directory_path() / "pxq-version-fuzz-XXXXXX").string();
@@ -74,8 +82,9 @@ static void AsFile(const uint8_t* data, size_t size) {
     snprintf(path, sizeof path, "\\StringFileInfo\\%04x%04x\\Arguments", entry[0] | entry[1] << 8,
              entry[2] | entry[3] << 8);
     const char* start = NULL;
-    if (Query(block, path, &text, &start)) {
-      // Text ends inside the block: the byte after the answer is its terminator.
+    if (Query(block, path, &text, &start) && IsText(block, path)) {
+      // Text ends inside the block: the byte after the answer is its
+      // terminator. A binary value (wType 0) is handed out as its bytes.
       const char* end = reinterpret_cast<const char*>(block.data() + block.size());
       Check(start + text.size() < end && start[text.size()] == '\0', "text not terminated inside the block");
     }
