@@ -4,6 +4,7 @@
 // (stale, foreign, garbage) is refused with ERROR_INVALID_HANDLE instead of
 // being followed.
 #include <errno.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -72,6 +73,13 @@ BOOL PosixCloseHandle(HANDLE hObject) {
     error = errno;
   }
   // A process that was never waited for keeps running; only the record goes.
+  // One that has already ended is collected now: no handle is left to wait
+  // for it, and it would stay behind as a zombie for the host's lifetime.
+  if (record->kind == PosixProcessHandle && !record->ended) {
+    int status;
+    while (waitpid(record->pid, &status, WNOHANG) < 0 && errno == EINTR) {
+    }
+  }
   FreePosixHandle(record);
   if (!closed) {
     // The handle is released all the same; the error (such as EIO from a

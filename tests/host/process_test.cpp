@@ -1,5 +1,7 @@
+#include <errno.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -180,4 +182,22 @@ TEST(ProcessHandles, BadHandlesAndUnsupportedWaits) {
   EXPECT_TRUE(Host().CloseHandle(info.hProcess));
   EXPECT_FALSE(Host().GetExitCodeProcess(info.hProcess, &code));
   EXPECT_EQ(Host().GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+// A child that has ended but was never waited for is collected when its
+// process handle is closed, not left behind as a zombie.
+TEST(ProcessHandles, ClosingAnEndedChildCollectsIt) {
+  STARTUPINFOA startup = {};
+  PROCESS_INFORMATION info = {};
+  char line[] = "true";
+  ASSERT_TRUE(Host().CreateProcessA("/bin/true", line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+  const pid_t pid = static_cast<pid_t>(info.dwProcessId);
+  // Ended: waitid with WNOWAIT sees it without collecting it.
+  siginfo_t ended = {};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT), 0);
+  EXPECT_TRUE(Host().CloseHandle(info.hThread));
+  EXPECT_TRUE(Host().CloseHandle(info.hProcess));
+  errno = 0;
+  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
 }
