@@ -257,7 +257,7 @@ int PosixWideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr
       bytes[3] = static_cast<char>(0x80 | (code & 0x3F));
       count = 4;
     }
-    if (output.room != 0 && output.count + count > output.room) output.full = true;
+    if (output.room != 0 && count > output.room - output.count) output.full = true;
     for (int k = 0; k < count; k++) Put(output, bytes[k]);
   }
   if (lpUsedDefaultChar != NULL) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
