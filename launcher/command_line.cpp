@@ -1,6 +1,6 @@
 #include "launcher/command_line.h"
 
-#include "launcher/heap.h"
+#include "platform/heap.h"
 
 const char* SkipProgramName(const char* commandline) {
   const char* p = commandline;

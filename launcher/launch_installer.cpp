@@ -1,7 +1,7 @@
 #include "launcher/launch_installer.h"
 
 #include "launcher/command_line.h"
-#include "launcher/heap.h"
+#include "platform/heap.h"
 #include "launcher/loader_main.h"
 #include "launcher/report_error.h"
 #include "launcher/trailing_tag.h"

@@ -1,6 +1,6 @@
 #include "launcher/loader_main.h"
 
-#include "launcher/heap.h"
+#include "platform/heap.h"
 #include "launcher/launch_installer.h"
 #include "launcher/platform_selection.h"
 #include "launcher/report_error.h"

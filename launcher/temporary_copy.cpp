@@ -1,6 +1,6 @@
 #include "launcher/temporary_copy.h"
 
-#include "launcher/heap.h"
+#include "platform/heap.h"
 #include "platform/platform.h"
 
 // "-XXXX.exe" and the terminator.

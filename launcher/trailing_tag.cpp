@@ -1,6 +1,6 @@
 #include "launcher/trailing_tag.h"
 
-#include "launcher/heap.h"
+#include "platform/heap.h"
 #include "platform/platform.h"
 
 #define WINDOW_GRANULE 0x10000u

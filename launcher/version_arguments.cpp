@@ -1,6 +1,6 @@
 #include "launcher/version_arguments.h"
 
-#include "launcher/heap.h"
+#include "platform/heap.h"
 #include "package/records.h"
 #include "platform/platform.h"
 

@@ -1,6 +1,6 @@
 #include "package/archive_reader.h"
 
-#include "launcher/heap.h"
+#include "platform/heap.h"
 #include "platform/platform.h"
 
 #ifndef ERROR_SEEK

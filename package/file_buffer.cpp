@@ -1,6 +1,6 @@
 #include "package/file_buffer.h"
 
-#include "launcher/heap.h"
+#include "platform/heap.h"
 #include "platform/platform.h"
 
 uint32_t InitFileReader(FileBuffer* buffer, uint32_t size) {

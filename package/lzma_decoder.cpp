@@ -2,7 +2,7 @@
 
 #include <lzma.h>
 
-#include "launcher/heap.h"
+#include "platform/heap.h"
 
 struct LzmaDecoder {
   lzma_stream stream;

@@ -1,4 +1,4 @@
-#include "launcher/heap.h"
+#include "platform/heap.h"
 
 #include "platform/platform.h"
 
