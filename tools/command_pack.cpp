@@ -10,6 +10,7 @@
 #include "platform/filetime.h"
 #include "platform/posix.h"
 #include "platform/types.h"
+#include "tools/pe_image.h"
 #include "tools/pxq_cli.h"
 #include "tools/writer.h"
 
@@ -172,15 +173,28 @@ int CommandPack(int argc, char** argv) {
   StagedOutput staged;
   result = BeginStagedOutput(output, 0777, &staged);
   if (result != 0) return Failure(output, "cannot create: " + ResultText(result));
+  // A stub with a PE checksum gets the checksum of the whole loader file,
+  // summed as it is written and put in place at the end.
+  PeImage image;
+  bool checksummed = ReadPeImage(stubbytes.data(), stubbytes.size(), &image).empty() && image.checksum != 0;
+  PeChecksum checksum;
+  checksum.checksumoffset = image.checksumoffset;
   uint64_t written = 0;
   size_t failedentry = SIZE_MAX;
   result = WriteLoaderFileTo(
       stubbytes, platformflags, entries, options,
       [&](const uint8_t* bytes, size_t count) -> uint32_t {
         written += count;
+        if (checksummed) AddPeChecksum(&checksum, bytes, count);
         return WriteAll(staged.fd, bytes, count);
       },
       &failedentry);
+  if (result == 0 && checksummed) {
+    uint8_t field[4];
+    PutLe32(field, FinishPeChecksum(checksum));
+    if (pwrite(staged.fd, field, sizeof field, image.checksumoffset) != sizeof field)
+      result = WindowsErrorFromErrno(errno);
+  }
   if (result != 0) {
     DiscardStagedOutput(&staged);
     if (failedentry != SIZE_MAX) return Failure(entries[failedentry].path, "cannot read: " + ResultText(result));

@@ -20,6 +20,7 @@ int CommandPack(int argc, char** argv);
 int CommandList(int argc, char** argv);
 int CommandExtract(int argc, char** argv);
 int CommandRun(int argc, char** argv);
+int CommandTag(int argc, char** argv);
 
 // Writes "pxq: SUBJECT: WHAT" to stderr; returns PXQ_EXIT_FAILURE.
 int Failure(const std::string& subject, const std::string& what);

@@ -17,6 +17,7 @@ static const char kUsage[] =
     "  list     show a loader file's stamp, archive and entries, and check it\n"
     "  extract  write one entry of a loader file to a file\n"
     "  run      run a loader file on this host, as the Windows stub would\n"
+    "  tag      write, replace or remove a loader file's trailing tag (signed or not)\n"
     "\n"
     "'pxq COMMAND --help' describes a command.\n"
     "Exit codes: 0 success, 1 failure, 2 usage error; 'run' exits with the\n"
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
   if (strcmp(command, "list") == 0) return CommandList(argc - 1, argv + 1);
   if (strcmp(command, "extract") == 0) return CommandExtract(argc - 1, argv + 1);
   if (strcmp(command, "run") == 0) return CommandRun(argc - 1, argv + 1);
+  if (strcmp(command, "tag") == 0) return CommandTag(argc - 1, argv + 1);
   fprintf(stderr, "pxq: unknown command '%s'\nTry 'pxq --help'.\n", command);
   return PXQ_EXIT_USAGE;
 }
