@@ -99,6 +99,13 @@ uint32_t DecodeLzma(LzmaDecoder* decoder, const InputCallback* input, uint8_t* o
   return result;
 }
 
+void GetLzmaDecoderProgress(const LzmaDecoder* decoder, LzmaDecoderProgress* progress) {
+  progress->consumed = decoder->stream.total_in;
+  progress->produced = decoder->stream.total_out;
+  progress->ended = decoder->ended;
+  progress->failure = decoder->failure;
+}
+
 void DestroyLzmaDecoder(LzmaDecoder* decoder) {
   if (decoder == NULL) return;
   lzma_end(&decoder->stream);

@@ -35,5 +35,17 @@ uint32_t CreateLzmaDecoder(const LzmaProperties* properties, LzmaDecoder** decod
 uint32_t DecodeLzma(LzmaDecoder* decoder, const InputCallback* input, uint8_t* output, uint32_t count,
                     uint32_t* produced);
 
+// How far a decoder has got, for tools that check a whole stream: the
+// compressed bytes consumed and decompressed bytes produced so far, whether
+// the end marker has been decoded, and the sticky failure (0, the input
+// function's result when the input ran out, 30 for damaged data, 8).
+struct LzmaDecoderProgress {
+  uint64_t consumed;
+  uint64_t produced;
+  bool ended;
+  uint32_t failure;
+};
+void GetLzmaDecoderProgress(const LzmaDecoder* decoder, LzmaDecoderProgress* progress);
+
 // Releases the decoder and all of its memory; null does nothing.
 void DestroyLzmaDecoder(LzmaDecoder* decoder);

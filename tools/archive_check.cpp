@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "package/archive_reader.h"
+#include "package/lzma_decoder.h"
 #include "platform/types.h"
 #include "tools/pxq_cli.h"
 
@@ -47,10 +48,25 @@ std::string OpenFault(const std::string& path, uint32_t offset, uint32_t result)
   }
 }
 
+// Why the walk stopped where a header was due, once the reader gave 30 there:
+// "" for the clean end (the end marker right where the next header would
+// begin), else the fault.
+std::string EndFault(const LzmaDecoderProgress& progress, uint64_t expected, const std::string& header) {
+  if (progress.ended && progress.produced == expected) return "";
+  if (progress.failure == ERROR_READ_FAULT) return header + " cannot be decoded";
+  return header + " ends early";
+}
+
+// What the reader's failure means: input that ran out is a cut file.
+std::string TruncationNote(const LzmaDecoderProgress& progress) {
+  return progress.failure != 0 && progress.failure != ERROR_READ_FAULT && progress.failure != ERROR_NOT_ENOUGH_MEMORY
+             ? ": the file ends before the stream's end marker"
+             : "";
+}
+
 }  // namespace
 
-void CheckArchive(const std::string& path, uint32_t offset,
-                  const std::function<void(size_t number, const EntryHeader& entry)>& onentry, ArchiveCheck* check) {
+void CheckArchive(const std::string& path, uint32_t offset, const EntryVisitor& onentry, ArchiveCheck* check) {
   *check = ArchiveCheck();
   ArchiveReader* reader = CreateArchiveReader();
   if (reader == nullptr) {
@@ -71,14 +87,21 @@ void CheckArchive(const std::string& path, uint32_t offset,
   DecodeLzmaProperties(head + ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE, &check->properties);
 
   // The walk stops at the first result that is not 0. A header read that
-  // fails with 30 is either the clean end of the stream or damage; only the
-  // scan below tells them apart.
+  // fails with 30 is either the clean end of the stream or damage; the
+  // decoder's progress tells them apart.
   std::string fault;
+  uint64_t expected = 0;  // where the next header begins in the decompressed stream
+  LzmaDecoderProgress progress = {};
   for (;;) {
     EntryHeader entry;
     result = ReadEntryHeader(reader, &entry);
     std::string header = "entry header " + std::to_string(check->entries + 1);
-    if (result == ERROR_READ_FAULT) break;
+    if (result == ERROR_READ_FAULT) {
+      GetLzmaDecoderProgress(reader->decoder, &progress);
+      fault = EndFault(progress, expected, header);
+      if (!fault.empty()) fault += TruncationNote(progress);
+      break;
+    }
     if (result == ERROR_INVALID_DATA) fault = header + " has no gfe3 magic";
     if (result == ERROR_CRC) fault = header + " has a non-zero word at +4";
     if (result != 0) {
@@ -90,34 +113,30 @@ void CheckArchive(const std::string& path, uint32_t offset,
     result = SkipEntryData(reader, &entry);
     std::string data = "the data of entry " + std::to_string(check->entries);
     if (result == ERROR_HANDLE_EOF) fault = data + " ends early";
-    if (result == ERROR_READ_FAULT) fault = data + " cannot be decoded";
+    if (result == ERROR_READ_FAULT) {
+      GetLzmaDecoderProgress(reader->decoder, &progress);
+      fault = data + " cannot be decoded" + TruncationNote(progress);
+    }
     if (result != 0) {
       if (fault.empty()) fault = data + " cannot be read";
       break;
     }
     ++check->complete;
+    expected += ENTRY_HEADER_SIZE + entry.datasize;
   }
+  GetLzmaDecoderProgress(reader->decoder, &progress);
   DestroyArchiveReader(reader);
+  check->decoded = progress.produced;
+  check->ended = progress.ended;
   if (!fault.empty()) {
-    // The reader reports a cut file like corrupt data; the scan tells them apart.
-    ArchiveScan scan;
-    if (result == ERROR_READ_FAULT && ScanArchive(path, offset, &scan) == 0 && scan.truncated)
-      fault += ": the file ends before the stream's end marker";
     check->fault = "archive damaged: " + fault + " (" + ResultText(result) + ")";
     return;
   }
-
-  uint32_t scanresult = ScanArchive(path, offset, &check->scan);
-  if (scanresult != 0) {
-    check->fault = "cannot read: " + ResultText(scanresult);
-    return;
-  }
-  const ArchiveScan& scan = check->scan;
-  if (!(scan.ended && scan.clean && scan.entries.size() == check->entries)) {
-    std::string header = "entry header " + std::to_string(check->entries + 1);
-    fault = scan.corrupt ? header + " cannot be decoded" : header + " ends early";
-    check->fault = "archive damaged: " + fault + " (" + ResultText(result) + ")";
-    return;
-  }
-  if (!scan.trailer) check->fault = "archive damaged: no trailer after the stream";
+  check->streamlength = progress.consumed;
+  uint8_t trailer[ARCHIVE_TRAILER_SIZE];
+  got = 0;
+  ReadFileAt(path, static_cast<uint64_t>(offset) + STREAM_OFFSET + check->streamlength, trailer, sizeof trailer, &got);
+  check->trailer = got == sizeof trailer && ReadLe32(trailer) == TRAILER_MAGIC && ReadLe32(trailer + 4) == TRAILER_WORD &&
+                   ReadLe64(trailer + 8) == 0;
+  if (!check->trailer) check->fault = "archive damaged: no trailer after the stream";
 }

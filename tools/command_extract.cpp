@@ -82,9 +82,9 @@ int CommandExtract(int argc, char** argv) {
   // The extraction says only what failed, not where: walk the archive to
   // tell a missing entry from damage, and both from an output failure.
   ArchiveCheck check;
-  size_t found = 0;  // the number of the entry that the extraction took, 0 when none
+  uint64_t found = 0;  // the number of the entry that the extraction took, 0 when none
   CheckArchive(path, stamp.archiveoffset,
-               [&](size_t number, const EntryHeader& entry) {
+               [&](uint64_t number, const EntryHeader& entry) {
                  if (found == 0 && entry.idlow == static_cast<uint32_t>(id) &&
                      entry.idhigh == static_cast<uint32_t>(id >> 32))
                    found = number;

@@ -6,8 +6,6 @@
 // missing build). Any fault is named and makes the exit code 1.
 #include <stdio.h>
 
-#include <set>
-
 #include "package/records.h"
 #include "platform/types.h"
 #include "tools/archive_check.h"
@@ -25,11 +23,19 @@ static const char kListHelp[] =
 
 namespace {
 
-void PrintEntry(size_t number, const EntryHeader& entry) {
+void PrintEntry(uint64_t number, const EntryHeader& entry) {
   uint64_t id = (static_cast<uint64_t>(entry.idhigh) << 32) | entry.idlow;
-  printf("  %3zu  %s  %-18s  %12llu  %s  %s\n", number, EntryIdText(id).c_str(), EntryIdName(id),
-         static_cast<unsigned long long>(entry.datasize), FileTimeText(entry.lastwritetime).c_str(),
+  printf("  %3llu  %s  %-18s  %12llu  %s  %s\n", static_cast<unsigned long long>(number), EntryIdText(id).c_str(),
+         EntryIdName(id), static_cast<unsigned long long>(entry.datasize), FileTimeText(entry.lastwritetime).c_str(),
          AttributeText(entry.attributes).c_str());
+}
+
+// The PlatformFlags bit of an installer build's id, 0 for other ids.
+uint32_t BuildFlagOf(uint64_t id) {
+  if (id == GenericInstallerId) return PLATFORM_FLAG_GENERIC;
+  if (id == NtX86InstallerId) return PLATFORM_FLAG_NT_X86;
+  if (id == NtX64InstallerId) return PLATFORM_FLAG_NT_X64;
+  return 0;
 }
 
 }  // namespace
@@ -56,7 +62,7 @@ int CommandList(int argc, char** argv) {
   printf("archive      at offset %u (0x%X)\n", stamp.archiveoffset, stamp.archiveoffset);
 
   ArchiveCheck check;
-  std::set<uint64_t> ids;
+  uint32_t buildsfound = 0;  // PlatformFlags bits of the installer builds met
   bool headershown = false;
   auto showheader = [&]() {
     if (headershown || !check.opened) return;
@@ -67,10 +73,10 @@ int CommandList(int argc, char** argv) {
     printf("entries\n");
   };
   CheckArchive(path, stamp.archiveoffset,
-               [&](size_t number, const EntryHeader& entry) {
+               [&](uint64_t number, const EntryHeader& entry) {
                  showheader();
                  PrintEntry(number, entry);
-                 ids.insert((static_cast<uint64_t>(entry.idhigh) << 32) | entry.idlow);
+                 buildsfound |= BuildFlagOf((static_cast<uint64_t>(entry.idhigh) << 32) | entry.idlow);
                },
                &check);
   showheader();
@@ -78,11 +84,11 @@ int CommandList(int argc, char** argv) {
     fflush(stdout);
     return Failure(path, check.fault);
   }
-  printf("stream       %llu compressed bytes decode to %llu; the end marker follows entry %zu\n",
-         static_cast<unsigned long long>(check.scan.streamlength), static_cast<unsigned long long>(check.scan.decoded),
-         check.entries);
+  printf("stream       %llu compressed bytes decode to %llu; the end marker follows entry %llu\n",
+         static_cast<unsigned long long>(check.streamlength), static_cast<unsigned long long>(check.decoded),
+         static_cast<unsigned long long>(check.entries));
   printf("trailer      at offset %llu\n",
-         static_cast<unsigned long long>(stamp.archiveoffset + STREAM_OFFSET + check.scan.streamlength));
+         static_cast<unsigned long long>(stamp.archiveoffset + STREAM_OFFSET + check.streamlength));
 
   static const struct {
     uint32_t flag;
@@ -91,7 +97,7 @@ int CommandList(int argc, char** argv) {
                  {PLATFORM_FLAG_NT_X86, NtX86InstallerId},
                  {PLATFORM_FLAG_NT_X64, NtX64InstallerId}};
   for (const auto& build : kBuilds) {
-    if ((stamp.platformflags & build.flag) != 0 && ids.count(build.id) == 0) {
+    if ((stamp.platformflags & build.flag) != 0 && (buildsfound & build.flag) == 0) {
       fflush(stdout);
       return Failure(path, std::string("the stamp announces ") + EntryIdName(build.id) +
                                " but the archive holds no such entry (the loader would fail with 250 where it "

@@ -2,6 +2,7 @@
 // the headers and the entries is put here, and the stream is compressed by
 // xz, so these tests show that pxq reads the format, not just its own
 // writer's output; and damaged files, each named by what is wrong.
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -236,3 +237,42 @@ TEST(PxqArchive, NamesWhatIsWrongWithADamagedFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// Peak resident memory (KiB) of `pxq list FILE`, its output thrown away.
+// /usr/bin/time measures it: a child forked from this test would count the
+// test's own memory too.
+long ListPeakKib(const ScratchDir& dir, const std::string& file) {
+  CommandResult run = RunShell("/usr/bin/time -f %M -o " + ShellQuote(dir.File("peak")) + " " +
+                               ShellQuote(PxqPath()) + " list " + ShellQuote(file) + " >/dev/null");
+  EXPECT_EQ(0, run.status) << run.err;
+  std::vector<uint8_t> text = ReadFileBytes(dir.File("peak"));
+  return atol(std::string(text.begin(), text.end()).c_str());
+}
+
+}  // namespace
+
+// list shows each entry as it walks and keeps none: 400,000 empty entries
+// with distinct ids cost no more memory than one entry (kept, they would
+// take tens of MiB).
+TEST(PxqArchive, ListMemoryDoesNotGrowWithTheEntryCount) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine";
+#endif
+  ScratchDir dir;
+  PackageOptions options = SmallOptions();
+  options.preset = 1;
+  std::vector<PackageEntry> many(400000);
+  for (size_t i = 0; i < many.size(); ++i) many[i] = MakeEntry(0x100000000ull + i, {});
+  std::vector<uint8_t> file;
+  ASSERT_EQ(0u, WriteLoaderFile(TestStub(), 0, many, options, &file));
+  WriteFileBytes(dir.File("many.exe"), file);
+  file.clear();
+  ASSERT_EQ(0u, WriteLoaderFile(TestStub(), 0, {MakeEntry(0x100000000ull, {})}, options, &file));
+  WriteFileBytes(dir.File("one.exe"), file);
+
+  long one = ListPeakKib(dir, dir.File("one.exe"));
+  long lots = ListPeakKib(dir, dir.File("many.exe"));
+  EXPECT_LT(lots, one + 8 * 1024) << "one entry: " << one << " KiB, 400,000 entries: " << lots << " KiB";
+}
