@@ -126,6 +126,11 @@ LPVOID PXQ_WINAPI TestingHeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) 
   }
   LPVOID block = state.inner->HeapAlloc(hHeap, dwFlags, dwBytes);
   state.liveblocks += Track(state.blockset, block);
+  if (block != NULL) {
+    state.blocksizes[block] = dwBytes;
+    state.heapbytes += dwBytes;
+    if (state.heapbytes > state.peakheapbytes) state.peakheapbytes = state.heapbytes;
+  }
   return block;
 }
 
@@ -133,7 +138,14 @@ BOOL PXQ_WINAPI TestingHeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem) {
   DWORD error;
   const bool fail = Enter(Op_HeapFree, Pointer(lpMem), &error);
   const BOOL freed = state.inner->HeapFree(hHeap, dwFlags, lpMem);
-  if (freed) state.liveblocks -= Untrack(state.blockset, lpMem);
+  if (freed) {
+    state.liveblocks -= Untrack(state.blockset, lpMem);
+    auto sized = state.blocksizes.find(lpMem);
+    if (sized != state.blocksizes.end()) {
+      state.heapbytes -= sized->second;
+      state.blocksizes.erase(sized);
+    }
+  }
   if (fail) {
     SetError(error);
     return FALSE;

@@ -7,6 +7,7 @@
 // Test-only code: it uses the standard library freely.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -77,10 +78,13 @@ struct TestingBackend {
   int openmappings = 0;
   int openviews = 0;
   int liveblocks = 0;    // HeapAlloc blocks
+  uint64_t heapbytes = 0;      // bytes in live HeapAlloc blocks
+  uint64_t peakheapbytes = 0;  // the most that heapbytes has been
   int liveglobals = 0;   // GlobalAlloc blocks
 
   // Bookkeeping behind the counts above (what this backend handed out).
   std::set<const void*> handleset, mappingset, viewset, blockset, globalset;
+  std::map<const void*, uint64_t> blocksizes;
   std::vector<uint8_t> moduleimagecopy;  // what GetModuleHandleA(NULL) points to
   std::string commandlinecopy;           // what GetCommandLineA points to
   GetNativeSystemInfoProc innernative = nullptr;

@@ -2,6 +2,7 @@
 // loader file, written under a temporary name and renamed when complete.
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +17,7 @@
 
 static const char kPackHelp[] =
     "Usage: pxq pack -o OUT [--stub FILE] [--generic FILE] [--nt-x86 FILE] [--nt-x64 FILE]\n"
-    "                [--entry ID=FILE]... [--preset 0-9[e]]\n"
+    "                [--entry ID=FILE]... [--preset 0-9[e]] [--dict SIZE] [--keep-order]\n"
     "\n"
     "Builds the loader file OUT: the stub executable, stamped with the builds\n"
     "the package holds and the archive's offset, then the archive.\n"
@@ -28,11 +29,19 @@ static const char kPackHelp[] =
     "  --nt-x64 FILE     the installer build for Windows NT on x64\n"
     "  --entry ID=FILE   a further entry; ID in hexadecimal (0x...) or decimal\n"
     "  --preset N[e]     compression effort 0 to 9, 'e' for extreme (default 6)\n"
+    "  --dict SIZE       the largest LZMA dictionary, 4KiB to 1536MiB (default 8MiB);\n"
+    "                    SIZE in bytes, or with KiB or MiB\n"
+    "  --keep-order      store the entries in the order given\n"
     "\n"
-    "Entries are stored in this order: the installer builds given, then the\n"
-    "--entry ones. Each keeps its file's modification time and its read-only\n"
-    "state (READONLY when the owner may not write it, else NORMAL). The stream\n"
-    "uses lc 3, lp 0, pb 2 and an 8 MiB dictionary.\n";
+    "Entries are stored in this order: the NT x64 build, the NT x86 build, the\n"
+    "generic build, then the --entry ones as given (--keep-order: all as\n"
+    "given). The loader decodes every entry before the one it extracts, and\n"
+    "most systems choose the NT x64 build. Each entry keeps its file's\n"
+    "modification time and its read-only state (READONLY when the owner may\n"
+    "not write it, else NORMAL). The stream uses lc 3, lp 0, pb 2 and the\n"
+    "smallest dictionary (a power of two, at least 4 KiB) that holds the whole\n"
+    "decompressed stream, up to the --dict size: the loader commits the whole\n"
+    "dictionary when it starts.\n";
 
 namespace {
 
@@ -40,6 +49,25 @@ struct Input {
   uint64_t id;
   std::string path;
 };
+
+// "65536", "64KiB", "64K", "8MiB", "8M": 4 KiB to 1536 MiB.
+bool ParseDictionarySize(const char* text, uint32_t* size) {
+  char* end = nullptr;
+  if (text[0] < '0' || text[0] > '9') return false;
+  errno = 0;
+  unsigned long long value = strtoull(text, &end, 10);
+  if (errno != 0) return false;
+  std::string unit = end;
+  unsigned long long scale = 1;
+  if (unit == "K" || unit == "KiB") scale = 1024;
+  else if (unit == "M" || unit == "MiB") scale = 1024 * 1024;
+  else if (!unit.empty()) return false;
+  if (value > MAX_DICTIONARY_SIZE / scale) return false;
+  value *= scale;
+  if (value < MIN_DICTIONARY_SIZE) return false;
+  *size = static_cast<uint32_t>(value);
+  return true;
+}
 
 bool ParsePreset(const char* text, PackageOptions* options) {
   if (text[0] < '0' || text[0] > '9') return false;
@@ -67,7 +95,8 @@ uint32_t WriteAll(int fd, const uint8_t* bytes, size_t count) {
 int CommandPack(int argc, char** argv) {
   const char* output = nullptr;
   const char* stub = nullptr;
-  std::vector<Input> builds, extras;
+  std::vector<Input> inputs;  // in the order given
+  bool keeporder = false;
   PackageOptions options;
   uint32_t platformflags = 0;
   static const struct {
@@ -103,12 +132,21 @@ int CommandPack(int argc, char** argv) {
       if (!ParsePreset(value, &options)) return UsageError("pack", std::string("bad preset '") + value + "'");
       continue;
     }
+    if (match == 0 && (match = OptionValue(argc, argv, &i, "--dict", &value)) == 1) {
+      if (!ParseDictionarySize(value, &options.dictionarycap))
+        return UsageError("pack", std::string("bad dictionary size '") + value + "', expected 4KiB to 1536MiB");
+      continue;
+    }
+    if (match == 0 && strcmp(argv[i], "--keep-order") == 0) {
+      keeporder = true;
+      continue;
+    }
     if (match == 0 && (match = OptionValue(argc, argv, &i, "--entry", &value)) == 1) {
       const char* equals = strchr(value, '=');
       uint64_t id = 0;
       if (equals == nullptr || equals[1] == '\0' || !ParseEntryId(std::string(value, equals).c_str(), &id))
         return UsageError("pack", std::string("bad entry '") + value + "', expected ID=FILE");
-      extras.push_back({id, equals + 1});
+      inputs.push_back({id, equals + 1});
       continue;
     }
     for (const auto& build : kBuilds) {
@@ -117,7 +155,7 @@ int CommandPack(int argc, char** argv) {
       if (match == 1) {
         if (platformflags & build.flag) return UsageError("pack", std::string(build.option) + " given twice");
         platformflags |= build.flag;
-        builds.push_back({build.id, value});
+        inputs.push_back({build.id, value});
       }
     }
     if (match == 1) continue;
@@ -125,8 +163,6 @@ int CommandPack(int argc, char** argv) {
     return UsageError("pack", std::string("unexpected argument '") + argv[i] + "'");
   }
   if (output == nullptr) return UsageError("pack", "no output file; give -o OUT");
-  std::vector<Input> inputs = builds;
-  inputs.insert(inputs.end(), extras.begin(), extras.end());
   if (inputs.empty()) return UsageError("pack", "nothing to pack; give --generic, --nt-x86, --nt-x64 or --entry");
   for (size_t i = 0; i < inputs.size(); ++i) {
     for (size_t j = 0; j < i; ++j) {
@@ -169,6 +205,7 @@ int CommandPack(int argc, char** argv) {
         FileTimeFromUnix(static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<uint32_t>(info.st_mtim.tv_nsec));
     entries[i].attributes = (info.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
   }
+  if (!keeporder) OrderEntriesForLoading(&entries);
 
   StagedOutput staged;
   result = BeginStagedOutput(output, 0777, &staged);
@@ -181,6 +218,8 @@ int CommandPack(int argc, char** argv) {
   checksum.checksumoffset = image.checksumoffset;
   uint64_t written = 0;
   size_t failedentry = SIZE_MAX;
+  uint32_t dictionary = ChosenDictionary(entries, options);
+  options.dictionarysize = dictionary;
   result = WriteLoaderFileTo(
       stubbytes, platformflags, entries, options,
       [&](const uint8_t* bytes, size_t count) -> uint32_t {
@@ -202,9 +241,9 @@ int CommandPack(int argc, char** argv) {
   }
   result = CommitStagedOutput(&staged);
   if (result != 0) return Failure(output, "cannot write: " + ResultText(result));
-  printf("%s: %llu bytes: stub %zu, archive %llu; builds: %s; %zu %s\n", output,
+  printf("%s: %llu bytes: stub %zu, archive %llu; builds: %s; %zu %s; dictionary %u KiB\n", output,
          static_cast<unsigned long long>(written), stubbytes.size(),
          static_cast<unsigned long long>(written - stubbytes.size()), PlatformFlagsText(platformflags).c_str(),
-         entries.size(), entries.size() == 1 ? "entry" : "entries");
+         entries.size(), entries.size() == 1 ? "entry" : "entries", dictionary / 1024);
   return PXQ_EXIT_OK;
 }

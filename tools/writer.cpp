@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "package/records.h"
 #include "platform/posix.h"
 #include "platform/types.h"
@@ -133,7 +135,7 @@ uint32_t EncodeEntry(Encoder* encoder, const PackageEntry& entry) {
   return result;
 }
 
-uint32_t SetUpEncoder(Encoder* encoder, const PackageOptions& options) {
+uint32_t SetUpEncoder(Encoder* encoder, const PackageOptions& options, uint32_t dictionarysize) {
   if (options.preset > 9) return ERROR_INVALID_PARAMETER;
   lzma_options_lzma lzma;
   uint32_t preset = options.preset | (options.extreme ? LZMA_PRESET_EXTREME : 0);
@@ -141,7 +143,7 @@ uint32_t SetUpEncoder(Encoder* encoder, const PackageOptions& options) {
   lzma.lc = options.lc;
   lzma.lp = options.lp;
   lzma.pb = options.pb;
-  lzma.dict_size = options.dictionarysize;
+  lzma.dict_size = dictionarysize;
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &lzma}, {LZMA_VLI_UNKNOWN, nullptr}};
   // The raw LZMA1 encoder knows no uncompressed size and so ends the stream
   // with the end-of-payload marker, which is what readers stop at.
@@ -154,7 +156,7 @@ uint32_t SetUpEncoder(Encoder* encoder, const PackageOptions& options) {
 // Writes the archive through an encoder already set up for `options`, and
 // ends the encoder.
 uint32_t WriteArchiveWith(Encoder* encoder, const std::vector<PackageEntry>& entries, const PackageOptions& options,
-                          const PackageSink& sink, size_t* failedentry) {
+                          uint32_t dictionarysize, const PackageSink& sink, size_t* failedentry) {
   uint8_t head[ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE + LZMA_PROPERTIES_SIZE] = {};
   WriteLe32(head + 16, ARCHIVE_MAGIC);
   WriteLe32(head + 20, FORMAT_VERSION);
@@ -163,7 +165,7 @@ uint32_t WriteArchiveWith(Encoder* encoder, const std::vector<PackageEntry>& ent
   WriteLe32(head + ARCHIVE_HEADER_SIZE + 4, options.checkfirst ^ CHECK_PAIR_XOR);
   uint8_t* properties = head + ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE;
   properties[0] = EncodePropertiesByte(options.lc, options.lp, options.pb);
-  WriteLe32(properties + 1, options.dictionarysize);
+  WriteLe32(properties + 1, dictionarysize);
   uint32_t result = sink(head, sizeof head);
 
   for (size_t i = 0; result == 0 && i < entries.size(); ++i) {
@@ -182,15 +184,53 @@ uint32_t WriteArchiveWith(Encoder* encoder, const std::vector<PackageEntry>& ent
 
 }  // namespace
 
+uint32_t DictionaryForPayload(uint64_t payload, uint32_t cap) {
+  uint64_t size = MIN_DICTIONARY_SIZE;
+  while (size < payload && size < cap) size <<= 1;
+  return size < cap ? static_cast<uint32_t>(size) : cap;
+}
+
+uint64_t PayloadSize(const std::vector<PackageEntry>& entries) {
+  uint64_t total = 0;
+  for (const PackageEntry& entry : entries) {
+    uint64_t size = entry.data.size();
+    if (!entry.path.empty()) {
+      struct stat info;
+      size = stat(entry.path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : UINT64_MAX / 2;
+    }
+    total += ENTRY_HEADER_SIZE + size;
+    if (total >= UINT64_MAX / 2) return UINT64_MAX / 2;
+  }
+  return total;
+}
+
+uint32_t ChosenDictionary(const std::vector<PackageEntry>& entries, const PackageOptions& options) {
+  if (options.dictionarysize != 0) return options.dictionarysize;
+  return DictionaryForPayload(PayloadSize(entries), options.dictionarycap);
+}
+
+void OrderEntriesForLoading(std::vector<PackageEntry>* entries) {
+  auto rank = [](const PackageEntry& entry) {
+    if (entry.idhigh != INSTALLER_ID_HIGH) return 3;
+    if (entry.idlow == NT_X64_INSTALLER_ID_LOW) return 0;
+    if (entry.idlow == NT_X86_INSTALLER_ID_LOW) return 1;
+    if (entry.idlow == GENERIC_INSTALLER_ID_LOW) return 2;
+    return 3;
+  };
+  std::stable_sort(entries->begin(), entries->end(),
+                   [&](const PackageEntry& a, const PackageEntry& b) { return rank(a) < rank(b); });
+}
+
 uint32_t WriteArchiveTo(const std::vector<PackageEntry>& entries, const PackageOptions& options,
                         const PackageSink& sink, size_t* failedentry) {
   if (failedentry != nullptr) *failedentry = SIZE_MAX;
   Encoder encoder;
   encoder.sink = &sink;
   // Refused options fail before any byte is written.
-  uint32_t result = SetUpEncoder(&encoder, options);
+  uint32_t dictionarysize = ChosenDictionary(entries, options);
+  uint32_t result = SetUpEncoder(&encoder, options, dictionarysize);
   if (result != 0) return result;
-  return WriteArchiveWith(&encoder, entries, options, sink, failedentry);
+  return WriteArchiveWith(&encoder, entries, options, dictionarysize, sink, failedentry);
 }
 
 uint32_t WriteArchive(const std::vector<PackageEntry>& entries, const PackageOptions& options,
@@ -225,7 +265,8 @@ uint32_t WriteLoaderFileTo(const std::vector<uint8_t>& stub, uint32_t platformfl
   if (result != 0) return result;
   Encoder encoder;
   encoder.sink = &sink;
-  result = SetUpEncoder(&encoder, options);
+  uint32_t dictionarysize = ChosenDictionary(entries, options);
+  result = SetUpEncoder(&encoder, options, dictionarysize);
   if (result != 0) return result;
   result = sink(header, sizeof header);
   if (result == 0 && stub.size() > LOADER_STAMP_SIZE)
@@ -234,7 +275,7 @@ uint32_t WriteLoaderFileTo(const std::vector<uint8_t>& stub, uint32_t platformfl
     lzma_end(&encoder.stream);
     return result;
   }
-  return WriteArchiveWith(&encoder, entries, options, sink, failedentry);
+  return WriteArchiveWith(&encoder, entries, options, dictionarysize, sink, failedentry);
 }
 
 uint32_t WriteLoaderFile(const std::vector<uint8_t>& stub, uint32_t platformflags,

@@ -23,16 +23,43 @@ struct PackageEntry {
   uint32_t attributes = 0x80;  // FILE_ATTRIBUTE_NORMAL
 };
 
+// The largest dictionary that the packer chooses by itself: the loader
+// commits the whole dictionary before it decodes a byte.
+#define DEFAULT_DICTIONARY_CAP (8u << 20)
+// The smallest and largest dictionaries the encoder takes.
+#define MIN_DICTIONARY_SIZE 4096u
+#define MAX_DICTIONARY_SIZE (1536u << 20)
+
 struct PackageOptions {
   uint32_t lc = 3;
   uint32_t lp = 0;
   uint32_t pb = 2;
-  uint32_t dictionarysize = 8u << 20;
+  // 0: sized to the payload (DictionaryForPayload) up to `dictionarycap`.
+  uint32_t dictionarysize = 0;
+  uint32_t dictionarycap = DEFAULT_DICTIONARY_CAP;
   uint32_t preset = 6;  // 0 to 9: the encoder's effort; lc, lp, pb and the dictionary above override it
   bool extreme = false;
   uint32_t archiveflags = 0;
   uint32_t checkfirst = 0x5F3759DFu;  // any word; the second is this XOR the check constant
 };
+
+// The smallest power of two, at least 4 KiB, not below `payload` (the
+// decompressed stream's size), but no more than `cap`: a dictionary larger
+// than the stream buys nothing and costs the loader memory.
+uint32_t DictionaryForPayload(uint64_t payload, uint32_t cap);
+
+// The decompressed stream's size: each entry's 64-byte header and data
+// (files measured now; one that cannot be measured counts as huge).
+uint64_t PayloadSize(const std::vector<PackageEntry>& entries);
+
+// The dictionary that WriteArchiveTo writes with these options.
+uint32_t ChosenDictionary(const std::vector<PackageEntry>& entries, const PackageOptions& options);
+
+// Puts the entries in the order in which the packer stores them by default:
+// the installer build for NT x64 first (most systems choose it, and the
+// loader decodes every entry before the one it extracts), then NT x86, then
+// the generic build, then the other entries; each group in the given order.
+void OrderEntriesForLoading(std::vector<PackageEntry>* entries);
 
 // Receives the output bytes in order; returns 0 or a result code, which ends
 // the writing and is passed on.

@@ -170,6 +170,26 @@ TEST_F(EndToEnd, RunsTheBuildForThisHostFromItsTemporaryCopy) {
   ExpectCleanEnd();
 }
 
+// Packed with the packer's defaults, a 100 KiB installer gets a dictionary
+// of 128 KiB, and the whole run commits at most 512 KiB of heap at any time
+// (with the 8 MiB dictionary of old it took over 8 MiB).
+TEST_F(EndToEnd, ASmallInstallerNeedsLittleHeap) {
+  std::vector<PackageEntry> entries = {Installer(NtX64InstallerId, "x64", 30, 100 * 1024)};
+  PackageOptions defaults;
+  defaults.preset = 0;  // effort only; the dictionary is the default one
+  std::vector<uint8_t> stub(256, 0);
+  stub[0] = 'M';
+  stub[1] = 'Z';
+  std::vector<uint8_t> file;
+  ASSERT_EQ(0u, WriteLoaderFile(stub, 0x04, entries, defaults, &file));
+  EXPECT_EQ(128u * 1024, ReadLe32(&file[256 + 73]));
+  WriteFileText(loader, std::string(file.begin(), file.end()));
+  EXPECT_EQ(30u, Run());
+  EXPECT_TRUE(Read("x64").ran);
+  EXPECT_LE(Testing().peakheapbytes, 512u * 1024) << "peak heap in bytes";
+  ExpectCleanEnd();
+}
+
 TEST_F(EndToEnd, SelectionByFlagsAndPlatform) {
   struct Case {
     uint32_t flags;

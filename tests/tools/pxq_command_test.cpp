@@ -53,7 +53,8 @@ TEST(PxqCommand, PackListExtractRoundTrip) {
   const std::string& out = list.out;
   EXPECT_NE(std::string::npos, out.find("builds: generic, nt-x64 (platform flags 0x05)")) << out;
   EXPECT_NE(std::string::npos, out.find("at offset 128 (0x80)")) << out;
-  EXPECT_NE(std::string::npos, out.find("lc 3, lp 0, pb 2, dictionary 8388608 bytes")) << out;
+  // 73,192 bytes decompressed: the dictionary is the next power of two.
+  EXPECT_NE(std::string::npos, out.find("lc 3, lp 0, pb 2, dictionary 131072 bytes")) << out;
   // The builds in the order given, then the --entry ones.
   size_t first = out.find("1  0xFFFFFFFFFFFF000A  NtX64InstallerId           70000  2023-11-14 22:13:20.1234567 UTC  NORMAL (0x80)");
   size_t second = out.find("2  0xFFFFFFFFFFFF0008  GenericInstallerId          3000  2008-05-07 02:05:43.2656250 UTC  READONLY (0x1)");
@@ -190,6 +191,49 @@ TEST(PxqCommand, ExtractBlamesTheOutputNotDamageBehindTheEntry) {
   EXPECT_EQ(0u, result.err.find("pxq: " + cut + ": archive damaged: the data of entry 2 ")) << result.err;
 }
 
+// The order of the entries in the stream, from `pxq list`.
+std::vector<std::string> ListedIds(const std::string& file) {
+  CommandResult list = RunPxq({"list", file});
+  EXPECT_EQ(0, list.status) << list.err;
+  std::vector<std::string> ids;
+  for (size_t at = list.out.find("  0x"); at != std::string::npos; at = list.out.find("  0x", at + 1))
+    ids.push_back(list.out.substr(at + 2, 18));
+  return ids;
+}
+
+TEST(PxqCommand, PackStoresTheCommonBuildFirstAndSizesTheDictionary) {
+  PackInputs in;
+  WriteFileBytes(in.dir.File("x86.exe"), PatternBytes(100, 3));
+  std::string setup = in.dir.File("setup.exe");
+  std::vector<std::string> given = {"pack", "-o", setup, "--stub", in.dir.File("stub.exe"), "--preset", "1",
+                                    "--entry", "0x5=" + in.dir.File("empty.bin"), "--generic", in.dir.File("generic.exe"),
+                                    "--nt-x86", in.dir.File("x86.exe"), "--nt-x64", in.dir.File("x64.exe")};
+  CommandResult pack = RunPxq(given);
+  ASSERT_EQ(0, pack.status) << pack.err;
+  EXPECT_NE(std::string::npos, pack.out.find("; 4 entries; dictionary 128 KiB\n")) << pack.out;
+  std::vector<std::string> common = {"0xFFFFFFFFFFFF000A", "0xFFFFFFFFFFFF0009", "0xFFFFFFFFFFFF0008",
+                                     "0x0000000000000005"};
+  EXPECT_EQ(common, ListedIds(setup));
+
+  given.insert(given.end(), {"--keep-order", "--dict", "64KiB"});
+  pack = RunPxq(given);
+  ASSERT_EQ(0, pack.status) << pack.err;
+  EXPECT_NE(std::string::npos, pack.out.find("dictionary 64 KiB\n")) << pack.out;
+  std::vector<std::string> kept = {"0x0000000000000005", "0xFFFFFFFFFFFF0008", "0xFFFFFFFFFFFF0009",
+                                   "0xFFFFFFFFFFFF000A"};
+  EXPECT_EQ(kept, ListedIds(setup));
+  // Each build is still the one extracted for its id.
+  ASSERT_EQ(0, RunPxq({"extract", setup, "--nt-x64", "-o", in.dir.File("out")}).status);
+  EXPECT_TRUE(ReadFileBytes(in.dir.File("out")) == in.x64);
+  // A dictionary cap above the payload changes nothing; one in plain bytes is taken.
+  given.back() = "1536MiB";
+  ASSERT_EQ(0, RunPxq(given).status);
+  EXPECT_NE(std::string::npos, RunPxq({"list", setup}).out.find("dictionary 131072 bytes"));
+  given.back() = "5000";
+  ASSERT_EQ(0, RunPxq(given).status);
+  EXPECT_NE(std::string::npos, RunPxq({"list", setup}).out.find("dictionary 5000 bytes"));
+}
+
 TEST(PxqCommand, UsageErrorsAndHelp) {
   PackInputs in;
   struct Case {
@@ -216,6 +260,11 @@ TEST(PxqCommand, UsageErrorsAndHelp) {
       {{"pack", "-o", in.dir.File("o"), "--entry", "18446744073709551616=a"}, "bad entry"},
       {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--preset", "10"}, "bad preset '10'"},
       {{"pack", "-o", in.dir.File("o"), "--generic", "a", "stray"}, "unexpected argument 'stray'"},
+      {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--dict", "4095"}, "bad dictionary size '4095'"},
+      {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--dict", "1537MiB"}, "bad dictionary size '1537MiB'"},
+      {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--dict", "8GiB"}, "bad dictionary size '8GiB'"},
+      {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--dict", "-8M"}, "bad dictionary size '-8M'"},
+      {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--dict", "99999999999999999999"}, "bad dictionary size"},
       {{"list"}, "no FILE given"},
       {{"list", "a", "b"}, "one FILE only"},
       {{"extract", "a", "-o", "b"}, "give exactly one of --id, --generic, --nt-x86, --nt-x64"},

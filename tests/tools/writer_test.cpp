@@ -109,6 +109,60 @@ TEST(Writer, EmptyArchiveIsOnlyTheEndMarker) {
   EXPECT_TRUE(DecodeWithXz(dir, archive, "lc=3,lp=0,pb=2,dict=8MiB").empty());
 }
 
+TEST(Writer, DictionaryIsSizedToThePayloadUpToTheCap) {
+  const uint32_t MiB = 1u << 20;
+  struct Case {
+    uint64_t payload;
+    uint32_t cap;
+    uint32_t dictionary;
+  } cases[] = {
+      {0, 8 * MiB, 4096},
+      {67, 8 * MiB, 4096},
+      {4096, 8 * MiB, 4096},
+      {4097, 8 * MiB, 8192},
+      {100 * 1024 + 64, 8 * MiB, 128 * 1024},
+      {8 * MiB, 8 * MiB, 8 * MiB},
+      {8 * MiB + 1, 8 * MiB, 8 * MiB},
+      {8 * MiB + 1, 64 * MiB, 16 * MiB},
+      {5 * MiB, 6 * MiB, 6 * MiB},  // a cap need not be a power of two
+      {UINT64_MAX / 2, 1536 * MiB, 1536 * MiB},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.dictionary, DictionaryForPayload(c.payload, c.cap)) << c.payload << " bytes, cap " << c.cap;
+
+  // What the writer puts in the properties: headers count, files are measured.
+  ScratchDir dir;
+  WriteFileBytes(dir.File("file"), PatternBytes(8192 - 2 * 64 - 1000, 4));
+  std::vector<PackageEntry> entries = {MakeEntry(1, PatternBytes(1000, 5)), MakeEntry(2, {})};
+  entries[1].path = dir.File("file");
+  PackageOptions options;
+  std::vector<uint8_t> archive;
+  ASSERT_EQ(0u, WriteArchive(entries, options, &archive));
+  EXPECT_EQ(8192u, ReadLe32(&archive[73]));
+  WriteFileBytes(dir.File("file"), PatternBytes(8192 - 2 * 64 - 1000 + 1, 4));
+  archive.clear();
+  ASSERT_EQ(0u, WriteArchive(entries, options, &archive));
+  EXPECT_EQ(16384u, ReadLe32(&archive[73]));
+  options.dictionarysize = 65536;  // a size given is taken as it is
+  archive.clear();
+  ASSERT_EQ(0u, WriteArchive(entries, options, &archive));
+  EXPECT_EQ(65536u, ReadLe32(&archive[73]));
+}
+
+TEST(Writer, LoadingOrderPutsNtX64ThenNtX86ThenGenericThenTheRest) {
+  std::vector<PackageEntry> entries = {MakeEntry(5, {}), MakeEntry(GenericInstallerId, {}),
+                                       MakeEntry(0xFFFFFFFFFFFF0002ull, {}), MakeEntry(NtX86InstallerId, {}),
+                                       MakeEntry(0x7FFFFFFFFFFF000Aull, {}), MakeEntry(NtX64InstallerId, {}),
+                                       MakeEntry(3, {})};
+  OrderEntriesForLoading(&entries);
+  std::vector<uint64_t> ids;
+  for (const auto& entry : entries) ids.push_back((static_cast<uint64_t>(entry.idhigh) << 32) | entry.idlow);
+  // Other ids keep their given order, also one whose low half is NT x64's.
+  std::vector<uint64_t> expected = {NtX64InstallerId, NtX86InstallerId, GenericInstallerId, 5,
+                                    0xFFFFFFFFFFFF0002ull, 0x7FFFFFFFFFFF000Aull, 3};
+  EXPECT_EQ(expected, ids);
+}
+
 TEST(Writer, StampAndHeadersAtTheirOffsets) {
   std::vector<uint8_t> stub = TestStub();
   PackageOptions options;
@@ -143,7 +197,7 @@ TEST(Writer, StampAndHeadersAtTheirOffsets) {
       {a + 64, 4, 0x11223344, "check pair, first word"},
       {a + 68, 4, 0x11223344u ^ 0x35BC6F82u, "check pair, second word"},
       {a + 72, 1, 0x5D, "properties byte: lc 3, lp 0, pb 2"},
-      {a + 73, 4, 8u << 20, "dictionary size"},
+      {a + 73, 4, 4096, "dictionary size: the smallest, for a 67-byte stream"},
       {static_cast<uint32_t>(file.size()) - 16, 8, 0xCC9A858B336E6667ull, "trailer: gfn3 8B 85 9A CC"},
       {static_cast<uint32_t>(file.size()) - 8, 8, 0, "trailer: zero"},
   };
