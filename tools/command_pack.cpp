@@ -13,11 +13,17 @@
 #include "platform/types.h"
 #include "tools/pe_image.h"
 #include "tools/pxq_cli.h"
+#include "tools/stub_resources.h"
+#include "tools/tag_text.h"
 #include "tools/writer.h"
 
 static const char kPackHelp[] =
     "Usage: pxq pack -o OUT [--stub FILE] [--generic FILE] [--nt-x86 FILE] [--nt-x64 FILE]\n"
     "                [--entry ID=FILE]... [--preset 0-9[e]] [--dict SIZE] [--keep-order]\n"
+    "                [--arguments TEXT] [--product-name TEXT] [--file-description TEXT]\n"
+    "                [--company TEXT] [--copyright TEXT] [--product-version VERSION]\n"
+    "                [--file-version VERSION] [--icon FILE.ico]\n"
+    "                [--execution-level none|asInvoker|highestAvailable|requireAdministrator]\n"
     "\n"
     "Builds the loader file OUT: the stub executable, stamped with the builds\n"
     "the package holds and the archive's offset, then the archive.\n"
@@ -32,6 +38,24 @@ static const char kPackHelp[] =
     "  --dict SIZE       the largest LZMA dictionary, 4KiB to 1536MiB (default 8MiB);\n"
     "                    SIZE in bytes, or with KiB or MiB\n"
     "  --keep-order      store the entries in the order given\n"
+    "\n"
+    "The stub's resources (written into its resource section, which must be\n"
+    "its last section; anything not given keeps the stub's own value):\n"
+    "  --arguments TEXT  the \"Arguments\" value, which the loader puts in front\n"
+    "                    of its own arguments on the installer's command line;\n"
+    "                    at most 64 UTF-16 units. It is stored as UTF-16, and\n"
+    "                    Windows hands it to the loader in its ANSI code page:\n"
+    "                    characters outside that code page arrive as '?'\n"
+    "  --product-name, --file-description, --company, --copyright TEXT\n"
+    "                    the version strings Explorer shows (ProductName,\n"
+    "                    FileDescription, CompanyName, LegalCopyright)\n"
+    "  --product-version, --file-version VERSION\n"
+    "                    ProductVersion and FileVersion; their leading numbers\n"
+    "                    (up to four, as in 2.1.0.7) set the numeric version too\n"
+    "  --icon FILE.ico   the icon, every size of the .ico file\n"
+    "  --execution-level LEVEL\n"
+    "                    an application manifest asking for LEVEL; 'none' (no\n"
+    "                    manifest) is what the stub is built with\n"
     "\n"
     "Entries are stored in this order: the NT x64 build, the NT x86 build, the\n"
     "generic build, then the --entry ones as given (--keep-order: all as\n"
@@ -99,6 +123,17 @@ int CommandPack(int argc, char** argv) {
   bool keeporder = false;
   PackageOptions options;
   uint32_t platformflags = 0;
+  StubResourceOptions resources;
+  const char* iconpath = nullptr;
+  static const struct {
+    const char* option;
+    const char* key;
+  } kStrings[] = {
+      {"--arguments", "Arguments"},          {"--product-name", "ProductName"},
+      {"--file-description", "FileDescription"}, {"--company", "CompanyName"},
+      {"--copyright", "LegalCopyright"},    {"--product-version", "ProductVersion"},
+      {"--file-version", "FileVersion"},
+  };
   static const struct {
     const char* option;
     uint64_t id;
@@ -149,6 +184,48 @@ int CommandPack(int argc, char** argv) {
       inputs.push_back({id, equals + 1});
       continue;
     }
+    if (match == 0 && (match = OptionValue(argc, argv, &i, "--icon", &value)) == 1) {
+      if (iconpath != nullptr) return UsageError("pack", "--icon given twice");
+      iconpath = value;
+      resources.any = true;
+      continue;
+    }
+    if (match == 0 && (match = OptionValue(argc, argv, &i, "--execution-level", &value)) == 1) {
+      resources.executionlevel = ParseExecutionLevel(value);
+      if (resources.executionlevel < 0)
+        return UsageError("pack", std::string("unknown execution level '") + value +
+                                      "'; use none, asInvoker, highestAvailable or requireAdministrator");
+      resources.any = true;
+      continue;
+    }
+    for (const auto& string : kStrings) {
+      if (match != 0) break;
+      match = OptionValue(argc, argv, &i, string.option, &value);
+      if (match != 1) continue;
+      std::vector<uint16_t> units;
+      if (!Utf16FromUtf8(value, &units)) return UsageError("pack", std::string(string.option) + ": the text is not valid UTF-8");
+      if (strcmp(string.key, "Arguments") == 0 && units.size() > ARGUMENTS_UNITS)
+        return UsageError("pack", "--arguments: the text has " + std::to_string(units.size()) +
+                                      " UTF-16 units; the stub has room for 64");
+      uint32_t words[2];
+      bool numbers = ParseVersionNumbers(value, &words[0], &words[1]);
+      if (strcmp(string.key, "FileVersion") == 0 || strcmp(string.key, "ProductVersion") == 0) {
+        if (!numbers)
+          return UsageError("pack", std::string(string.option) +
+                                        " must begin with the version's numbers, 1 to 4 of 0 to 65535 (2.1.0.7)");
+        bool file = strcmp(string.key, "FileVersion") == 0;
+        (file ? resources.filenumbers : resources.productnumbers) = true;
+        uint32_t* target = file ? resources.fileversion : resources.productversion;
+        target[0] = words[0];
+        target[1] = words[1];
+      }
+      for (const auto& given : resources.strings) {
+        if (given.first == string.key) return UsageError("pack", std::string(string.option) + " given twice");
+      }
+      resources.strings.push_back({string.key, value});
+      resources.any = true;
+    }
+    if (match == 1) continue;
     for (const auto& build : kBuilds) {
       if (match != 0) break;
       match = OptionValue(argc, argv, &i, build.option, &value);
@@ -187,6 +264,34 @@ int CommandPack(int argc, char** argv) {
   if (result != 0) return Failure(stubpath, "cannot read the stub: " + ResultText(result));
   uint8_t stamped[LOADER_STAMP_SIZE];
   result = StampLoaderHeader(stubbytes, platformflags, stamped);
+  if (result == 0) {
+    // A stub that is not a pxq stub, or one that is already packed, still
+    // packs (a file laid out alike may be wanted), but hardly by intent.
+    StubFacts facts = ReadStubFacts(stubbytes);
+    LoaderStamp stubstamp;
+    DecodeLoaderStamp(stubbytes.data(), &stubstamp);
+    if (StampIsValid(&stubstamp)) {
+      fprintf(stderr,
+              "pxq pack: warning: %s is already a packed loader file (it carries a stamp); the new archive goes after "
+              "the old one, which is kept as dead weight. Pack the plain pxq-loader.exe instead.\n",
+              stubpath.c_str());
+    } else if (!facts.pxqstub) {
+      fprintf(stderr,
+              "pxq pack: warning: %s is not a pxq stub (it does not hold the loader's code); the packed file will not "
+              "run as a loader\n",
+              stubpath.c_str());
+    }
+  }
+  if (result == 0 && resources.any) {
+    if (iconpath != nullptr) {
+      result = ReadWholeFile(iconpath, &resources.icon);
+      if (result != 0) return Failure(iconpath, "cannot read: " + ResultText(result));
+      std::string fault = CheckIconFile(resources.icon);
+      if (!fault.empty()) return Failure(iconpath, fault);
+    }
+    std::string fault = ApplyStubResources(resources, &stubbytes);
+    if (!fault.empty()) return Failure(stubpath, "cannot take the resources: " + fault);
+  }
   if (result == ERROR_BAD_EXE_FORMAT) return Failure(stubpath, "not a Windows executable (no 64-byte MZ header)");
   if (result != 0) return Failure(stubpath, "cannot be a stub: " + ResultText(result));
 

@@ -1,0 +1,40 @@
+// The version resource (VS_VERSIONINFO) that pack writes into the stub: the
+// fixed file information, one string table "000004b0" (language 0x0000,
+// code page 0x04B0, as the loader's reading of "Arguments" expects it) and
+// the translation table naming it.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// The room of the "Arguments" value: 64 UTF-16 units and a terminator, kept
+// whatever the text, as the stub has it.
+#define ARGUMENTS_UNITS 64u
+
+struct VersionInfo {
+  // VS_FIXEDFILEINFO from dwFileVersionMS on: file version (2 words), product
+  // version (2), flags mask, flags, OS, type, subtype, date (2).
+  uint32_t fixed[11] = {0, 0, 0, 0, 0x3F, 0, 0x4, 0x1, 0, 0, 0};
+  // The string table in order (UTF-8 key, UTF-8 value); "Arguments" first.
+  std::vector<std::pair<std::string, std::string>> strings;
+};
+
+// Reads the fixed information and the string table "000004b0" of a
+// version block (any other tables are not read). False when it is not one.
+bool ReadVersionInfo(const uint8_t* block, size_t size, VersionInfo* info);
+// A string's value, or "" when the table has none; *found tells which.
+std::string VersionString(const VersionInfo& info, const std::string& key, bool* found = nullptr);
+void SetVersionString(VersionInfo* info, const std::string& key, const std::string& value);
+
+// "1.2.3.4" (one to four numbers 0 to 65535, anything after them ignored:
+// "2.0-beta" is 2.0.0.0) into the two words of VS_FIXEDFILEINFO.
+bool ParseVersionNumbers(const std::string& text, uint32_t* ms, uint32_t* ls);
+std::string VersionNumbersText(uint32_t ms, uint32_t ls);
+
+// Lays out the block. "" or why not (a value too long: "Arguments" beyond
+// 64 UTF-16 units, any block beyond 65,535 bytes, text that is not UTF-8).
+std::string BuildVersionInfo(const VersionInfo& info, std::vector<uint8_t>* block);
