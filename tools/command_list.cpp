@@ -10,6 +10,8 @@
 #include "platform/types.h"
 #include "tools/archive_check.h"
 #include "tools/pxq_cli.h"
+#include "tools/release_facts.h"
+#include "tools/tag_text.h"
 
 static const char kListHelp[] =
     "Usage: pxq list FILE\n"
@@ -19,7 +21,13 @@ static const char kListHelp[] =
     "last-write time (UTC) and attributes. Checks that the archive reads\n"
     "through to its end marker right after the last entry and that the\n"
     "trailer follows, and that every build the stamp announces is there.\n"
-    "Exits with 1 and names the fault when it does not.\n";
+    "Exits with 1 and names the fault when it does not.\n"
+    "\n"
+    "Also shows what the file carries for its release: the stub it was packed\n"
+    "from (a pxq stub and its version, or a foreign executable), the\n"
+    "\"Arguments\" value, the version numbers and strings, the manifest's\n"
+    "execution level, the icon, the Authenticode signature (certificate table,\n"
+    "signer, nested signatures) and the trailing tag (form and text).\n";
 
 namespace {
 
@@ -36,6 +44,56 @@ uint32_t BuildFlagOf(uint64_t id) {
   if (id == NtX86InstallerId) return PLATFORM_FLAG_NT_X86;
   if (id == NtX64InstallerId) return PLATFORM_FLAG_NT_X64;
   return 0;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// The stub, its resources, the signature and the tag.
+void PrintReleaseFacts(const ReleaseFacts& facts) {
+  const StubFacts& stub = facts.stub;
+  if (!stub.pefault.empty()) {
+    printf("stub         not a PE executable: %s\n", stub.pefault.c_str());
+  } else if (stub.pxqstub) {
+    printf("stub         pxq stub %s\n", facts.stubversion.empty() ? "(version unknown)" : facts.stubversion.c_str());
+  } else {
+    printf("stub         a foreign executable (it does not hold the pxq loader's code)\n");
+  }
+  if (!stub.hasversion) {
+    printf("arguments    none (no version resource)\n");
+  } else {
+    bool found = false;
+    std::string arguments = VersionString(stub.version, "Arguments", &found);
+    printf("arguments    %s\n", !found ? "none (no Arguments value)" : arguments.empty() ? "empty" : Quoted(arguments).c_str());
+    printf("version      file %s, product %s\n", VersionNumbersText(stub.version.fixed[0], stub.version.fixed[1]).c_str(),
+           VersionNumbersText(stub.version.fixed[2], stub.version.fixed[3]).c_str());
+    for (const auto& entry : stub.version.strings) {
+      if (entry.first == "Arguments" || entry.first == PXQ_LOADER_VERSION_KEY) continue;
+      printf("             %-16s %s\n", entry.first.c_str(), Quoted(entry.second).c_str());
+    }
+  }
+  printf("manifest     %s\n",
+         stub.hasmanifest ? ("execution level " + stub.manifestlevel).c_str() : "none (execution level none)");
+  if (stub.icons != 0) {
+    printf("icon         %zu %s\n", stub.icons, stub.icons == 1 ? "image" : "images");
+  } else {
+    printf("icon         none\n");
+  }
+  if (!facts.hassignature) {
+    printf("signature    none\n");
+  } else {
+    printf("signature    Authenticode, certificate table of %u bytes at offset %u\n", facts.tablesize, facts.tableoffset);
+    if (!facts.signaturefault.empty()) printf("             not readable: %s\n", facts.signaturefault.c_str());
+    if (!facts.signer.empty()) printf("             signer %s (%s)\n", facts.signer.c_str(), facts.digest.c_str());
+    for (const std::string& nested : facts.nested) printf("             nested signature by %s\n", nested.c_str());
+  }
+  if (facts.tagform == TagAbsent) {
+    printf("tag          none\n");
+  } else {
+    printf("tag          %s %s%s\n", TagFormName(facts.tagform), Quoted(facts.tagtext).c_str(),
+           facts.tagunread        ? " (the file is under 64 KiB: the loader does not read it)"
+           : facts.taginsignature ? " (inside the signature)"
+                                  : "");
+  }
 }
 
 }  // namespace
@@ -60,6 +118,10 @@ int CommandList(int argc, char** argv) {
   printf("stamp        pxr5; builds: %s (platform flags 0x%02X)\n", PlatformFlagsText(stamp.platformflags).c_str(),
          stamp.platformflags);
   printf("archive      at offset %u (0x%X)\n", stamp.archiveoffset, stamp.archiveoffset);
+  ReleaseFacts release;
+  std::string releasefault = ReadReleaseFacts(path, &release);
+  if (!releasefault.empty()) return Failure(path, releasefault);
+  PrintReleaseFacts(release);
 
   ArchiveCheck check;
   uint32_t buildsfound = 0;  // PlatformFlags bits of the installer builds met

@@ -216,6 +216,12 @@ std::string ApplyStubResources(const StubResourceOptions& options, std::vector<u
     versionresource = *existing;
     ReadVersionInfo(existing->data.data(), existing->data.size(), &version);
   }
+  // The pxq stub's own version stays readable once the vendor's version
+  // strings replace its FileVersion.
+  bool keptversion = false;
+  VersionString(version, "PxqLoaderVersion", &keptversion);
+  if (!keptversion && ReadStubFacts(*stub).pxqstub)
+    version.strings.push_back({"PxqLoaderVersion", VersionString(version, "FileVersion")});
   bool found_arguments = false;
   VersionString(version, "Arguments", &found_arguments);
   if (!found_arguments) version.strings.insert(version.strings.begin(), {"Arguments", ""});

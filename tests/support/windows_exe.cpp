@@ -6,7 +6,8 @@
 
 #include "support/file_bytes.h"
 
-std::string BuildWindowsExe(const ScratchDir& dir, const std::string& name, const std::string& resources) {
+std::string BuildWindowsExe(const ScratchDir& dir, const std::string& name, const std::string& resources,
+                            const std::string& link) {
   if (system("i686-w64-mingw32-gcc --version >/dev/null 2>&1") != 0 ||
       system("i686-w64-mingw32-windres --version >/dev/null 2>&1") != 0)
     return "";
@@ -21,7 +22,7 @@ std::string BuildWindowsExe(const ScratchDir& dir, const std::string& name, cons
     command += "i686-w64-mingw32-windres '" + base + ".rc' -O coff -o '" + base + ".res.o' && ";
     objects += " '" + base + ".res.o'";
   }
-  command += "i686-w64-mingw32-gcc -nostdlib -nostartfiles -s -Wl,-e,_start@0 " + objects + " -o '" + base + ".exe'";
+  command += "i686-w64-mingw32-gcc -nostdlib -nostartfiles -s -Wl,-e,_start@0 " + link + " " + objects + " -o '" + base + ".exe'";
   if (system(command.c_str()) != 0) {
     ADD_FAILURE() << "the build failed: " << command;
     return "";

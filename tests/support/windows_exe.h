@@ -7,7 +7,9 @@
 #include "support/scratch_dir.h"
 
 // Builds `name`.exe in `dir`: an entry point that never returns, and the
-// resources of the windres script `resources` ("" for none). Returns its
+// resources of the windres script `resources` ("" for none), linked with
+// the further options `link` (e.g. "-Wl,--disable-reloc-section"). Returns its
 // path, or "" when i686-w64-mingw32-gcc or -windres is not installed (the
 // test skips) or the build fails (the test has failed then too).
-std::string BuildWindowsExe(const ScratchDir& dir, const std::string& name, const std::string& resources);
+std::string BuildWindowsExe(const ScratchDir& dir, const std::string& name, const std::string& resources,
+                            const std::string& link = "");

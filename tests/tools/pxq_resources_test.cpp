@@ -1,0 +1,209 @@
+// pack's resources (Arguments, version strings and numbers, icon, manifest)
+// on small mingw-built stubs: the loader's own reading of "Arguments" (pxq
+// run), pxq list, the image's sizes as objdump reads them, the icon as
+// icoutils reads it; the refusals, and the stubs that pack warns about.
+#include <stdio.h>
+
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include "support/file_bytes.h"
+#include "support/package_fixture.h"
+#include "support/scratch_dir.h"
+#include "support/windows_exe.h"
+#include "tools_support.h"
+
+namespace {
+
+bool Have(const char* program) { return RunShell(std::string("command -v ") + program).status == 0; }
+
+// A version resource as a linker lays it out, and the loader's message
+// text, by which pack and list know a pxq stub.
+const char kStubResources[] =
+    "1 VERSIONINFO\n"
+    "FILEVERSION 1,0,0,0\nPRODUCTVERSION 1,0,0,0\nFILEFLAGSMASK 0x3F\nFILEOS 4\nFILETYPE 1\n"
+    "BEGIN\n"
+    "  BLOCK \"StringFileInfo\"\n  BEGIN\n    BLOCK \"000004b0\"\n    BEGIN\n"
+    "      VALUE \"FileDescription\", \"Test stub\"\n"
+    "      VALUE \"ProductName\", \"pxq\"\n"
+    "      VALUE \"FileVersion\", \"1.0.0\"\n"
+    "      VALUE \"ProductVersion\", \"1.0.0\"\n"
+    "    END\n  END\n"
+    "  BLOCK \"VarFileInfo\"\n  BEGIN\n    VALUE \"Translation\", 0x0000, 0x04B0\n  END\n"
+    "END\n"
+    "2 RCDATA { \"Executable has no valid MZ/pwr5 signature\" }\n";
+
+// Two 16- and 32-pixel images of an .ico file (their content is not read).
+std::vector<uint8_t> IconFile() {
+  std::vector<uint8_t> first = PatternBytes(300, 1), second = PatternBytes(1000, 2);
+  std::vector<uint8_t> ico = {0, 0, 1, 0, 2, 0};
+  uint32_t offset = 6 + 2 * 16;
+  for (const auto* image : {&first, &second}) {
+    uint8_t size = image == &first ? 16 : 32;
+    uint32_t length = static_cast<uint32_t>(image->size());
+    ico.insert(ico.end(), {size, size, 0, 0, 1, 0, 32, 0});
+    for (uint32_t word : {length, offset})
+      for (int i = 0; i < 4; ++i) ico.push_back(static_cast<uint8_t>(word >> (8 * i)));
+    offset += length;
+  }
+  ico.insert(ico.end(), first.begin(), first.end());
+  ico.insert(ico.end(), second.begin(), second.end());
+  return ico;
+}
+
+struct Stubs {
+  ScratchDir dir;
+  std::string stub, relocfirst, foreign;
+  Stubs() {
+    // Without relocations the resource section is the last one.
+    stub = BuildWindowsExe(dir, "stub", kStubResources, "-Wl,--disable-reloc-section");
+    // An absolute address needs a relocation, and .reloc follows .rsrc.
+    WriteFileText(dir.File("pointer.c"), "int value;\nint* pointer = &value;\n");
+    relocfirst = BuildWindowsExe(dir, "relocfirst", kStubResources, "-Wl,--dynamicbase " + dir.File("pointer.c"));
+    foreign = BuildWindowsExe(dir, "foreign", "1 RCDATA { \"just data\" }\n", "-Wl,--disable-reloc-section");
+    WriteFileText(dir.File("installer.sh"), "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done\n");
+    WriteFileBytes(dir.File("app.ico"), IconFile());
+  }
+  CommandResult Pack(const std::string& out, const std::string& stubpath, std::vector<std::string> options) const {
+    std::vector<std::string> arguments = {"pack", "-o", out, "--stub", stubpath, "--generic",
+                                          dir.File("installer.sh"), "--preset", "0"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    return RunPxq(arguments);
+  }
+};
+
+// A field of `objdump -p`, as a number.
+uint64_t HeaderField(const std::string& headers, const std::string& name) {
+  size_t at = headers.find("\n" + name);
+  if (at == std::string::npos) return UINT64_MAX;
+  return std::stoull(headers.substr(headers.find_first_not_of(" \t", at + 1 + name.size())), nullptr, 16);
+}
+
+TEST(PxqResources, PackWritesWhatTheLoaderListAndWindowsToolsRead) {
+  Stubs stubs;
+  if (stubs.stub.empty()) GTEST_SKIP() << "the mingw-w64 toolchain is not installed";
+  std::string setup = stubs.dir.File("setup.exe");
+  // 64 UTF-16 units, the last one non-ASCII.
+  std::string as(60, 'a'), arguments64 = "/S " + as + "\xC3\xA9";
+  CommandResult pack = stubs.Pack(
+      setup, stubs.stub,
+      {"--arguments", arguments64, "--product-name", "Acme Suite", "--file-description", "Acme Suite Setup",
+       "--company", "Acme Ltd", "--copyright", "\xC2\xA9 2026 Acme", "--product-version", "2.1", "--file-version",
+       "2.1.0.7 (spring)", "--icon", stubs.dir.File("app.ico"), "--execution-level", "highestAvailable"});
+  ASSERT_EQ(0, pack.status) << pack.err;
+  EXPECT_EQ("", pack.err) << "a pxq stub gives no warning";
+
+  // The loader's own code reads Arguments (UTF-16 to Windows-1252 on this host).
+  CommandResult run = RunShell("TMPDIR=" + ShellQuote(stubs.dir.path) + " " + ShellQuote(PxqPath()) + " run " +
+                               ShellQuote(setup) + " own");
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("[/S]\n[" + as + "\xE9]\n[own]\n[" + setup + "]\n", run.out);
+
+  CommandResult list = RunPxq({"list", setup});
+  ASSERT_EQ(0, list.status) << list.err;
+  for (const std::string& line :
+       {std::string("stub         pxq stub 1.0.0\n"), "arguments    \"" + arguments64 + "\"\n",
+        std::string("version      file 2.1.0.7, product 2.1.0.0\n"),
+        std::string("             FileDescription  \"Acme Suite Setup\"\n"),
+        std::string("             ProductName      \"Acme Suite\"\n"),
+        std::string("             FileVersion      \"2.1.0.7 (spring)\"\n"),
+        std::string("             CompanyName      \"Acme Ltd\"\n"),
+        std::string("             LegalCopyright   \"\xC2\xA9 2026 Acme\"\n"),
+        std::string("manifest     execution level highestAvailable\n"), std::string("icon         2 images\n"),
+        std::string("signature    none\n"), std::string("tag          none\n")})
+    EXPECT_NE(std::string::npos, list.out.find(line)) << line << "\n" << list.out;
+
+  // The image's sizes follow the grown resource section, the last one.
+  CommandResult dump = RunShell("i686-w64-mingw32-objdump -p -h " + ShellQuote(setup));
+  ASSERT_EQ(0, dump.status) << dump.err;
+  std::smatch section;
+  ASSERT_TRUE(std::regex_search(dump.out, section, std::regex("\\n +[0-9]+ \\.rsrc +([0-9a-f]+) +([0-9a-f]+) ")))
+      << dump.out;
+  uint64_t size = std::stoull(section[1].str(), nullptr, 16), vma = std::stoull(section[2].str(), nullptr, 16);
+  uint64_t rva = vma - HeaderField(dump.out, "ImageBase"), alignment = HeaderField(dump.out, "SectionAlignment");
+  EXPECT_EQ((rva + size + alignment - 1) / alignment * alignment, HeaderField(dump.out, "SizeOfImage"));
+  char directory[64];
+  snprintf(directory, sizeof directory, "Entry 2 %08llx %08llx Resource Directory", static_cast<unsigned long long>(rva),
+           static_cast<unsigned long long>(size));
+  EXPECT_NE(std::string::npos, dump.out.find(directory)) << "the resource directory is the whole section\n" << dump.out;
+
+  if (!Have("wrestool")) return;
+  std::string ico = stubs.dir.File("back.ico");
+  ASSERT_EQ(0, RunShell("wrestool -x --type=14 -o " + ShellQuote(ico) + " " + ShellQuote(setup)).status);
+  std::vector<uint8_t> original = IconFile(), back = ReadFileBytes(ico);
+  ASSERT_GE(back.size(), original.size());
+  EXPECT_EQ(original, std::vector<uint8_t>(back.begin(), back.begin() + static_cast<long>(original.size())));
+  CommandResult manifest = RunShell("wrestool -x --raw --type=24 " + ShellQuote(setup));
+  EXPECT_NE(std::string::npos, manifest.out.find("<requestedExecutionLevel level=\"highestAvailable\""))
+      << manifest.out;
+}
+
+TEST(PxqResources, UnsetResourcesKeepTheStubsAndLevelNoneDropsTheManifest) {
+  Stubs stubs;
+  if (stubs.stub.empty()) GTEST_SKIP() << "the mingw-w64 toolchain is not installed";
+  std::string first = stubs.dir.File("first.exe"), second = stubs.dir.File("second.exe");
+  ASSERT_EQ(0, stubs.Pack(first, stubs.stub, {"--execution-level", "asInvoker", "--product-name", "Acme"}).status);
+  // A stub that already carries resources of ours (cut back to the stub itself).
+  CommandResult list = RunPxq({"list", first});
+  ASSERT_NE(std::string::npos, list.out.find("execution level asInvoker")) << list.out;
+  ASSERT_EQ(0, stubs.Pack(second, stubs.stub, {"--arguments", "/quiet"}).status);
+  list = RunPxq({"list", second});
+  for (const char* line : {"arguments    \"/quiet\"\n", "version      file 1.0.0.0, product 1.0.0.0\n",
+                           "             FileDescription  \"Test stub\"\n", "             ProductName      \"pxq\"\n",
+                           "manifest     none (execution level none)\n", "icon         none\n"})
+    EXPECT_NE(std::string::npos, list.out.find(line)) << line << "\n" << list.out;
+}
+
+TEST(PxqResources, RefusalsLeaveNoOutput) {
+  Stubs stubs;
+  if (stubs.stub.empty()) GTEST_SKIP() << "the mingw-w64 toolchain is not installed";
+  WriteFileText(stubs.dir.File("not.ico"), "not an icon at all");
+  std::string out = stubs.dir.File("out.exe");
+  struct Case {
+    std::string stub;
+    std::vector<std::string> options;
+    int status;
+    const char* message;
+  } cases[] = {
+      // 63 characters and one outside the BMP: 65 UTF-16 units.
+      {stubs.stub, {"--arguments", std::string(63, 'a') + "\xF0\x9F\x98\x80"}, 2, "65 UTF-16 units; the stub has room for 64"},
+      {stubs.stub, {"--arguments", "\xFF"}, 2, "not valid UTF-8"},
+      {stubs.stub, {"--execution-level", "admin"}, 2, "unknown execution level 'admin'"},
+      {stubs.stub, {"--file-version", "beta"}, 2, "must begin with the version's numbers"},
+      {stubs.stub, {"--product-version", "70000.1"}, 2, "must begin with the version's numbers"},
+      {stubs.stub, {"--icon", stubs.dir.File("not.ico")}, 1, "not an icon file"},
+      {stubs.relocfirst, {"--arguments", "x"}, 1, "its resource section (.rsrc) is not its last section"},
+      {stubs.foreign, {"--arguments", std::string(70000, 'x')}, 2, "room for 64"},
+  };
+  for (const Case& c : cases) {
+    CommandResult pack = stubs.Pack(out, c.stub, c.options);
+    EXPECT_EQ(c.status, pack.status) << c.options[0] << " " << pack.err;
+    EXPECT_NE(std::string::npos, pack.err.find(c.message)) << pack.err;
+    EXPECT_FALSE(FileExists(out)) << c.options[0];
+  }
+}
+
+TEST(PxqResources, ForeignAndPackedStubsAreNamed) {
+  Stubs stubs;
+  if (stubs.stub.empty()) GTEST_SKIP() << "the mingw-w64 toolchain is not installed";
+  std::string foreign = stubs.dir.File("foreign-setup.exe");
+  CommandResult pack = stubs.Pack(foreign, stubs.foreign, {});
+  ASSERT_EQ(0, pack.status) << pack.err;
+  EXPECT_NE(std::string::npos, pack.err.find("warning: " + stubs.foreign + " is not a pxq stub")) << pack.err;
+  CommandResult list = RunPxq({"list", foreign});
+  EXPECT_NE(std::string::npos, list.out.find("stub         a foreign executable")) << list.out;
+  EXPECT_NE(std::string::npos, list.out.find("arguments    none (no version resource)")) << list.out;
+
+  std::string packed = stubs.dir.File("packed.exe"), twice = stubs.dir.File("twice.exe");
+  ASSERT_EQ(0, stubs.Pack(packed, stubs.stub, {}).status);
+  pack = stubs.Pack(twice, packed, {});
+  EXPECT_EQ(0, pack.status) << pack.err;
+  EXPECT_NE(std::string::npos, pack.err.find("is already a packed loader file")) << pack.err;
+  // Its resources cannot be rewritten: the old archive follows them.
+  pack = stubs.Pack(twice, packed, {"--arguments", "x"});
+  EXPECT_EQ(1, pack.status);
+  EXPECT_NE(std::string::npos, pack.err.find("data follows its last section")) << pack.err;
+}
+
+}  // namespace
