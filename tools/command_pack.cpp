@@ -264,22 +264,20 @@ int CommandPack(int argc, char** argv) {
   if (result != 0) return Failure(stubpath, "cannot read the stub: " + ResultText(result));
   uint8_t stamped[LOADER_STAMP_SIZE];
   result = StampLoaderHeader(stubbytes, platformflags, stamped);
-  if (result == 0) {
-    // A stub that is not a pxq stub, or one that is already packed, still
-    // packs (a file laid out alike may be wanted), but hardly by intent.
+  // A stub that is not a pxq stub, or one that is already packed, still
+  // packs (a file laid out alike may be wanted), but hardly by intent: said
+  // once the file is written, so that a failure stands alone.
+  std::string stubwarning;
+  {
     StubFacts facts = ReadStubFacts(stubbytes);
     LoaderStamp stubstamp;
-    DecodeLoaderStamp(stubbytes.data(), &stubstamp);
-    if (StampIsValid(&stubstamp)) {
-      fprintf(stderr,
-              "pxq pack: warning: %s is already a packed loader file (it carries a stamp); the new archive goes after "
-              "the old one, which is kept as dead weight. Pack the plain pxq-loader.exe instead.\n",
-              stubpath.c_str());
+    if (stubbytes.size() >= LOADER_STAMP_SIZE) DecodeLoaderStamp(stubbytes.data(), &stubstamp);
+    if (stubbytes.size() >= LOADER_STAMP_SIZE && StampIsValid(&stubstamp)) {
+      stubwarning = stubpath + " is already a packed loader file (it carries a stamp); the new archive goes after "
+                               "the old one, which is kept as dead weight. Pack the plain pxq-loader.exe instead.";
     } else if (!facts.pxqstub) {
-      fprintf(stderr,
-              "pxq pack: warning: %s is not a pxq stub (it does not hold the loader's code); the packed file will not "
-              "run as a loader\n",
-              stubpath.c_str());
+      stubwarning = stubpath + " is not a pxq stub (it does not hold the loader's code); the packed file will not "
+                               "run as a loader";
     }
   }
   if (result == 0 && resources.any) {
@@ -346,6 +344,7 @@ int CommandPack(int argc, char** argv) {
   }
   result = CommitStagedOutput(&staged);
   if (result != 0) return Failure(output, "cannot write: " + ResultText(result));
+  if (!stubwarning.empty()) fprintf(stderr, "pxq pack: warning: %s\n", stubwarning.c_str());
   printf("%s: %llu bytes: stub %zu, archive %llu; builds: %s; %zu %s; dictionary %u KiB\n", output,
          static_cast<unsigned long long>(written), stubbytes.size(),
          static_cast<unsigned long long>(written - stubbytes.size()), PlatformFlagsText(platformflags).c_str(),
