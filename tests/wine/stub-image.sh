@@ -14,11 +14,14 @@ expect_match "format" 'file format pei-i386' "$headers"
 expect_eq "subsystem (Windows GUI)" 00000002 "$(field Subsystem)"
 expect_eq "DllCharacteristics: DYNAMIC_BASE and NX_COMPAT" $((0x140)) $((0x$(field DllCharacteristics) & 0x140))
 expect_match "relocations kept" '\.reloc' "$("$PXQ_OBJDUMP" -h "$STUB")"
-expect_eq "imported DLLs" "KERNEL32.dll msvcrt.dll" \
-  "$(printf '%s\n' "$headers" | awk '/DLL Name:/ { print $3 }' | sort -f | tr '\n' ' ' | sed 's/ $//')"
-loadermain=$("${PXQ_OBJDUMP%objdump}nm" "$PXQ_STUB_UNSTRIPPED" | awk '$3 == "_LoaderMain" { print $1 }')
-expect_eq "entry point is LoaderMain" "${loadermain:-none}" \
-  "$(printf '%08x' $((0x$(field AddressOfEntryPoint) + 0x$(field ImageBase))))"
+# pxq pack rewrites the resources: their section must be the last one, in
+# the section table and in the file, and the file must end with it.
+last=$("$PXQ_OBJDUMP" -h "$STUB" | awk '$1 ~ /^[0-9]+$/ { line = $2 " " $3 " " $6 } END { print line }')
+read -r name rsrc_size rsrc_offset <<<"$last"
+expect_eq "the resource section is the last section" .rsrc "$name"
+alignment=$((0x$(field FileAlignment)))
+expect_eq "the file ends with the resource section" "$(stat -c %s "$STUB")" \
+  $((0x$rsrc_offset + (0x$rsrc_size + alignment - 1) / alignment * alignment))
 size=$(stat -c %s "$STUB")
 echo "pxq-loader.exe: $size bytes"
 checks=$((checks + 1))
