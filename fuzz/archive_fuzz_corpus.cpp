@@ -1,6 +1,7 @@
 // Writes the seed corpus of the archive fuzz target: a few tiny valid
 // archives (also behind a 7-byte prefix, the target's second offset) and
 // broken ones that stop at each check of the reader.
+#include <lzma.h>
 #include <stdio.h>
 
 #include <string>
@@ -63,5 +64,20 @@ int main(int argc, char** argv) {
   Put(dir, "must-be-zero-set", ArchiveFromPlain(PlainStream({nonzero}), options));
   Put(dir, "size-beyond-stream", ArchiveFromPlain(PlainStream({oversized, entry}), options));
   Put(dir, "header-cut-by-end-marker", ArchiveFromPlain(std::vector<uint8_t>(30, 'g'), options));
+
+  // Three entries whose archive announces a CRC32 of each entry's data
+  // (flag bit 1, the CRC at +44 of the entry header).
+  std::vector<StreamEntry> entries = {MakeStreamEntry(GenericInstallerId, {'g', 'e', 'n'}),
+                                      MakeStreamEntry(NtX86InstallerId, {}),
+                                      MakeStreamEntry(NtX64InstallerId, std::vector<uint8_t>(40, 'x'))};
+  std::vector<uint8_t> plain = PlainStream(entries);
+  size_t at = 0;
+  for (const StreamEntry& e : entries) {
+    WriteLe32(plain.data() + at + 44, lzma_crc32(e.data.data(), e.data.size(), 0));
+    at += ENTRY_HEADER_SIZE + e.data.size();
+  }
+  PackageOptions withcrc = options;
+  withcrc.archiveflags = 0x02;
+  Put(dir, "valid-three-entries-crc", ArchiveFromPlain(plain, withcrc));
   return 0;
 }

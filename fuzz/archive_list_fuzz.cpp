@@ -1,0 +1,121 @@
+// `pxq list`'s check of an archive (the walk through the loader's reader and
+// the scan of the stream's end) over arbitrary bytes, at offset 0 and at a
+// small offset, judged against an independent decoding of the same bytes
+// (fuzz/archive_oracle.h):
+// - list finds the archive sound exactly when the reference does, and never
+//   when an entry's data does not match the CRC its archive announces;
+// - it reports the entries the stream holds, in order, with their headers;
+// - its scan of the stream's end agrees with the reference;
+// - nothing is left open.
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "archive_oracle.h"
+#include "platform/testing.h"
+#include "tools/archive_check.h"
+
+namespace {
+
+const size_t kSmallOffset = 7;
+const uint32_t kLargestWindow = 1u << 24;
+const size_t kReferenceCap = 1u << 25;
+
+std::string& WorkDir() {
+  static std::string dir;
+  return dir;
+}
+
+void RemoveWorkDir() {
+  std::error_code error;
+  std::filesystem::remove_all(WorkDir(), error);
+}
+
+void Check(bool condition, size_t offset, const std::string& what, const ArchiveCheck& check) {
+  if (condition) return;
+  fprintf(stderr, "list at offset %zu: %s (list said: \"%s\")\n", offset, what.c_str(), check.fault.c_str());
+  abort();
+}
+
+uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint32_t WindowAt(const uint8_t* data, size_t size, size_t offset) {
+  if (size < offset + 77) return 0;
+  const uint8_t* archive = data + offset;
+  if (Le32(archive + 16) != 0x336F6D67u || Le32(archive + 20) != 0x00050001u) return 0;
+  return Le32(archive + 73);
+}
+
+void CheckAt(const std::string& input, const uint8_t* data, size_t size, size_t offset) {
+  const Reference ref = ReadReference(data, size, offset, kReferenceCap);
+  std::vector<EntryHeader> seen;
+  ArchiveCheck check;
+  {
+    TestingScope scope;
+    CheckArchive(input, static_cast<uint32_t>(offset), [&](size_t, const EntryHeader& entry) { seen.push_back(entry); },
+                 &check);
+    Check(TestingNothingOpen(), offset, "left open: " + TestingOpenSummary(), check);
+  }
+  Check(check.opened == ref.opened, offset, ref.opened ? "refused a sound head" : "opened a bad head", check);
+  if (ref.capped) return;
+
+  bool crcsmatch = true;
+  size_t valid = 0, complete = 0;
+  for (const ReferenceEntry& entry : ref.entries) {
+    if (!entry.valid) break;
+    ++valid;
+    if (!entry.complete) break;
+    ++complete;
+    if (entry.crc != entry.storedcrc) crcsmatch = false;
+  }
+  const bool sound = ref.sound && (!ref.HasCrc() || crcsmatch);
+  Check(check.fault.empty() == sound, offset, sound ? "a sound archive called damaged" : "damage not found", check);
+  if (!ref.opened) return;
+
+  Check(check.entries == valid, offset, "entries read: " + std::to_string(check.entries) + ", the stream holds " +
+                                            std::to_string(valid),
+        check);
+  Check(seen.size() == valid, offset, "entries reported", check);
+  for (size_t i = 0; i < seen.size(); ++i) {
+    const ReferenceEntry& entry = ref.entries[i];
+    Check((static_cast<uint64_t>(seen[i].idhigh) << 32 | seen[i].idlow) == entry.id && seen[i].datasize == entry.datasize,
+          offset, "entry " + std::to_string(i + 1) + " reported with another header", check);
+  }
+  // Without a CRC, list reads the data of every entry it counts whole.
+  if (!ref.HasCrc() || crcsmatch)
+    Check(check.complete == complete, offset, "entries read whole: " + std::to_string(check.complete) +
+                                                  ", the stream holds " + std::to_string(complete),
+          check);
+  if (check.fault.empty()) {
+    Check(check.scan.ended && check.scan.clean && check.scan.trailer && check.scan.decoded == ref.plain.size(), offset,
+          "the scan of the stream's end disagrees", check);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (WindowAt(data, size, 0) > kLargestWindow || WindowAt(data, size, kSmallOffset) > kLargestWindow) return -1;
+  if (WorkDir().empty()) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "pxq-list-fuzz-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) abort();
+    WorkDir() = pattern;
+    atexit(RemoveWorkDir);
+  }
+  const std::string input = WorkDir() + "/input";
+  FILE* file = fopen(input.c_str(), "wb");
+  if (file == nullptr || (size != 0 && fwrite(data, 1, size, file) != size) || fclose(file) != 0) abort();
+  CheckAt(input, data, size, 0);
+  CheckAt(input, data, size, kSmallOffset);
+  return 0;
+}
