@@ -1,11 +1,11 @@
-// `pxq list`'s check of an archive (the walk through the loader's reader and
-// the scan of the stream's end) over arbitrary bytes, at offset 0 and at a
+// `pxq list`'s check of an archive (one walk through the loader's reader to
+// the stream's end and the trailer) over arbitrary bytes, at offset 0 and at a
 // small offset, judged against an independent decoding of the same bytes
 // (fuzz/archive_oracle.h):
 // - list finds the archive sound exactly when the reference does, and never
 //   when an entry's data does not match the CRC its archive announces;
 // - it reports the entries the stream holds, in order, with their headers;
-// - its scan of the stream's end agrees with the reference;
+// - what it finds at the stream's end agrees with the reference;
 // - nothing is left open.
 #include <stddef.h>
 #include <stdint.h>
@@ -62,8 +62,8 @@ void CheckAt(const std::string& input, const uint8_t* data, size_t size, size_t 
   ArchiveCheck check;
   {
     TestingScope scope;
-    CheckArchive(input, static_cast<uint32_t>(offset), [&](size_t, const EntryHeader& entry) { seen.push_back(entry); },
-                 &check);
+    CheckArchive(input, static_cast<uint32_t>(offset),
+                 [&](uint64_t, const EntryHeader& entry) { seen.push_back(entry); }, &check);
     Check(TestingNothingOpen(), offset, "left open: " + TestingOpenSummary(), check);
   }
   Check(check.opened == ref.opened, offset, ref.opened ? "refused a sound head" : "opened a bad head", check);
@@ -97,8 +97,8 @@ void CheckAt(const std::string& input, const uint8_t* data, size_t size, size_t 
                                                   ", the stream holds " + std::to_string(complete),
           check);
   if (check.fault.empty()) {
-    Check(check.scan.ended && check.scan.clean && check.scan.trailer && check.scan.decoded == ref.plain.size(), offset,
-          "the scan of the stream's end disagrees", check);
+    Check(check.ended && check.trailer && check.decoded == ref.plain.size(), offset,
+          "the stream's end disagrees with the reference", check);
   }
 }
 

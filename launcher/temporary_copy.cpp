@@ -47,7 +47,9 @@ void FormTemporaryPath(char* temppath, const char* ownpath, uint32_t processid) 
   }
   if (suffixat > directoryend)
     CopyBytes(temppath + directoryend, ownpath + basestart, static_cast<uint32_t>(suffixat - directoryend));
-  FormatText(temppath + suffixat, "-%04X.exe", static_cast<unsigned>(TempNameKey(processid)));
+  // A suffix that was not written leaves the base name unterminated: no path.
+  if (FormatText(temppath + suffixat, "-%04X.exe", static_cast<unsigned>(TempNameKey(processid))) != SUFFIX_SIZE - 1)
+    temppath[0] = 0;
 }
 
 void RemoveTemporaryCopy(const char* temppath) {

@@ -14,8 +14,10 @@ static char* CopyArguments(const void* block, DWORD blocksize) {
   // The first entry only: language identifier, then code page.
   const uint8_t* entry = static_cast<const uint8_t*>(translation);
   char query[64];
-  FormatText(query, "\\StringFileInfo\\%04x%04x\\Arguments", static_cast<unsigned>(ReadLe16(entry)),
-             static_cast<unsigned>(ReadLe16(entry + 2)));
+  // The path always has 34 characters; a failed format leaves no path to ask.
+  if (FormatText(query, "\\StringFileInfo\\%04x%04x\\Arguments", static_cast<unsigned>(ReadLe16(entry)),
+                 static_cast<unsigned>(ReadLe16(entry + 2))) != 34)
+    return NULL;
 
   void* value = NULL;
   UINT length = 0;

@@ -10,8 +10,13 @@ static char processHeapToken;
 
 HANDLE PosixGetProcessHeap(void) { return &processHeapToken; }
 
+// Any other heap handle (null from a failed GetProcessHeap among them) names
+// no heap: refused, where Windows would fault.
 LPVOID PosixHeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
-  (void)hHeap;
+  if (hHeap != &processHeapToken) {
+    PosixSetLastError(ERROR_INVALID_HANDLE);
+    return NULL;
+  }
   // Windows gives a distinct block for a size of 0, and so does this.
   const size_t size = dwBytes == 0 ? 1 : dwBytes;
   void* block = (dwFlags & HEAP_ZERO_MEMORY) != 0 ? calloc(1, size) : malloc(size);
@@ -20,8 +25,11 @@ LPVOID PosixHeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
 }
 
 BOOL PosixHeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem) {
-  (void)hHeap;
   (void)dwFlags;
+  if (hHeap != &processHeapToken) {
+    PosixSetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
   free(lpMem);
   return TRUE;
 }

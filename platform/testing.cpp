@@ -4,6 +4,7 @@
 // operation table; the operations that need more are written out below.
 #include "platform/testing.h"
 
+#include <execinfo.h>
 #include <string.h>
 
 #include <type_traits>
@@ -48,16 +49,43 @@ bool Failable(PlatformOp op) {
 // Whether a fault that names this operation can be injected into it.
 bool Faultable(PlatformOp op) { return !voidOps[op] && op != Op_GetLastError; }
 
+// The call site of the running call (see TestingBackend::sitebase), or 0.
+uint64_t CallSite() {
+  if (state.sitebase == nullptr) return 0;
+  void* frames[48];
+  const int count = backtrace(frames, 48);
+  const uintptr_t base = reinterpret_cast<uintptr_t>(state.sitebase);
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (int i = 0; i < count; ++i) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(frames[i]);
+    hash = (hash ^ at) * 0x100000001b3ull;
+    if (at > base && at - base < 256) return hash;
+  }
+  return 0;  // not called through the base
+}
+
+bool Matches(const TestingFault& fault, uint32_t count) {
+  return fault.persistent ? count >= fault.nth : count == fault.nth;
+}
+
 // Records the call and decides whether it fails; on a fault, `error` is the
 // error to report.
 bool Enter(PlatformOp op, std::string detail, DWORD* error) {
-  state.calls.push_back(TestingCall{op, std::move(detail)});
+  const uint64_t site = CallSite();
+  state.calls.push_back(TestingCall{op, std::move(detail), site});
   const uint32_t nth = ++state.counts[op];
+  const uint32_t sitenth = site != 0 ? ++state.sitecalls[{op, site}] : 0;
   const bool failable = Failable(op);
   const uint32_t sweepnth = failable ? ++state.failablecalls : 0;
   if (!Faultable(op)) return false;
   for (const TestingFault& fault : state.faults) {
-    if ((fault.op == op && fault.nth == nth) || (failable && fault.op == PlatformOpCount && fault.nth == sweepnth)) {
+    bool match = false;
+    if (fault.op == PlatformOpCount) {
+      match = failable && Matches(fault, sweepnth);
+    } else if (fault.op == op) {
+      match = fault.site != 0 ? fault.site == site && Matches(fault, sitenth) : Matches(fault, nth);
+    }
+    if (match) {
       ++state.injected;
       *error = fault.error;
       return true;

@@ -32,15 +32,22 @@
 // caller that ignores a failed release: the release still happens (so the
 // accounting stays true) and the failure value and error are reported.
 // Faults on void operations are ignored.
+//
+// With `site` set (see `sitebase`), `nth` counts only the calls of `op` made
+// from that call site. `persistent` fails the nth matching call and every
+// later one.
 struct TestingFault {
   PlatformOp op;
   uint32_t nth;
   DWORD error;
+  uint64_t site = 0;
+  bool persistent = false;
 };
 
 struct TestingCall {
   PlatformOp op;
   std::string detail;  // the path, text or number that tells calls apart
+  uint64_t site = 0;   // where in the loader the call was made (with `sitebase`)
 };
 
 struct TestingBackend {
@@ -52,6 +59,13 @@ struct TestingBackend {
   uint32_t shortwrite = 0;  // at most this many bytes per WriteFile (0: no limit)
   uint32_t zerowriteat = 0; // the nth WriteFile succeeds having written 0 bytes
   bool sleepforreal = false;  // Sleep is recorded and returns at once unless set
+
+  // Call sites. When set, each call records its site: a hash of the return
+  // addresses on the stack from the call up to the frame of the function
+  // that starts at `sitebase` (the test's own caller of the loader, which
+  // must not be inlined and must be shorter than 256 bytes), so that the
+  // same call in the code gives the same site in every run of the process.
+  const void* sitebase = nullptr;
 
   // Scripted values; unset means the inner backend's answer.
   std::optional<DWORD> platformid;
@@ -67,6 +81,7 @@ struct TestingBackend {
   std::vector<TestingCall> calls;
   uint32_t counts[PlatformOpCount] = {};
   uint32_t failablecalls = 0;   // failable calls so far (for sweeps)
+  std::map<std::pair<uint32_t, uint64_t>, uint32_t> sitecalls;  // calls so far per (op, site)
   uint32_t injected = 0;        // faults injected so far
   std::vector<std::string> messages;  // MessageBoxA texts, in order
   std::vector<DWORD> sleeps;          // Sleep arguments, in order

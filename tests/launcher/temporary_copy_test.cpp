@@ -83,6 +83,14 @@ TEST(FormTemporaryPath, NeverWritesBeyondTheBuffer) {
   EXPECT_EQ(TEMPORARY_PATH_SIZE - 1, Form(fits + "\\", "D:\\x\\" + std::string(200, 'b'), 0x1A2C).size());
 }
 
+TEST(FormTemporaryPath, NothingFormedWhenTheSuffixCannotBeWritten) {
+  TestingScope scope;
+  // The base name is copied without a terminator: the failed format must
+  // not leave it so, to be read on into whatever follows.
+  Testing().faults = {{Op_wvsprintfA, 1, ERROR_INVALID_PARAMETER}};
+  EXPECT_EQ("", Form("E:\\Temp\\", "D:\\x\\setup.exe", 0x1A2C));
+}
+
 TEST(RemoveTemporaryCopy, NothingAtAllWhileThePathIsEmpty) {
   TestingScope scope;
   RemoveTemporaryCopy("");

@@ -106,6 +106,7 @@ TEST(ReadVersionArguments, AbsentWhenTheBlockOrTheTableIsMissing) {
       {"no translation table", [](VersionScript& s) { s.translation.reset(); }, 1},
       {"translation table short", [](VersionScript& s) { s.translation = std::vector<uint8_t>{0, 0, 0xB0}; }, 1},
       {"no Arguments value", [](VersionScript& s) { s.values.clear(); }, 2},
+      {"query path not formed", [](VersionScript&) { Testing().faults = {{Op_wvsprintfA, 1, 87}}; }, 1},
       {"no memory for the text", [](VersionScript&) { Testing().faults = {{Op_GlobalAlloc, 1, 8}}; }, 2},
   };
   for (const Case& c : cases) {

@@ -391,6 +391,10 @@ TEST(Memory, HeapAndGlobalBlocks) {
   void* empty = Posix().HeapAlloc(heap, HEAP_ZERO_MEMORY, 0);
   EXPECT_NE(empty, nullptr);
   EXPECT_TRUE(Posix().HeapFree(heap, 0, empty));
+  // A null heap (a failed GetProcessHeap) gives no block.
+  Posix().SetLastError(0);
+  EXPECT_EQ(nullptr, Posix().HeapAlloc(nullptr, HEAP_ZERO_MEMORY, 16));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, Posix().GetLastError());
 
   HGLOBAL global = Posix().GlobalAlloc(GMEM_FIXED, 16);
   ASSERT_NE(global, nullptr);
