@@ -23,6 +23,7 @@
   X(FARPROC, GetProcAddress, NULL, (HMODULE hModule, LPCSTR lpProcName), (hModule, lpProcName))               \
   X(void, GetSystemInfo, (void)0, (LPSYSTEM_INFO lpSystemInfo), (lpSystemInfo))                               \
   X(DWORD, GetModuleFileNameA, 0, (HMODULE hModule, LPSTR lpFilename, DWORD nSize), (hModule, lpFilename, nSize)) \
+  X(DWORD, GetModuleFileNameW, 0, (HMODULE hModule, LPWSTR lpFilename, DWORD nSize), (hModule, lpFilename, nSize)) \
   X(DWORD, GetCurrentProcessId, 0, (void), ())                                                                \
   X(LPSTR, GetCommandLineA, NULL, (void), ())                                                                 \
   X(HANDLE, CreateFileA, INVALID_HANDLE_VALUE,                                                                \
@@ -51,6 +52,9 @@
     (hFile, lpCreationTime, lpLastAccessTime, lpLastWriteTime))                                               \
   X(BOOL, DeleteFileA, FALSE, (LPCSTR lpFileName), (lpFileName))                                              \
   X(DWORD, GetTempPathA, 0, (DWORD nBufferLength, LPSTR lpBuffer), (nBufferLength, lpBuffer))                 \
+  X(DWORD, GetTempPathW, 0, (DWORD nBufferLength, LPWSTR lpBuffer), (nBufferLength, lpBuffer))                \
+  X(DWORD, GetShortPathNameW, 0, (LPCWSTR lpszLongPath, LPWSTR lpszShortPath, DWORD cchBuffer),               \
+    (lpszLongPath, lpszShortPath, cchBuffer))                                                                 \
   X(HANDLE, CreateFileMappingA, NULL,                                                                         \
     (HANDLE hFile, LPSECURITY_ATTRIBUTES lpAttributes, DWORD flProtect, DWORD dwMaximumSizeHigh,              \
      DWORD dwMaximumSizeLow, LPCSTR lpName),                                                                  \

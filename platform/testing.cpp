@@ -333,6 +333,108 @@ DWORD PXQ_WINAPI TestingGetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
   return state.inner->GetTempPathA(nBufferLength, lpBuffer);
 }
 
+// The wide path calls.
+
+typedef std::vector<WCHAR> WideText;
+
+WideText Widen(const std::string& text, UINT codepage) {
+  if (text.empty()) return WideText();
+  WideText wide(text.size(), 0);
+  int units = state.inner->MultiByteToWideChar(codepage, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                                               static_cast<int>(wide.size()));
+  wide.resize(units > 0 ? static_cast<size_t>(units) : 0);
+  return wide;
+}
+
+std::string Utf8(LPCWSTR text) {
+  if (text == NULL || text[0] == 0) return std::string();
+  int length = 0;
+  while (text[length] != 0) ++length;
+  std::string utf8(static_cast<size_t>(length) * 3, '\0');
+  int bytes = state.inner->WideCharToMultiByte(CP_UTF8, 0, text, length, &utf8[0], static_cast<int>(utf8.size()),
+                                               NULL, NULL);
+  utf8.resize(bytes > 0 ? static_cast<size_t>(bytes) : 0);
+  return utf8;
+}
+
+// The scripted wide answer: the wide script in UTF-8, else the ANSI one in
+// the ANSI code page; null when neither is set.
+const std::optional<std::string>* WideScript(const std::optional<std::string>& wide,
+                                             const std::optional<std::string>& ansi, UINT* codepage) {
+  *codepage = wide ? CP_UTF8 : CP_ACP;
+  if (wide) return &wide;
+  if (ansi) return &ansi;
+  return nullptr;
+}
+
+DWORD PXQ_WINAPI TestingGetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+  DWORD error;
+  if (Enter(Op_GetModuleFileNameW, std::to_string(nSize), &error)) {
+    SetError(error);
+    return 0;
+  }
+  UINT codepage;
+  const std::optional<std::string>* script = WideScript(state.widemodulepath, state.modulepath, &codepage);
+  if (script == nullptr) return state.inner->GetModuleFileNameW(hModule, lpFilename, nSize);
+  if ((*script)->empty()) {
+    SetError(126);  // ERROR_MOD_NOT_FOUND
+    return 0;
+  }
+  // Cut to the buffer and terminated, as GetModuleFileNameA.
+  const WideText text = Widen(**script, codepage);
+  if (lpFilename == NULL || nSize == 0) {
+    SetError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  const size_t copied = text.size() + 1 > nSize ? nSize - 1 : text.size();
+  memcpy(lpFilename, text.data(), copied * sizeof(WCHAR));
+  lpFilename[copied] = 0;
+  if (copied < text.size()) {
+    SetError(ERROR_INSUFFICIENT_BUFFER);
+    return nSize;
+  }
+  return static_cast<DWORD>(text.size());
+}
+
+// Too small: the size needed with the terminator, nothing written.
+DWORD CopyOrSize(const WideText& text, LPWSTR buffer, DWORD size) {
+  if (buffer == NULL || size <= text.size()) return static_cast<DWORD>(text.size() + 1);
+  memmove(buffer, text.data(), text.size() * sizeof(WCHAR));
+  buffer[text.size()] = 0;
+  return static_cast<DWORD>(text.size());
+}
+
+DWORD PXQ_WINAPI TestingGetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer) {
+  DWORD error;
+  if (Enter(Op_GetTempPathW, std::to_string(nBufferLength), &error)) {
+    if (lpBuffer != NULL && nBufferLength > 0) lpBuffer[0] = 0;
+    SetError(error);
+    return 0;
+  }
+  UINT codepage;
+  const std::optional<std::string>* script = WideScript(state.widetemppath, state.temppath, &codepage);
+  if (script == nullptr) return state.inner->GetTempPathW(nBufferLength, lpBuffer);
+  if ((*script)->empty()) {
+    if (lpBuffer != NULL && nBufferLength > 0) lpBuffer[0] = 0;
+    SetError(ERROR_PATH_NOT_FOUND);
+    return 0;
+  }
+  return CopyOrSize(Widen(**script, codepage), lpBuffer, nBufferLength);
+}
+
+DWORD PXQ_WINAPI TestingGetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath, DWORD cchBuffer) {
+  const std::string path = Utf8(lpszLongPath);
+  DWORD error;
+  if (Enter(Op_GetShortPathNameW, path, &error)) {
+    SetError(error);
+    return 0;
+  }
+  for (const auto& name : state.shortnames) {
+    if (name.first == path) return CopyOrSize(Widen(name.second, CP_UTF8), lpszShortPath, cchBuffer);
+  }
+  return state.inner->GetShortPathNameW(lpszLongPath, lpszShortPath, cchBuffer);
+}
+
 // Files.
 
 HANDLE PXQ_WINAPI TestingCreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -570,6 +672,9 @@ Platform MakeTable() {
   table.GetCurrentProcessId = TestingGetCurrentProcessId;
   table.GetCommandLineA = TestingGetCommandLineA;
   table.GetTempPathA = TestingGetTempPathA;
+  table.GetModuleFileNameW = TestingGetModuleFileNameW;
+  table.GetTempPathW = TestingGetTempPathW;
+  table.GetShortPathNameW = TestingGetShortPathNameW;
   table.CreateFileA = TestingCreateFileA;
   table.ReadFile = TestingReadFile;
   table.WriteFile = TestingWriteFile;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -76,6 +77,14 @@ struct TestingBackend {
   std::optional<std::string> modulepath; // GetModuleFileNameA's answer ("" makes it fail)
   std::optional<std::vector<uint8_t>> moduleimage;  // GetModuleHandleA(NULL)'s bytes
   std::optional<std::string> commandline;  // GetCommandLineA's answer
+  // The wide path calls, in UTF-8. Unset: the ANSI script above as the
+  // ANSI code page reads it (a system whose code page holds the path), or
+  // the inner backend's answer when that is unset too. "" makes the call fail.
+  std::optional<std::string> widemodulepath;  // GetModuleFileNameW's answer
+  std::optional<std::string> widetemppath;    // GetTempPathW's answer
+  // GetShortPathNameW's answers: long path -> short path, in UTF-8; other
+  // paths go to the inner backend.
+  std::vector<std::pair<std::string, std::string>> shortnames;
 
   // What happened.
   std::vector<TestingCall> calls;

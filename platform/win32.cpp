@@ -129,8 +129,48 @@ static BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lpl
   return version.query(pBlock, lpSubBlock, lplpBuffer, puLen);
 }
 
-// Inside this namespace the user32 and version names resolve to the
-// pointers and wrappers above, every other name to kernel32's own function.
+// kernel32's wide path calls, looked up at run time: the Windows 95/98/Me
+// family may lack them, and a missing import would keep the stub from
+// starting there. A call that the system lacks fails with
+// ERROR_CALL_NOT_IMPLEMENTED, as those systems' own stubs do.
+struct WideLibrary {
+  decltype(Platform::GetModuleFileNameW) modulefilename;
+  decltype(Platform::GetTempPathW) temppath;
+  decltype(Platform::GetShortPathNameW) shortpathname;
+};
+static WideLibrary wide;
+
+static void FindWideCalls() {
+  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  if (kernel == NULL) return;
+  Find(kernel, "GetModuleFileNameW", &wide.modulefilename);
+  Find(kernel, "GetTempPathW", &wide.temppath);
+  Find(kernel, "GetShortPathNameW", &wide.shortpathname);
+}
+
+static DWORD NotImplemented() {
+  ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return 0;
+}
+
+static DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+  if (wide.modulefilename == NULL) return NotImplemented();
+  return wide.modulefilename(hModule, lpFilename, nSize);
+}
+
+static DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer) {
+  if (wide.temppath == NULL) return NotImplemented();
+  return wide.temppath(nBufferLength, lpBuffer);
+}
+
+static DWORD WINAPI GetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath, DWORD cchBuffer) {
+  if (wide.shortpathname == NULL) return NotImplemented();
+  return wide.shortpathname(lpszLongPath, lpszShortPath, cchBuffer);
+}
+
+// Inside this namespace the user32, version and wide path names resolve to
+// the pointers and wrappers above, every other name to kernel32's own
+// function.
 static void Fill(Platform* record) {
 #define PXQ_WIN32_FIELD(ret, name, fail, params, args) record->name = name;
   PXQ_PLATFORM_OPS(PXQ_WIN32_FIELD)
@@ -144,6 +184,7 @@ const Platform* Win32Platform() {
   if (record.GetProcessHeap == NULL) {
     win32::RestrictDllSearch();
     if (!win32::LoadUser32()) return NULL;
+    win32::FindWideCalls();
     win32::Fill(&record);
   }
   return &record;

@@ -239,6 +239,46 @@ TEST(TestingBackend, ScriptedPathsImageAndCommandLine) {
   EXPECT_STREQ(Sys().GetCommandLineA(), "\"C:\\setup.exe\" /S");
 }
 
+TEST(TestingBackend, ScriptedWidePaths) {
+  TestingScope scope;
+  TestingBackend& t = Testing();
+  WCHAR buffer[32];
+  auto text = [&] {
+    std::vector<WCHAR> units;
+    for (const WCHAR* unit = buffer; *unit != 0; ++unit) units.push_back(*unit);
+    return units;
+  };
+
+  // Unset: the ANSI scripts as Windows-1252 reads them.
+  t.modulepath = "D:\\caf\xE9.exe";
+  t.temppath = "E:\\\x80\\";
+  EXPECT_EQ(11u, Sys().GetModuleFileNameW(nullptr, buffer, 32));
+  EXPECT_EQ((std::vector<WCHAR>{'D', ':', '\\', 'c', 'a', 'f', 0xE9, '.', 'e', 'x', 'e'}), text());
+  EXPECT_EQ(5u, Sys().GetTempPathW(32, buffer));
+  EXPECT_EQ((std::vector<WCHAR>{'E', ':', '\\', 0x20AC, '\\'}), text());
+
+  // Set: UTF-8, with Windows' buffer rules.
+  t.widemodulepath = "D:\\\xE6\x97\xA5.exe";
+  EXPECT_EQ(8u, Sys().GetModuleFileNameW(nullptr, buffer, 32));
+  EXPECT_EQ((std::vector<WCHAR>{'D', ':', '\\', 0x65E5, '.', 'e', 'x', 'e'}), text());
+  EXPECT_EQ(4u, Sys().GetModuleFileNameW(nullptr, buffer, 4));
+  EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, Sys().GetLastError());
+  EXPECT_EQ((std::vector<WCHAR>{'D', ':', '\\'}), text());
+  t.widetemppath = "";
+  EXPECT_EQ(0u, Sys().GetTempPathW(32, buffer));
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, Sys().GetLastError());
+
+  t.shortnames = {{"D:\\\xE6\x97\xA5.exe", "D:\\8~1.EXE"}};
+  const WCHAR path[] = {'D', ':', '\\', 0x65E5, '.', 'e', 'x', 'e', 0};
+  EXPECT_EQ(10u, Sys().GetShortPathNameW(path, buffer, 32));
+  EXPECT_EQ((std::vector<WCHAR>{'D', ':', '\\', '8', '~', '1', '.', 'E', 'X', 'E'}), text());
+  EXPECT_EQ(11u, Sys().GetShortPathNameW(path, buffer, 10));
+  EXPECT_EQ("D:\\\xE6\x97\xA5.exe", t.calls.back().detail);
+  t.faults = {{Op_GetShortPathNameW, 3, ERROR_ACCESS_DENIED}};
+  EXPECT_EQ(0u, Sys().GetShortPathNameW(path, buffer, 32));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, Sys().GetLastError());
+}
+
 TEST(TestingBackend, RecordsWithoutActing) {
   TestingScope scope;
   TestingBackend& t = Testing();
