@@ -1,10 +1,11 @@
 # make test  — install what is missing, build, and run every test
 # make demo  — pack a sample installer and run it through the loader
 # make bench — run the benchmarks
+# make fuzz  — run each fuzz target for FUZZ_SECONDS (default 120); FUZZ_MERGE=1 keeps new seeds
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test demo bench fuzz clean
 
 all: build
 
@@ -29,5 +30,8 @@ bench: deps
 	$(MAKE) build
 	bash scripts/bench $(BUILD)
 
+fuzz: deps
+	bash scripts/fuzz
+
 clean:
-	rm -rf $(BUILD) build-sanitize
+	rm -rf $(BUILD) build-sanitize build-fuzz
