@@ -86,7 +86,12 @@ void PrintReleaseFacts(const ReleaseFacts& facts) {
     if (!facts.signer.empty()) printf("             signer %s (%s)\n", facts.signer.c_str(), facts.digest.c_str());
     for (const std::string& nested : facts.nested) printf("             nested signature by %s\n", nested.c_str());
   }
-  if (facts.tagform == TagAbsent) {
+  if (facts.tagform == TagAbsent && facts.signaturetagged) {
+    // Signed again after tagging (osslsigncode -nest): the tag's attribute
+    // no longer ends the file.
+    printf("tag          none at the end of the file; the signature carries a tag that no longer ends it (signed "
+           "again after tagging?): tag the file again\n");
+  } else if (facts.tagform == TagAbsent) {
     printf("tag          none\n");
   } else {
     printf("tag          %s %s%s\n", TagFormName(facts.tagform), Quoted(facts.tagtext).c_str(),

@@ -61,6 +61,7 @@ std::string ReadReleaseFacts(const std::string& path, ReleaseFacts* facts) {
         facts->signer = summary.subject;
         facts->digest = summary.digest;
         facts->nested = summary.nested;
+        facts->signaturetagged = summary.tagged;
       }
       if (facts->signaturefault.empty() && size - security.address != security.size)
         facts->signaturefault = "data follows the certificate table (the signature is not at the end of the file)";

@@ -26,6 +26,7 @@ struct ReleaseFacts {
   std::string digest;
   std::vector<std::string> nested;
   std::string signaturefault;  // why the signature could not be read, or ""
+  bool signaturetagged = false;  // its last signer carries a tag attribute
 
   uint32_t tagform = 0;     // a TagForm
   std::string tagtext;      // UTF-8 for display

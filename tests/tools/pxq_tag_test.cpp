@@ -173,6 +173,17 @@ TEST(PxqTag, NestedSignatureSurvives) {
   EXPECT_EQ("[nested]\n[<ok>]\n[" + nested + "]\n", loader.Run(nested));
   ASSERT_EQ(0, RunPxq({"tag", "--remove", nested}).status);
   EXPECT_EQ(asSigned, ReadFileBytes(nested));
+
+  // Signing again after tagging leaves the tag's attribute short of the end:
+  // list says so, and tagging again puts it back at the end.
+  std::string tagged = loader.dir.File("tagged.exe"), renested = loader.dir.File("renested.exe");
+  ASSERT_EQ(0, RunPxq({"tag", "-o", tagged, once, "early"}).status);
+  loader.Sign(tagged, renested, "-nest");
+  CommandResult list = RunPxq({"list", renested});
+  EXPECT_NE(std::string::npos, list.out.find("the signature carries a tag that no longer ends it")) << list.out;
+  ASSERT_EQ(0, RunPxq({"tag", renested, "late"}).status);
+  EXPECT_EQ("<|late|>", Tail(renested, 8));
+  EXPECT_EQ(0, loader.Verify(renested).status);
 }
 
 TEST(PxqTag, Refusals) {
