@@ -151,6 +151,11 @@ TEST(PxqTag, SignedFileKeepsItsSignatureThroughTagRetagAndRemove) {
     EXPECT_NE(std::string::npos, verify.out.find("Signature verification: ok")) << verify.out;
     EXPECT_EQ(std::string::npos, verify.out.find("invalid PE checksum")) << verify.out;
     EXPECT_EQ(c.received + "[" + tagged + "]\n", loader.Run(tagged)) << c.form;
+    CommandResult list = RunPxq({"list", tagged});
+    EXPECT_NE(std::string::npos,
+              list.out.find(std::string("tag          ") + c.form + " \"" + c.text + "\" (inside the signature)\n"))
+        << list.out;
+    EXPECT_NE(std::string::npos, list.out.find("             signer /CN=pxq tag test (SHA256)\n")) << list.out;
   }
   CommandResult remove = RunPxq({"tag", "--remove", tagged});
   ASSERT_EQ(0, remove.status) << remove.err;
@@ -171,6 +176,7 @@ TEST(PxqTag, NestedSignatureSurvives) {
   EXPECT_EQ(0, verify.status) << verify.out << verify.err;
   EXPECT_NE(std::string::npos, verify.out.find("Number of verified signatures: 2")) << verify.out;
   EXPECT_EQ("[nested]\n[<ok>]\n[" + nested + "]\n", loader.Run(nested));
+  EXPECT_NE(std::string::npos, RunPxq({"list", nested}).out.find("             nested signature by /CN=pxq tag test\n"));
   ASSERT_EQ(0, RunPxq({"tag", "--remove", nested}).status);
   EXPECT_EQ(asSigned, ReadFileBytes(nested));
 
