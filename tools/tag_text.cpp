@@ -1,5 +1,7 @@
 #include "tools/tag_text.h"
 
+#include <stdio.h>
+
 static uint16_t GetUnit(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)); }
 
 bool IsAscii(const std::string& text) {
@@ -133,6 +135,18 @@ FoundTag FindTag(const uint8_t* window, size_t size) {
   found.form = search.form;
   if (search.form == TagPlain || search.form == TagUtf8) {
     found.text.assign(reinterpret_cast<const char*>(window + search.start), search.length);
+    // ANSI bytes that are not UTF-8 are shown as escapes, not sent raw to
+    // a terminal.
+    std::vector<uint16_t> units;
+    if (!Utf16FromUtf8(found.text, &units)) {
+      std::string escaped;
+      for (unsigned char c : found.text) {
+        char hex[8];
+        snprintf(hex, sizeof hex, "\\x%02X", c);
+        escaped += c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string(hex);
+      }
+      found.text = escaped;
+    }
     found.begin = search.start - (search.form == TagUtf8 ? 5 : 2);
   } else if (search.form == TagUtf16) {
     std::vector<uint16_t> units(search.length);

@@ -22,7 +22,8 @@
 std::string EncodeTag(const std::string& text, uint32_t form, std::vector<uint8_t>* bytes);
 
 // A tag found at the end of `window` (the last bytes of a file): its form,
-// its text as UTF-8 for display (form 1 bytes taken as they stand), and the
+// its text as UTF-8 for display (form 1 bytes as they stand where they are
+// UTF-8, else with the bytes from 0x80 up as \xNN escapes), and the
 // offset in the window where its bytes begin (the mark of form 2 included).
 struct FoundTag {
   uint32_t form = TagAbsent;

@@ -96,6 +96,14 @@ TEST(PxqTag, UnsignedFileTagsInEachFormRetagsAndUntags) {
     EXPECT_EQ(c.ending, Tail(loader.setup, c.ending.size())) << c.form;
     EXPECT_EQ(c.received + own, loader.Run(loader.setup)) << c.form;
   }
+  // ANSI bytes that are not UTF-8 pass unchanged, with a warning; list
+  // shows them escaped.
+  CommandResult ansi = RunPxq({"tag", loader.setup, "caf\xE9"});
+  ASSERT_EQ(0, ansi.status) << ansi.err;
+  EXPECT_NE(std::string::npos, ansi.err.find("warning: the text has non-ASCII bytes")) << ansi.err;
+  EXPECT_EQ("[caf\xE9]\n" + own, loader.Run(loader.setup));
+  EXPECT_NE(std::string::npos, RunPxq({"list", loader.setup}).out.find("tag          ansi \"caf\\xE9\"\n"));
+
   CommandResult remove = RunPxq({"tag", "--remove", loader.setup});
   ASSERT_EQ(0, remove.status) << remove.err;
   EXPECT_EQ(packed, ReadFileBytes(loader.setup));
