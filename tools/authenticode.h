@@ -16,6 +16,8 @@
 #define WIN_CERTIFICATE_HEADER_SIZE 8u
 #define WIN_CERT_REVISION_2_0 0x0200u
 #define WIN_CERT_TYPE_PKCS_SIGNED_DATA 0x0002u
+// A certificate table beyond this is not read (signatures take kilobytes).
+#define CERTIFICATE_TABLE_LIMIT (64u << 20)
 
 struct CertificateEntry {
   uint32_t offset = 0;  // from the table's start

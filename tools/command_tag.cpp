@@ -263,6 +263,7 @@ int CommandTag(int argc, char** argv) {
       return Failure(path,
                      "its signature (certificate table) does not end the file: something was appended after "
                      "signing; sign the file again, then tag it");
+    if (security.size > CERTIFICATE_TABLE_LIMIT) return Failure(path, "its certificate table is larger than 64 MiB");
     std::vector<uint8_t> table;
     uint32_t result = readat(security.address, security.size, &table);
     if (result != 0) return Failure(path, "cannot read: " + ResultText(result));

@@ -45,10 +45,13 @@ std::string ReadReleaseFacts(const std::string& path, ReleaseFacts* facts) {
     facts->hassignature = true;
     facts->tableoffset = security.address;
     facts->tablesize = security.size;
-    std::vector<uint8_t> table(security.size);
+    std::vector<uint8_t> table;
     if (security.address > size || size - security.address < security.size) {
       facts->signaturefault = "the certificate table runs past the end of the file";
-    } else if (ReadFileAt(path, security.address, table.data(), table.size(), &got) != 0 || got != table.size()) {
+    } else if (security.size > CERTIFICATE_TABLE_LIMIT) {
+      facts->signaturefault = "the certificate table is larger than 64 MiB";
+    } else if (table.resize(security.size);
+               ReadFileAt(path, security.address, table.data(), table.size(), &got) != 0 || got != table.size()) {
       facts->signaturefault = "the certificate table cannot be read";
     } else {
       std::vector<CertificateEntry> entries;
