@@ -36,9 +36,15 @@ uint32_t ReadEntryHeader(ArchiveReader* reader, EntryHeader* entry);
 // Decodes and discards the current entry's data.
 uint32_t SkipEntryData(ArchiveReader* reader, const EntryHeader* entry);
 
+// The same, and when ArchiveFlags announces entry CRC32s, 23 (ERROR_CRC)
+// for data that does not match its header's. For checking whole archives;
+// the loader checks only the entry it writes.
+uint32_t VerifyEntryData(ArchiveReader* reader, const EntryHeader* entry);
+
 // Writes the current entry's data to `outputpath` (replaced), then sets its
-// last-write time and, once closed, its attributes. On failure the partly
-// written file stays.
+// last-write time and, once closed, its attributes. When ArchiveFlags
+// announces entry CRC32s, data that does not match gives 23 (ERROR_CRC). On
+// failure the partly written file stays.
 uint32_t ExtractEntryToFile(ArchiveReader* reader, const EntryHeader* entry, const char* outputpath);
 
 // Releases the decoder and the package file; the reader stays allocated.

@@ -52,6 +52,7 @@ void DecodeEntryHeader(const uint8_t* bytes, EntryHeader* header) {
   header->othertime = ReadLe64(bytes + 24);
   header->lastwritetime = ReadLe64(bytes + 32);
   header->attributes = ReadLe32(bytes + 40);
+  header->datacrc = ReadLe32(bytes + 44);
 }
 
 bool StampIsValid(const LoaderStamp* stamp) {
@@ -84,6 +85,7 @@ void EncodeEntryHeader(const EntryHeader* header, uint8_t* bytes) {
   WriteLe64(bytes + 24, header->othertime);
   WriteLe64(bytes + 32, header->lastwritetime);
   WriteLe32(bytes + 40, header->attributes);
+  WriteLe32(bytes + 44, header->datacrc);
 }
 
 uint8_t EncodePropertiesByte(uint32_t lc, uint32_t lp, uint32_t pb) {

@@ -24,6 +24,7 @@
 #define FORMAT_VERSION 0x00050001u
 #define CHECK_PAIR_XOR 0x35BC6F82u
 #define ARCHIVE_FLAG_ENCRYPTED_CHECK 0x01u  // selects 6001 for a bad CheckPair
+#define ARCHIVE_FLAG_ENTRY_CRC 0x02u        // each EntryHeader holds its data's CRC32 at +44
 
 // Stamp offsets in the DOS header.
 #define STAMP_OFFSET_MAGIC 0x24u
@@ -78,6 +79,7 @@ struct EntryHeader {
   uint64_t othertime;
   uint64_t lastwritetime;
   uint32_t attributes;
+  uint32_t datacrc;  // +44: CRC32 of the data, when ArchiveFlags announces it
 };
 
 uint16_t ReadLe16(const uint8_t* bytes);

@@ -110,9 +110,14 @@ void CheckArchive(const std::string& path, uint32_t offset, const EntryVisitor& 
     }
     ++check->entries;
     if (onentry) onentry(check->entries, entry);
-    result = SkipEntryData(reader, &entry);
+    result = VerifyEntryData(reader, &entry);
     std::string data = "the data of entry " + std::to_string(check->entries);
     if (result == ERROR_HANDLE_EOF) fault = data + " ends early";
+    if (result == ERROR_CRC) {
+      uint64_t id = (static_cast<uint64_t>(entry.idhigh) << 32) | entry.idlow;
+      std::string name = EntryIdName(id);
+      fault = data + " (" + EntryIdText(id) + (name.empty() ? "" : " " + name) + ") does not match its CRC32";
+    }
     if (result == ERROR_READ_FAULT) {
       GetLzmaDecoderProgress(reader->decoder, &progress);
       fault = data + " cannot be decoded" + TruncationNote(progress);

@@ -77,7 +77,7 @@ uint32_t ReadFull(int fd, uint8_t* bytes, size_t count, size_t* got) {
   return 0;
 }
 
-void PutHeader(const PackageEntry& entry, uint64_t datasize, uint8_t bytes[ENTRY_HEADER_SIZE]) {
+void PutHeader(const PackageEntry& entry, uint64_t datasize, uint32_t datacrc, uint8_t bytes[ENTRY_HEADER_SIZE]) {
   EntryHeader header = {};
   header.entrymagic = ENTRY_MAGIC;
   header.idlow = entry.idlow;
@@ -86,12 +86,30 @@ void PutHeader(const PackageEntry& entry, uint64_t datasize, uint8_t bytes[ENTRY
   header.othertime = entry.othertime;
   header.lastwritetime = entry.lastwritetime;
   header.attributes = entry.attributes;
+  header.datacrc = datacrc;
   EncodeEntryHeader(&header, bytes);
 }
 
+// The CRC32 of the first `size` bytes of `fd`, read from its start.
+uint32_t FileCrc(int fd, uint64_t size, std::vector<uint8_t>* piece, uint32_t* crc) {
+  *crc = 0;
+  while (size != 0) {
+    size_t want = size < kPieceSize ? static_cast<size_t>(size) : kPieceSize;
+    size_t got = 0;
+    uint32_t result = ReadFull(fd, piece->data(), want, &got);
+    if (result != 0) return result;
+    if (got < want) return ERROR_HANDLE_EOF;
+    *crc = lzma_crc32(piece->data(), got, *crc);
+    size -= got;
+  }
+  return lseek(fd, 0, SEEK_SET) == 0 ? 0 : ErrnoResult();
+}
+
 // Streams one entry read from a file: the size is taken from the open file,
-// so header and data agree even if the path is replaced meanwhile.
-uint32_t EncodeFileEntry(Encoder* encoder, const PackageEntry& entry) {
+// so header and data agree even if the path is replaced meanwhile. The
+// header comes first and holds the data's CRC32, so the file is read twice;
+// data that differs on the second reading is reported, not packed.
+uint32_t EncodeFileEntry(Encoder* encoder, const PackageEntry& entry, bool withcrc) {
   int fd = open(entry.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return ErrnoResult();
   uint32_t result = 0;
@@ -102,18 +120,23 @@ uint32_t EncodeFileEntry(Encoder* encoder, const PackageEntry& entry) {
     result = ERROR_ACCESS_DENIED;  // what Windows gives for opening a directory as a file
   } else {
     uint64_t remaining = static_cast<uint64_t>(info.st_size);
-    uint8_t header[ENTRY_HEADER_SIZE];
-    PutHeader(entry, remaining, header);
-    result = Encode(encoder, header, sizeof header, LZMA_RUN);
     std::vector<uint8_t> piece(kPieceSize);
+    uint32_t datacrc = 0;
+    if (withcrc) result = FileCrc(fd, remaining, &piece, &datacrc);
+    uint8_t header[ENTRY_HEADER_SIZE];
+    PutHeader(entry, remaining, datacrc, header);
+    if (result == 0) result = Encode(encoder, header, sizeof header, LZMA_RUN);
+    uint32_t crc = 0;
     while (result == 0 && remaining != 0) {
       size_t want = remaining < kPieceSize ? static_cast<size_t>(remaining) : kPieceSize;
       size_t got = 0;
       result = ReadFull(fd, piece.data(), want, &got);
       if (result == 0 && got < want) result = ERROR_HANDLE_EOF;  // shrank while being packed
       if (result == 0) result = Encode(encoder, piece.data(), got, LZMA_RUN);
+      if (withcrc) crc = lzma_crc32(piece.data(), got, crc);
       remaining -= got;
     }
+    if (result == 0 && crc != datacrc) result = ERROR_READ_FAULT;  // changed while being packed
     if (result == 0) {
       // A file that grew while being packed is reported: the entry holds only its old length.
       uint8_t extra;
@@ -126,10 +149,11 @@ uint32_t EncodeFileEntry(Encoder* encoder, const PackageEntry& entry) {
   return result;
 }
 
-uint32_t EncodeEntry(Encoder* encoder, const PackageEntry& entry) {
-  if (!entry.path.empty()) return EncodeFileEntry(encoder, entry);
+uint32_t EncodeEntry(Encoder* encoder, const PackageEntry& entry, bool withcrc) {
+  if (!entry.path.empty()) return EncodeFileEntry(encoder, entry, withcrc);
   uint8_t header[ENTRY_HEADER_SIZE];
-  PutHeader(entry, entry.data.size(), header);
+  uint32_t datacrc = withcrc ? lzma_crc32(entry.data.data(), entry.data.size(), 0) : 0;
+  PutHeader(entry, entry.data.size(), datacrc, header);
   uint32_t result = Encode(encoder, header, sizeof header, LZMA_RUN);
   if (result == 0 && !entry.data.empty()) result = Encode(encoder, entry.data.data(), entry.data.size(), LZMA_RUN);
   return result;
@@ -160,7 +184,7 @@ uint32_t WriteArchiveWith(Encoder* encoder, const std::vector<PackageEntry>& ent
   uint8_t head[ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE + LZMA_PROPERTIES_SIZE] = {};
   WriteLe32(head + 16, ARCHIVE_MAGIC);
   WriteLe32(head + 20, FORMAT_VERSION);
-  WriteLe32(head + 24, options.archiveflags);
+  WriteLe32(head + 24, options.archiveflags | (options.entrycrc ? ARCHIVE_FLAG_ENTRY_CRC : 0u));
   WriteLe32(head + ARCHIVE_HEADER_SIZE, options.checkfirst);
   WriteLe32(head + ARCHIVE_HEADER_SIZE + 4, options.checkfirst ^ CHECK_PAIR_XOR);
   uint8_t* properties = head + ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE;
@@ -169,7 +193,7 @@ uint32_t WriteArchiveWith(Encoder* encoder, const std::vector<PackageEntry>& ent
   uint32_t result = sink(head, sizeof head);
 
   for (size_t i = 0; result == 0 && i < entries.size(); ++i) {
-    result = EncodeEntry(encoder, entries[i]);
+    result = EncodeEntry(encoder, entries[i], options.entrycrc);
     if (result != 0 && !encoder->sinkfailed && failedentry != nullptr) *failedentry = i;
   }
   if (result == 0) result = Encode(encoder, nullptr, 0, LZMA_FINISH);

@@ -40,6 +40,9 @@ struct PackageOptions {
   uint32_t preset = 6;  // 0 to 9: the encoder's effort; lc, lp, pb and the dictionary above override it
   bool extreme = false;
   uint32_t archiveflags = 0;
+  // Stores each entry's CRC32 in its header and announces it with
+  // ArchiveFlags bit 1, so that the loader refuses corrupted data.
+  bool entrycrc = true;
   uint32_t checkfirst = 0x5F3759DFu;  // any word; the second is this XOR the check constant
 };
 
@@ -69,7 +72,8 @@ using PackageSink = std::function<uint32_t(const uint8_t* bytes, size_t count)>;
 // refuses (lc + lp above 4, a dictionary below 4 KiB, a preset above 9),
 // 8 when the encoder's memory cannot be had, the system error of an input
 // file that cannot be opened or read, 38 when an input file is shorter at
-// reading than when it was measured, 30 when it is longer; any result of the
+// reading than when it was measured, 30 when it is longer or its bytes
+// change between the reading for the CRC32 and the packing; any result of the
 // sink. `failedentry` (may be null) gets the index of the entry whose input
 // failed, or SIZE_MAX. On failure the sink may have received part of it.
 uint32_t WriteArchiveTo(const std::vector<PackageEntry>& entries, const PackageOptions& options,

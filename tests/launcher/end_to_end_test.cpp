@@ -19,6 +19,7 @@
 #include "platform/posix.h"
 #include "platform/testing.h"
 #include "support/file_bytes.h"
+#include "support/package_fixture.h"
 #include "support/scratch_dir.h"
 #include "support/windows_exe.h"
 #include "tools/writer.h"
@@ -274,6 +275,31 @@ TEST_F(EndToEnd, AFailedExtractionEndsWith250AndLeavesNoCopy) {
   EXPECT_EQ(0u, Testing().messages[0].find("Extraction of the installer failed => "));
   EXPECT_NE("Extraction of the installer failed => 0\n", Testing().messages[0]);
   EXPECT_FALSE(Read("generic").ran);
+  ExpectCleanEnd();
+}
+
+TEST_F(EndToEnd, AnInstallerWhoseDataFailsItsCrcIsNotRun) {
+  // The stream decodes whole, but the build's data is not what was packed.
+  PackageEntry build = Installer(GenericInstallerId, "generic", 0);
+  StreamEntry entry = MakeStreamEntry(GenericInstallerId, build.data);
+  entry.header.datacrc ^= 1;
+  PackageOptions options = SmallOptions();
+  options.archiveflags = ARCHIVE_FLAG_ENTRY_CRC;
+  std::vector<uint8_t> archive = ArchiveFromPlain(PlainStream({entry}), options);
+  std::vector<uint8_t> stub(256, 0);
+  stub[0] = 'M';
+  stub[1] = 'Z';
+  uint8_t header[LOADER_STAMP_SIZE];
+  ASSERT_EQ(0u, StampLoaderHeader(stub, 0x01, header));
+  std::vector<uint8_t> file(header, header + LOADER_STAMP_SIZE);
+  file.insert(file.end(), stub.begin() + LOADER_STAMP_SIZE, stub.end());
+  file.insert(file.end(), archive.begin(), archive.end());
+  WriteFileBytes(loader, file);
+
+  EXPECT_EQ(250u, Run());
+  EXPECT_EQ(std::vector<std::string>{"Extraction of the installer failed => 23\n"}, Testing().messages);
+  EXPECT_FALSE(Read("generic").ran);
+  EXPECT_EQ(std::vector<std::string>{ExpectedCopy()}, CallsOf(Op_DeleteFileA));
   ExpectCleanEnd();
 }
 

@@ -341,6 +341,45 @@ TEST_F(ArchiveReaderTest, EntryHeaderFailures) {
   }
 }
 
+// With ArchiveFlags bit 1 the extracted data must match the CRC32 at +44 of
+// its header; without it that word is not read, as in files written before.
+// Only the entry written is checked, not those skipped on the way.
+TEST_F(ArchiveReaderTest, EntryCrcIsCheckedWhenAnnounced) {
+  struct Case {
+    const char* name;
+    uint32_t flags;
+    size_t size;
+    uint32_t wrongbits;    // flipped in the wanted entry's CRC
+    uint32_t skippedbits;  // flipped in the CRC of the entry before it
+    uint32_t expected;
+  } cases[] = {
+      {"announced and right, two pieces", ARCHIVE_FLAG_ENTRY_CRC, 65537, 0, 0, 0},
+      {"announced and wrong in the last piece's byte", ARCHIVE_FLAG_ENTRY_CRC, 65537, 0x80000000u, 0, ERROR_CRC},
+      {"announced and wrong, with flag bit 0", ARCHIVE_FLAG_ENTRY_CRC | ARCHIVE_FLAG_ENCRYPTED_CHECK, 100, 1, 0,
+       ERROR_CRC},
+      {"announced, empty entry", ARCHIVE_FLAG_ENTRY_CRC, 0, 0, 0, 0},
+      {"announced, empty entry with a nonzero word", ARCHIVE_FLAG_ENTRY_CRC, 0, 4, 0, ERROR_CRC},
+      {"announced, only a skipped entry wrong", ARCHIVE_FLAG_ENTRY_CRC, 100, 0, 1, 0},
+      {"not announced, any word", 0, 65537, 0x12345678u, 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> data = PatternBytes(c.size, 21);
+    StreamEntry skipped = MakeStreamEntry(kOtherId, PatternBytes(300, 22));
+    skipped.header.datacrc ^= c.skippedbits;
+    StreamEntry wanted = MakeStreamEntry(NtX64InstallerId, data);
+    wanted.header.datacrc ^= c.wrongbits;
+    PackageOptions options = SmallOptions();
+    options.entrycrc = false;  // the flags as given
+    options.archiveflags = c.flags;
+    WritePackage(ArchiveFromPlain(PlainStream({skipped, wanted}), options));
+    EXPECT_EQ(c.expected, Extract(NtX64InstallerId));
+    if (c.expected == 0) {
+      EXPECT_EQ(data, ReadFileBytes(output));
+    }
+  }
+}
+
 TEST_F(ArchiveReaderTest, SearchOrder) {
   std::vector<uint8_t> first = PatternBytes(300, 11);
   std::vector<uint8_t> second = PatternBytes(200, 12);

@@ -39,6 +39,15 @@ std::vector<uint8_t> BuildArchive(const std::vector<PackageEntry>& entries, cons
   return archive;
 }
 
+uint32_t ReferenceCrc32(const std::vector<uint8_t>& bytes) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (uint8_t byte : bytes) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
 StreamEntry MakeStreamEntry(uint64_t id, std::vector<uint8_t> data) {
   StreamEntry entry = {};
   entry.header.entrymagic = ENTRY_MAGIC;
@@ -46,6 +55,7 @@ StreamEntry MakeStreamEntry(uint64_t id, std::vector<uint8_t> data) {
   entry.header.idhigh = static_cast<uint32_t>(id >> 32);
   entry.header.datasize = data.size();
   entry.header.attributes = 0x80;
+  entry.header.datacrc = ReferenceCrc32(data);
   entry.data = std::move(data);
   return entry;
 }

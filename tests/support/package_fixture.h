@@ -24,6 +24,10 @@ PackageOptions SmallOptions();
 std::vector<uint8_t> BuildArchive(const std::vector<PackageEntry>& entries,
                                   const PackageOptions& options = SmallOptions());
 
+// CRC-32 (IEEE 802.3, reflected, as zlib and liblzma compute it), bit by
+// bit: a reference that shares no code with the loader's.
+uint32_t ReferenceCrc32(const std::vector<uint8_t>& bytes);
+
 // One entry of a decompressed stream, with its header as it will be
 // encoded: any field may be falsified.
 struct StreamEntry {
@@ -31,6 +35,7 @@ struct StreamEntry {
   std::vector<uint8_t> data;
 };
 
+// Its header holds the data's CRC32 at +44.
 StreamEntry MakeStreamEntry(uint64_t id, std::vector<uint8_t> data);
 
 // The decompressed stream: each header followed by its data.

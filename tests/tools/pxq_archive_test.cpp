@@ -199,6 +199,23 @@ TEST(PxqArchive, NamesWhatIsWrongWithADamagedFile) {
        [](Bytes* f) { (*f)[0x28] = 0; }, "", true},
       {"a build announced but missing", nullptr, [](Bytes* f) { (*f)[0x28] = 0x06; },
        "the stamp announces NtX64InstallerId but the archive holds no such entry", false},
+      {"CRC32s announced and right",
+       [](std::vector<HandEntry>* e, Bytes* p) {
+         Set32(p, 44, ReferenceCrc32((*e)[0].data));
+         Set32(p, 64 + 1000 + 44, ReferenceCrc32((*e)[1].data));
+       },
+       [&](Bytes* f) { (*f)[a + 24] = 2; }, "", false},
+      {"CRC32 announced and wrong",
+       [](std::vector<HandEntry>* e, Bytes* p) {
+         Set32(p, 44, ReferenceCrc32((*e)[0].data));
+         Set32(p, 64 + 1000 + 44, ReferenceCrc32((*e)[1].data) ^ 0x100);
+       },
+       [&](Bytes* f) { (*f)[a + 24] = 2; },
+       "archive damaged: the data of entry 2 (0xFFFFFFFFFFFF0009 NtX86InstallerId) does not match its CRC32 "
+       "(ERROR_CRC 23)",
+       true},
+      {"a wrong CRC32 not announced", [](std::vector<HandEntry>*, Bytes* p) { Set32(p, 64 + 1000 + 44, 1); },
+       nullptr, "", false},
       {"corrupt compressed data", nullptr, [&](Bytes* f) { (*f)[a + 77 + 2000] ^= 0x55; }, "archive damaged: ",
        true},
   };

@@ -13,8 +13,9 @@
 
 namespace {
 
-// The decompressed stream that `entries` must give.
-std::vector<uint8_t> ExpectedStream(const std::vector<PackageEntry>& entries) {
+// The decompressed stream that `entries` must give; `crc`: with each entry's
+// CRC32 at +44.
+std::vector<uint8_t> ExpectedStream(const std::vector<PackageEntry>& entries, bool crc = true) {
   std::vector<uint8_t> plain;
   for (const auto& entry : entries) {
     std::vector<uint8_t> data = entry.path.empty() ? entry.data : ReadFileBytes(entry.path);
@@ -26,6 +27,7 @@ std::vector<uint8_t> ExpectedStream(const std::vector<PackageEntry>& entries) {
     header.othertime = entry.othertime;
     header.lastwritetime = entry.lastwritetime;
     header.attributes = entry.attributes;
+    header.datacrc = crc ? ReferenceCrc32(data) : 0;
     uint8_t bytes[ENTRY_HEADER_SIZE];
     EncodeEntryHeader(&header, bytes);
     plain.insert(plain.end(), bytes, bytes + sizeof bytes);
@@ -76,16 +78,19 @@ TEST(Writer, StreamDecodesWithXzForEachPropertySetting) {
   struct Case {
     uint32_t lc, lp, pb, dictionary, preset;
     bool extreme;
+    bool crc;  // each entry's CRC32 stored, and announced by ArchiveFlags bit 1
     const char* xz;
   } cases[] = {
-      {3, 0, 2, 8u << 20, 6, false, "lc=3,lp=0,pb=2,dict=8MiB"},
-      {0, 4, 4, 1u << 16, 0, false, "lc=0,lp=4,pb=4,dict=64KiB"},
-      {1, 2, 0, 1u << 20, 9, true, "lc=1,lp=2,pb=0,dict=1MiB"},
+      {3, 0, 2, 8u << 20, 6, false, true, "lc=3,lp=0,pb=2,dict=8MiB"},
+      {0, 4, 4, 1u << 16, 0, false, false, "lc=0,lp=4,pb=4,dict=64KiB"},
+      {1, 2, 0, 1u << 20, 9, true, true, "lc=1,lp=2,pb=0,dict=1MiB"},
   };
-  std::vector<uint8_t> expected = ExpectedStream(entries);
+  ASSERT_EQ(0xCBF43926u, ReferenceCrc32({'1', '2', '3', '4', '5', '6', '7', '8', '9'}));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.xz);
+    std::vector<uint8_t> expected = ExpectedStream(entries, c.crc);
     PackageOptions options;
+    options.entrycrc = c.crc;
     options.lc = c.lc;
     options.lp = c.lp;
     options.pb = c.pb;
@@ -96,6 +101,7 @@ TEST(Writer, StreamDecodesWithXzForEachPropertySetting) {
     ASSERT_EQ(0u, WriteArchive(entries, options, &archive));
     EXPECT_EQ(EncodePropertiesByte(c.lc, c.lp, c.pb), archive[72]);
     EXPECT_EQ(c.dictionary, ReadLe32(&archive[73]));
+    EXPECT_EQ(c.crc ? ARCHIVE_FLAG_ENTRY_CRC : 0u, ReadLe32(&archive[24]));
     EXPECT_EQ(0x00, archive[STREAM_OFFSET]);  // the range coder's first byte
     std::vector<uint8_t> plain = DecodeWithXz(dir, archive, c.xz);
     EXPECT_TRUE(plain == expected) << "decoded " << plain.size() << " bytes, expected " << expected.size();
@@ -191,7 +197,7 @@ TEST(Writer, StampAndHeadersAtTheirOffsets) {
       {a + 8, 8, 0, "header +8"},
       {a + 16, 4, 0x336F6D67, "gmo3"},
       {a + 20, 4, 0x00050001, "format version"},
-      {a + 24, 4, 1, "archive flags"},
+      {a + 24, 4, 3, "archive flags: as given, and bit 1 for the entries' CRC32"},
       {a + 28, 4, 0, "header +28"},
       {a + 56, 8, 0, "header +56"},
       {a + 64, 4, 0x11223344, "check pair, first word"},
