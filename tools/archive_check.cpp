@@ -5,6 +5,7 @@
 #include "package/archive_reader.h"
 #include "package/lzma_decoder.h"
 #include "platform/types.h"
+#include "tools/host_error.h"
 #include "tools/pxq_cli.h"
 
 namespace {
@@ -19,7 +20,7 @@ std::string Hex32(uint32_t value) {
 std::string OpenFault(const std::string& path, uint32_t offset, uint32_t result) {
   uint8_t head[STREAM_OFFSET];
   size_t got = 0;
-  ReadFileAt(path, offset, head, sizeof head, &got);
+  ReadInputAt(path, offset, head, sizeof head, &got);
   std::string code = " (" + ResultText(result) + ")";
   switch (result) {
     case ERROR_HANDLE_EOF:
@@ -70,7 +71,7 @@ void CheckArchive(const std::string& path, uint32_t offset, const EntryVisitor& 
   *check = ArchiveCheck();
   ArchiveReader* reader = CreateArchiveReader();
   if (reader == nullptr) {
-    check->fault = "cannot read: " + ResultText(ERROR_NOT_ENOUGH_MEMORY);
+    check->fault = ResultWords(ERROR_NOT_ENOUGH_MEMORY);
     return;
   }
   uint32_t result = OpenArchive(reader, path.c_str(), offset);
@@ -82,7 +83,7 @@ void CheckArchive(const std::string& path, uint32_t offset, const EntryVisitor& 
   check->opened = true;
   uint8_t head[STREAM_OFFSET];
   size_t got = 0;
-  ReadFileAt(path, offset, head, sizeof head, &got);
+  ReadInputAt(path, offset, head, sizeof head, &got);
   DecodeArchiveHeader(head, &check->header);
   DecodeLzmaProperties(head + ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE, &check->properties);
 

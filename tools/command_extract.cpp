@@ -1,13 +1,17 @@
 // pxq extract: one entry of a loader file to a file, through the loader's
 // own extraction. The entry is written under a temporary name and renamed
 // only when complete, so a failure never leaves a partial OUT.
+#include <errno.h>
 #include <stdio.h>
+#include <unistd.h>
 #include <string.h>
 
 #include "package/archive_reader.h"
 #include "package/records.h"
 #include "platform/types.h"
 #include "tools/archive_check.h"
+#include "tools/host_error.h"
+#include "tools/output_file.h"
 #include "tools/pxq_cli.h"
 
 static const char kExtractHelp[] =
@@ -20,7 +24,8 @@ static const char kExtractHelp[] =
     "  --generic         the installer build for any Windows (0xFFFFFFFFFFFF0008)\n"
     "  --nt-x86          the installer build for Windows NT on x86 (0xFFFFFFFFFFFF0009)\n"
     "  --nt-x64          the installer build for Windows NT on x64 (0xFFFFFFFFFFFF000A)\n"
-    "  -o, --output OUT  the file to write (replaced only when complete)\n";
+    "  -o, --output OUT  the file to write (replaced only when complete; '-'\n"
+    "                    writes the entry's bytes to standard output)\n";
 
 int CommandExtract(int argc, char** argv) {
   const char* path = nullptr;
@@ -60,24 +65,34 @@ int CommandExtract(int argc, char** argv) {
   if (path == nullptr) return UsageError("extract", "no FILE given");
   if (ids != 1) return UsageError("extract", "give exactly one of --id, --generic, --nt-x86, --nt-x64");
   if (output == nullptr) return UsageError("extract", "no output file; give -o OUT");
+  int error = CheckOutputName(output);
+  if (error != 0) return HostFailure(OutputDisplayName(output), error);
   if (SameFile(path, output)) return Failure(output, "is the loader file itself; choose another output file");
 
   LoaderStamp stamp;
   int status = ReadLoaderStamp(path, &stamp);
   if (status != PXQ_EXIT_OK) return status;
 
-  StagedOutput staged;
-  uint32_t result = BeginStagedOutput(output, 0666, &staged);
-  if (result != 0) return Failure(output, "cannot create: " + ResultText(result));
+  // The loader's extraction writes to a named file: for standard output, a
+  // scratch file that is copied out and removed.
+  OutputFile out;
+  error = IsStandardOutput(output) ? BeginScratchFile(&out) : BeginOutput(output, 0666, &out);
+  if (error != 0) return HostFailure(output, error);
   uint32_t code = 0;
   uint32_t written = ExtractPackageEntry(path, stamp.archiveoffset, static_cast<uint32_t>(id),
-                                         static_cast<uint32_t>(id >> 32), staged.temporary.c_str(), &code);
-  if (written == 1) {
-    result = CommitStagedOutput(&staged);
-    if (result != 0) return Failure(output, "cannot write: " + ResultText(result));
+                                         static_cast<uint32_t>(id >> 32), out.temporary.c_str(), &code);
+  if (written == 1 && IsStandardOutput(output)) {
+    error = CopyFileToStandardOutput(out.temporary);
+    DiscardOutput(&out);
+    if (error != 0) return HostFailure(OutputDisplayName(output), error);
     return PXQ_EXIT_OK;
   }
-  DiscardStagedOutput(&staged);
+  if (written == 1) {
+    error = CommitOutput(&out);
+    if (error != 0) return HostFailure(output, error);
+    return PXQ_EXIT_OK;
+  }
+  DiscardOutput(&out);
 
   // The extraction says only what failed, not where: walk the archive to
   // tell a missing entry from damage, and both from an output failure.
@@ -97,5 +112,5 @@ int CommandExtract(int argc, char** argv) {
   if (found == 0 && check.fault.empty() && code == ERROR_READ_FAULT)
     return Failure(path, "no " + entry + " in the archive");
   if (!check.fault.empty() && !entrysound) return Failure(path, check.fault);
-  return Failure(output, "cannot write " + entry + ": " + ResultText(code));
+  return Failure(OutputDisplayName(output), "cannot write " + entry + ": " + ResultWords(code));
 }

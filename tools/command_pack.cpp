@@ -12,6 +12,8 @@
 #include "platform/posix.h"
 #include "platform/types.h"
 #include "tools/pe_image.h"
+#include "tools/host_error.h"
+#include "tools/output_file.h"
 #include "tools/pxq_cli.h"
 #include "tools/stub_resources.h"
 #include "tools/tag_text.h"
@@ -28,7 +30,7 @@ static const char kPackHelp[] =
     "Builds the loader file OUT: the stub executable, stamped with the builds\n"
     "the package holds and the archive's offset, then the archive.\n"
     "\n"
-    "  -o, --output OUT  the loader file to write (replaced only when complete)\n"
+    "  -o, --output OUT  the loader file to write (replaced only when complete;\n                    '-' writes it to standard output)\n"
     "  --stub FILE       the stub executable (default: pxq-loader.exe beside pxq)\n"
     "  --generic FILE    the installer build for any Windows\n"
     "  --nt-x86 FILE     the installer build for Windows NT on x86\n"
@@ -99,19 +101,6 @@ bool ParsePreset(const char* text, PackageOptions* options) {
   options->preset = static_cast<uint32_t>(text[0] - '0');
   options->extreme = text[1] == 'e';
   return true;
-}
-
-// The sink for the output file: whole pieces, with partial writes resumed.
-uint32_t WriteAll(int fd, const uint8_t* bytes, size_t count) {
-  while (count != 0) {
-    ssize_t n = write(fd, bytes, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return WindowsErrorFromErrno(errno);
-    if (n == 0) return ERROR_HANDLE_DISK_FULL;
-    bytes += n;
-    count -= static_cast<size_t>(n);
-  }
-  return 0;
 }
 
 }  // namespace
@@ -248,6 +237,9 @@ int CommandPack(int argc, char** argv) {
         return UsageError("pack", "entry id " + EntryIdText(inputs[i].id) + " given twice");
     }
   }
+  // What is at OUT is looked at before any work.
+  int error = CheckOutputName(output);
+  if (error != 0) return HostFailure(OutputDisplayName(output), error);
   std::string stubpath;
   if (stub != nullptr) {
     stubpath = stub;
@@ -260,10 +252,10 @@ int CommandPack(int argc, char** argv) {
 
   // Everything is checked before the output is begun.
   std::vector<uint8_t> stubbytes;
-  uint32_t result = ReadWholeFile(stubpath, &stubbytes);
-  if (result != 0) return Failure(stubpath, "cannot read the stub: " + ResultText(result));
+  error = ReadInputFile(stubpath, &stubbytes);
+  if (error != 0) return HostFailure(stubpath, error);
   uint8_t stamped[LOADER_STAMP_SIZE];
-  result = StampLoaderHeader(stubbytes, platformflags, stamped);
+  uint32_t result = StampLoaderHeader(stubbytes, platformflags, stamped);
   // A stub that is not a pxq stub, or one that is already packed, still
   // packs (a file laid out alike may be wanted), but hardly by intent: said
   // once the file is written, so that a failure stands alone.
@@ -282,8 +274,8 @@ int CommandPack(int argc, char** argv) {
   }
   if (result == 0 && resources.any) {
     if (iconpath != nullptr) {
-      result = ReadWholeFile(iconpath, &resources.icon);
-      if (result != 0) return Failure(iconpath, "cannot read: " + ResultText(result));
+      error = ReadInputFile(iconpath, &resources.icon);
+      if (error != 0) return HostFailure(iconpath, error);
       std::string fault = CheckIconFile(resources.icon);
       if (!fault.empty()) return Failure(iconpath, fault);
     }
@@ -293,14 +285,23 @@ int CommandPack(int argc, char** argv) {
   if (result == ERROR_BAD_EXE_FORMAT) return Failure(stubpath, "not a Windows executable (no 64-byte MZ header)");
   if (result != 0) return Failure(stubpath, "cannot be a stub: " + ResultText(result));
 
-  if (SameFile(output, stubpath)) return Failure(output, "is also an input; choose another output file");
+  // Standard output redirected to an input has already been truncated by
+  // the shell; at least nothing is written into it.
+  auto sameasoutput = [&](const std::string& input) {
+    if (!IsStandardOutput(output)) return SameFile(output, input);
+    struct stat out, in;
+    return fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && stat(input.c_str(), &in) == 0 &&
+           out.st_dev == in.st_dev && out.st_ino == in.st_ino;
+  };
+  const std::string alsoinput = "is also an input; choose another output file";
+  if (sameasoutput(stubpath)) return Failure(OutputDisplayName(output), alsoinput);
   std::vector<PackageEntry> entries(inputs.size());
   for (size_t i = 0; i < inputs.size(); ++i) {
     struct stat info;
-    if (stat(inputs[i].path.c_str(), &info) != 0)
-      return Failure(inputs[i].path, "cannot read: " + ResultText(WindowsErrorFromErrno(errno)));
-    if (!S_ISREG(info.st_mode)) return Failure(inputs[i].path, "not a regular file");
-    if (SameFile(output, inputs[i].path)) return Failure(output, "is also an input; choose another output file");
+    if (stat(inputs[i].path.c_str(), &info) != 0) return HostFailure(inputs[i].path, errno);
+    error = NonRegularError(info.st_mode);
+    if (error != 0) return HostFailure(inputs[i].path, error);
+    if (sameasoutput(inputs[i].path)) return Failure(OutputDisplayName(output), alsoinput);
     entries[i].idlow = static_cast<uint32_t>(inputs[i].id);
     entries[i].idhigh = static_cast<uint32_t>(inputs[i].id >> 32);
     entries[i].path = inputs[i].path;
@@ -310,17 +311,21 @@ int CommandPack(int argc, char** argv) {
   }
   if (!keeporder) OrderEntriesForLoading(&entries);
 
-  StagedOutput staged;
-  result = BeginStagedOutput(output, 0777, &staged);
-  if (result != 0) return Failure(output, "cannot create: " + ResultText(result));
   // A stub with a PE checksum gets the checksum of the whole loader file,
-  // summed as it is written and put in place at the end.
+  // summed as it is written and put in place at the end. Standard output
+  // cannot be written at a place: the file is then built in a scratch file
+  // and copied out.
   PeImage image;
   bool checksummed = ReadPeImage(stubbytes.data(), stubbytes.size(), &image).empty() && image.checksum != 0;
   PeChecksum checksum;
   checksum.checksumoffset = image.checksumoffset;
+  bool viascratch = checksummed && IsStandardOutput(output);
+  OutputFile out;
+  error = viascratch ? BeginScratchFile(&out) : BeginOutput(output, 0777, &out);
+  if (error != 0) return HostFailure(output, error);
   uint64_t written = 0;
   size_t failedentry = SIZE_MAX;
+  int writeerror = 0;
   uint32_t dictionary = ChosenDictionary(entries, options);
   options.dictionarysize = dictionary;
   result = WriteLoaderFileTo(
@@ -328,26 +333,38 @@ int CommandPack(int argc, char** argv) {
       [&](const uint8_t* bytes, size_t count) -> uint32_t {
         written += count;
         if (checksummed) AddPeChecksum(&checksum, bytes, count);
-        return WriteAll(staged.fd, bytes, count);
+        writeerror = WriteFully(out.fd, bytes, count);
+        return writeerror != 0 ? ERROR_WRITE_FAULT : 0;
       },
       &failedentry);
   if (result == 0 && checksummed) {
     uint8_t field[4];
     PutLe32(field, FinishPeChecksum(checksum));
-    if (pwrite(staged.fd, field, sizeof field, image.checksumoffset) != sizeof field)
-      result = WindowsErrorFromErrno(errno);
+    if (pwrite(out.fd, field, sizeof field, image.checksumoffset) != sizeof field) {
+      writeerror = errno;
+      result = ERROR_WRITE_FAULT;
+    }
   }
   if (result != 0) {
-    DiscardStagedOutput(&staged);
-    if (failedentry != SIZE_MAX) return Failure(entries[failedentry].path, "cannot read: " + ResultText(result));
-    return Failure(output, "cannot write: " + ResultText(result));
+    DiscardOutput(&out);
+    if (failedentry != SIZE_MAX) {
+      const std::string& path = entries[failedentry].path;
+      if (result == ERROR_HANDLE_EOF) return Failure(path, "became shorter while being packed; nothing was written");
+      if (result == ERROR_READ_FAULT) return Failure(path, "grew while being packed; nothing was written");
+      return Failure(path, ResultWords(result));
+    }
+    if (writeerror != 0) return HostFailure(OutputDisplayName(output), writeerror);
+    return Failure(output, ResultWords(result));
   }
-  result = CommitStagedOutput(&staged);
-  if (result != 0) return Failure(output, "cannot write: " + ResultText(result));
+  error = viascratch ? CopyFileToStandardOutput(out.temporary) : CommitOutput(&out);
+  if (viascratch) DiscardOutput(&out);
+  if (error != 0) return HostFailure(OutputDisplayName(output), error);
   if (!stubwarning.empty()) fprintf(stderr, "pxq pack: warning: %s\n", stubwarning.c_str());
-  printf("%s: %llu bytes: stub %zu, archive %llu; builds: %s; %zu %s; dictionary %u KiB\n", output,
-         static_cast<unsigned long long>(written), stubbytes.size(),
-         static_cast<unsigned long long>(written - stubbytes.size()), PlatformFlagsText(platformflags).c_str(),
-         entries.size(), entries.size() == 1 ? "entry" : "entries", dictionary / 1024);
+  // The summary never mixes with the loader file on standard output.
+  FILE* report = IsStandardOutput(output) ? stderr : stdout;
+  fprintf(report, "%s: %llu bytes: stub %zu, archive %llu; builds: %s; %zu %s; dictionary %u KiB\n",
+          OutputDisplayName(output).c_str(), static_cast<unsigned long long>(written), stubbytes.size(),
+          static_cast<unsigned long long>(written - stubbytes.size()), PlatformFlagsText(platformflags).c_str(),
+          entries.size(), entries.size() == 1 ? "entry" : "entries", dictionary / 1024);
   return PXQ_EXIT_OK;
 }

@@ -1,12 +1,20 @@
 // pxq run: runs a loader file on this host, on the loader's own code over the
 // POSIX platform layer: the file plays the running module, the arguments its
 // command line, and pxq exits with the loader's exit code.
+//
+// SIGINT, SIGTERM and SIGHUP are passed on to the installer; the loader then
+// goes on as when the installer ends (it waits for it and removes the copy),
+// and pxq ends by the signal. A signal that comes before the installer has
+// started stops the extraction and the launch instead.
 #include <stdio.h>
+#include <unistd.h>
 
 #include "launcher/loader_main.h"
 #include "platform/platform.h"
 #include "platform/posix.h"
+#include "tools/host_error.h"
 #include "tools/pxq_cli.h"
+#include "tools/signals.h"
 
 static const char kRunHelp[] =
     "Usage: pxq run FILE [ARGUMENTS...]\n"
@@ -16,7 +24,58 @@ static const char kRunHelp[] =
     "with the assembled command line (ARGUMENTS passed on), waits for it,\n"
     "removes the copy, and exits with the installer's exit code, or with the\n"
     "loader's own (250 to 255) when it fails. The loader's messages go to\n"
-    "stderr. Every argument after FILE goes to the installer unchanged.\n";
+    "stderr. Every argument after FILE goes to the installer unchanged.\n"
+    "SIGINT, SIGTERM and SIGHUP are passed on to the installer; once it has\n"
+    "ended and its copy is removed, pxq ends by the same signal (128 + N).\n";
+
+namespace {
+
+#define PXQ_ERROR_CANCELLED 1223u
+
+// The host backend with the calls that signals interrupt wrapped.
+Platform interruptible;
+
+BOOL PXQ_WINAPI InterruptibleWriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                                        LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+  // A signal during the extraction ends it: the copy is removed and nothing is started.
+  if (ReceivedSignal() != 0) {
+    PosixPlatform()->SetLastError(PXQ_ERROR_CANCELLED);
+    return FALSE;
+  }
+  return PosixPlatform()->WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
+}
+
+BOOL PXQ_WINAPI InterruptibleCreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                                             LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                                             LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                                             DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                                             LPSTARTUPINFOA lpStartupInfo,
+                                             LPPROCESS_INFORMATION lpProcessInformation) {
+  // Held until the child's pid is known, so that no signal falls in between
+  // unforwarded; the child itself starts with none blocked.
+  HoldSignals();
+  BOOL created = FALSE;
+  if (ReceivedSignal() != 0) {
+    PosixPlatform()->SetLastError(PXQ_ERROR_CANCELLED);
+  } else {
+    created = PosixPlatform()->CreateProcessA(lpApplicationName, lpCommandLine, lpProcessAttributes,
+                                              lpThreadAttributes, bInheritHandles, dwCreationFlags, lpEnvironment,
+                                              lpCurrentDirectory, lpStartupInfo, lpProcessInformation);
+    if (created) ForwardSignalsTo(static_cast<pid_t>(lpProcessInformation->dwProcessId));
+  }
+  ReleaseSignals();
+  return created;
+}
+
+DWORD PXQ_WINAPI InterruptibleWait(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
+                                   DWORD dwWakeMask) {
+  DWORD result = PosixPlatform()->MsgWaitForMultipleObjects(nCount, pHandles, fWaitAll, dwMilliseconds, dwWakeMask);
+  // The installer has been collected: its pid may be reused from now on.
+  if (result == WAIT_OBJECT_0) ForwardSignalsTo(0);
+  return result;
+}
+
+}  // namespace
 
 int CommandRun(int argc, char** argv) {
   if (argc < 2) return UsageError("run", "no FILE given");
@@ -26,9 +85,23 @@ int CommandRun(int argc, char** argv) {
   }
   const char* path = argv[1];
   if (path[0] == '\0') return UsageError("run", "FILE is an empty name");
+  // The host's own words for a file that cannot be the module.
+  int fd = -1;
+  int error = OpenInputFile(path, &fd);
+  if (error != 0) return HostFailure(path, error);
+  close(fd);
   DWORD result = PosixSetModule(path);
-  if (result != 0) return Failure(path, "cannot open: " + ResultText(result));
+  if (result != 0) return Failure(path, ResultWords(result));
   PosixSetArguments(argc - 2, argv + 2);
-  UsePlatform(PosixPlatform());
-  return static_cast<int>(RunLoader());
+
+  interruptible = *PosixPlatform();
+  interruptible.WriteFile = InterruptibleWriteFile;
+  interruptible.CreateProcessA = InterruptibleCreateProcessA;
+  interruptible.MsgWaitForMultipleObjects = InterruptibleWait;
+  UsePlatform(&interruptible);
+  ForwardSignals();
+  int code = static_cast<int>(RunLoader());
+  ForwardSignalsTo(0);
+  if (ReceivedSignal() != 0) EndBySignal(ReceivedSignal());
+  return code;
 }

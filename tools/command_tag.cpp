@@ -17,6 +17,8 @@
 #include "platform/posix.h"
 #include "tools/authenticode.h"
 #include "tools/pe_image.h"
+#include "tools/host_error.h"
+#include "tools/output_file.h"
 #include "tools/pxq_cli.h"
 #include "tools/tag_text.h"
 
@@ -199,19 +201,26 @@ int CommandTag(int argc, char** argv) {
               "them in its ANSI code page; --form utf8 or utf16 has them converted\n");
   }
 
+  // What is at OUT is looked at before any work; the rewrite needs a file
+  // to write at a place, so standard output cannot take it.
+  if (output != nullptr) {
+    if (IsStandardOutput(output)) return UsageError("tag", "-o - is not supported: tag writes a file; name one");
+    int error = CheckOutputName(output);
+    if (error != 0) return HostFailure(output, error);
+  }
   // The input: a loader file, read through one descriptor.
   LoaderStamp stamp;
   int status = ReadLoaderStamp(path.c_str(), &stamp);
   if (status != PXQ_EXIT_OK) return status;
-  int input = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (input < 0) return Failure(path, "cannot read: " + ResultText(WindowsErrorFromErrno(errno)));
+  int input = -1;
+  int openerror = OpenInputFile(path, &input);
+  if (openerror != 0) return HostFailure(path, openerror);
   struct InputCloser {
     int fd;
     ~InputCloser() { close(fd); }
   } closer{input};
   struct stat info;
-  if (fstat(input, &info) != 0) return Failure(path, "cannot read: " + ResultText(WindowsErrorFromErrno(errno)));
-  if (!S_ISREG(info.st_mode)) return Failure(path, "not a regular file");
+  if (fstat(input, &info) != 0) return HostFailure(path, errno);
   uint64_t size = static_cast<uint64_t>(info.st_size);
   // Without a PE header there can be no signature and no checksum: the
   // file is tagged as unsigned.
@@ -243,7 +252,7 @@ int CommandTag(int argc, char** argv) {
     uint64_t windowsize = size < 65536 ? size : 65536 + size % 65536;
     std::vector<uint8_t> window;
     uint32_t result = readat(size - windowsize, static_cast<size_t>(windowsize), &window);
-    if (result != 0) return Failure(path, "cannot read: " + ResultText(result));
+    if (result != 0) return Failure(path, ResultWords(result));
     FoundTag old = FindTag(window.data(), window.size());
     rewrite.keep = old.form == TagAbsent ? size : size - windowsize + old.begin;
     if (!remove) {
@@ -266,7 +275,7 @@ int CommandTag(int argc, char** argv) {
     if (security.size > CERTIFICATE_TABLE_LIMIT) return Failure(path, "its certificate table is larger than 64 MiB");
     std::vector<uint8_t> table;
     uint32_t result = readat(security.address, security.size, &table);
-    if (result != 0) return Failure(path, "cannot read: " + ResultText(result));
+    if (result != 0) return Failure(path, ResultWords(result));
     std::vector<CertificateEntry> entries;
     fault = ReadCertificateTable(table.data(), table.size(), &entries);
     if (!fault.empty()) return Failure(path, fault);
@@ -318,20 +327,19 @@ int CommandTag(int argc, char** argv) {
       free(resolved);
     }
   }
-  StagedOutput staged;
-  uint32_t result = BeginStagedOutput(target, info.st_mode & 07777, &staged);
-  if (result != 0) return Failure(target, "cannot create: " + ResultText(result));
+  OutputFile staged;
+  int error = BeginOutput(target, info.st_mode & 07777, &staged);
+  if (error != 0) return HostFailure(target, error);
   // In place, the file keeps its own mode, whatever the umask.
   if (output == nullptr) fchmod(staged.fd, info.st_mode & 07777);
   bool writing = false;
-  result = CopyRewrite(input, staged.fd, rewrite, &writing);
+  uint32_t result = CopyRewrite(input, staged.fd, rewrite, &writing);
   if (result != 0) {
-    DiscardStagedOutput(&staged);
-    if (writing) return Failure(target, "cannot write: " + ResultText(result));
-    return Failure(path, "cannot read: " + ResultText(result));
+    DiscardOutput(&staged);
+    return Failure(writing ? target : path, ResultWords(result));
   }
-  result = CommitStagedOutput(&staged);
-  if (result != 0) return Failure(target, "cannot write: " + ResultText(result));
+  error = CommitOutput(&staged);
+  if (error != 0) return HostFailure(target, error);
   if (remove) {
     printf("%s: tag removed (%s); %llu bytes\n", target.c_str(), summary.c_str(),
            static_cast<unsigned long long>(newsize));

@@ -1,6 +1,7 @@
 #include "tools/pe_image.h"
 
 
+#include "tools/host_error.h"
 #include "tools/pxq_cli.h"
 
 void PutLe16(uint8_t* bytes, uint16_t value) {
@@ -81,7 +82,7 @@ std::string ReadPeImageFile(const std::string& path, PeImage* image) {
   std::vector<uint8_t> head(65536);
   size_t got = 0;
   uint32_t result = ReadFileAt(path, 0, head.data(), head.size(), &got);
-  if (result != 0) return "cannot read: " + ResultText(result);
+  if (result != 0) return ResultWords(result);
   return ReadPeImage(head.data(), got, image);
 }
 

@@ -1,6 +1,6 @@
 // Shared by the commands of the pxq tool: exit codes, messages, the texts for
-// ids, times, attributes and result codes, and outputs that only appear
-// under their final name once complete.
+// ids, times, attributes and result codes, and reading inputs. Outputs:
+// tools/output_file.h; host error words: tools/host_error.h.
 #pragma once
 
 #include <stdint.h>
@@ -43,10 +43,16 @@ std::string FileTimeText(uint64_t filetime);
 // "generic, nt-x86" for the builds that PlatformFlags announces, or "none".
 std::string PlatformFlagsText(uint32_t flags);
 
-// Reads a whole file. 0 or the Windows error of the failed call.
+// Reads a whole file / `count` bytes at `offset`, as the two below, but
+// with a Windows error (5 for a file that is not a regular file).
 uint32_t ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes);
-// Reads `count` bytes at `offset`; *got gets how many there were.
 uint32_t ReadFileAt(const std::string& path, uint64_t offset, uint8_t* bytes, size_t count, size_t* got);
+// Reads a whole regular file (see OpenInputFile). 0 or a host error
+// (HostErrorText tells it).
+int ReadInputFile(const std::string& path, std::vector<uint8_t>* bytes);
+// Reads `count` bytes at `offset` of a regular file; *got gets how many
+// there were. 0 or a host error.
+int ReadInputAt(const std::string& path, uint64_t offset, uint8_t* bytes, size_t count, size_t* got);
 
 // Reads the stamp from a loader file's DOS header. PXQ_EXIT_OK, or the
 // failure exit code after naming the fault (unreadable, or no MZ/pxr5 stamp).
@@ -55,22 +61,6 @@ int ReadLoaderStamp(const char* path, LoaderStamp* stamp);
 bool SameFile(const std::string& first, const std::string& second);
 // The directory that holds the running pxq binary, or "".
 std::string OwnDirectory();
-
-// An output file built under a temporary name in the final directory and
-// renamed over the final name only when complete.
-struct StagedOutput {
-  std::string path;       // the final name
-  std::string temporary;  // the name it is built under
-  int fd = -1;            // open on the temporary file until committed
-};
-// Creates the temporary file with the mode a new file gets (`mode` less the
-// umask). 0 or a Windows error.
-uint32_t BeginStagedOutput(const std::string& path, uint32_t mode, StagedOutput* output);
-// Closes the file and renames it to the final name.
-// On failure the temporary file is removed.
-uint32_t CommitStagedOutput(StagedOutput* output);
-// Closes and removes the temporary file; the final name is left untouched.
-void DiscardStagedOutput(StagedOutput* output);
 
 // Matches argv[*index] against an option that takes a value, given as
 // "--name VALUE" or "--name=VALUE". Returns 1 and sets *value (moving *index

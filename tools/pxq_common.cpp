@@ -10,6 +10,7 @@
 #include "platform/filetime.h"
 #include "platform/posix.h"
 #include "platform/types.h"
+#include "tools/host_error.h"
 #include "tools/pxq_cli.h"
 
 int Failure(const std::string& subject, const std::string& what) {
@@ -132,46 +133,49 @@ std::string PlatformFlagsText(uint32_t flags) {
   return text.empty() ? "none" : text;
 }
 
-static uint32_t ErrnoResult() { return WindowsErrorFromErrno(errno); }
-
-uint32_t ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
+int ReadInputFile(const std::string& path, std::vector<uint8_t>* bytes) {
   bytes->clear();
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return ErrnoResult();
-  uint32_t result = 0;
-  struct stat info;
-  if (fstat(fd, &info) != 0) {
-    result = ErrnoResult();
-  } else if (!S_ISREG(info.st_mode)) {
-    result = ERROR_ACCESS_DENIED;
-  } else {
-    uint8_t piece[65536];
-    for (;;) {
-      ssize_t n = read(fd, piece, sizeof piece);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) result = ErrnoResult();
-      if (n <= 0) break;
-      bytes->insert(bytes->end(), piece, piece + n);
-    }
+  int fd = -1;
+  int error = OpenInputFile(path, &fd);
+  if (error != 0) return error;
+  uint8_t piece[65536];
+  for (;;) {
+    ssize_t n = read(fd, piece, sizeof piece);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = errno;
+    if (n <= 0) break;
+    bytes->insert(bytes->end(), piece, piece + n);
   }
   close(fd);
-  return result;
+  return error;
 }
 
-uint32_t ReadFileAt(const std::string& path, uint64_t offset, uint8_t* bytes, size_t count, size_t* got) {
+int ReadInputAt(const std::string& path, uint64_t offset, uint8_t* bytes, size_t count, size_t* got) {
   *got = 0;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return ErrnoResult();
-  uint32_t result = 0;
+  int fd = -1;
+  int error = OpenInputFile(path, &fd);
+  if (error != 0) return error;
   while (*got < count) {
     ssize_t n = pread(fd, bytes + *got, count - *got, static_cast<off_t>(offset + *got));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) result = ErrnoResult();
+    if (n < 0) error = errno;
     if (n <= 0) break;
     *got += static_cast<size_t>(n);
   }
   close(fd);
-  return result;
+  return error;
+}
+
+static uint32_t WindowsError(int error) {
+  return error == 0 ? 0 : error > 0 ? WindowsErrorFromErrno(error) : ERROR_ACCESS_DENIED;
+}
+
+uint32_t ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
+  return WindowsError(ReadInputFile(path, bytes));
+}
+
+uint32_t ReadFileAt(const std::string& path, uint64_t offset, uint8_t* bytes, size_t count, size_t* got) {
+  return WindowsError(ReadInputAt(path, offset, bytes, count, got));
 }
 
 bool SameFile(const std::string& first, const std::string& second) {
@@ -187,46 +191,6 @@ std::string OwnDirectory() {
   std::string text(path, static_cast<size_t>(n));
   size_t slash = text.rfind('/');
   return slash == std::string::npos ? "" : text.substr(0, slash);
-}
-
-uint32_t BeginStagedOutput(const std::string& path, uint32_t mode, StagedOutput* output) {
-  output->path = path;
-  size_t slash = path.rfind('/');
-  std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::vector<char> name(directory.begin(), directory.end());
-  std::string pattern = "." + base + ".pxq-XXXXXX";
-  name.insert(name.end(), pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = mkostemp(name.data(), O_CLOEXEC);
-  // The file is new, so a missing name can only be a directory on the way.
-  if (fd < 0) return errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrnoResult();
-  mode_t mask = umask(0);
-  umask(mask);
-  if (fchmod(fd, static_cast<mode_t>(mode) & ~mask) != 0) {
-    uint32_t result = ErrnoResult();
-    close(fd);
-    unlink(name.data());
-    return result;
-  }
-  output->temporary = name.data();
-  output->fd = fd;
-  return 0;
-}
-
-uint32_t CommitStagedOutput(StagedOutput* output) {
-  uint32_t result = 0;
-  if (close(output->fd) != 0) result = ErrnoResult();
-  output->fd = -1;
-  if (result == 0 && rename(output->temporary.c_str(), output->path.c_str()) != 0) result = ErrnoResult();
-  if (result != 0) unlink(output->temporary.c_str());
-  return result;
-}
-
-void DiscardStagedOutput(StagedOutput* output) {
-  if (output->fd >= 0) close(output->fd);
-  output->fd = -1;
-  if (!output->temporary.empty()) unlink(output->temporary.c_str());
 }
 
 int OptionValue(int argc, char** argv, int* index, const char* name, const char** value) {
@@ -255,8 +219,8 @@ bool IsHelp(const char* argument) { return strcmp(argument, "--help") == 0 || st
 int ReadLoaderStamp(const char* path, LoaderStamp* stamp) {
   uint8_t dosheader[LOADER_STAMP_SIZE];
   size_t got = 0;
-  uint32_t result = ReadFileAt(path, 0, dosheader, sizeof dosheader, &got);
-  if (result != 0) return Failure(path, "cannot read: " + ResultText(result));
+  int error = ReadInputAt(path, 0, dosheader, sizeof dosheader, &got);
+  if (error != 0) return HostFailure(path, error);
   DecodeLoaderStamp(dosheader, stamp);
   if (got < sizeof dosheader || !StampIsValid(stamp)) return Failure(path, "not a pxq loader file (no MZ/pxr5 stamp)");
   return PXQ_EXIT_OK;

@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "platform/posix.h"
 #include "tools/pxq_cli.h"
+#include "tools/signals.h"
 
 static const char kUsage[] =
     "Usage: pxq COMMAND [ARGUMENTS]\n"
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
   }
   // The package code reaches the system only through the platform seam.
   UsePlatform(PosixPlatform());
+  InstallSignalHandlers();
   if (strcmp(command, "pack") == 0) return CommandPack(argc - 1, argv + 1);
   if (strcmp(command, "list") == 0) return CommandList(argc - 1, argv + 1);
   if (strcmp(command, "extract") == 0) return CommandExtract(argc - 1, argv + 1);

@@ -8,6 +8,7 @@
 #include "platform/posix.h"
 #include "tools/authenticode.h"
 #include "tools/pe_image.h"
+#include "tools/host_error.h"
 #include "tools/pxq_cli.h"
 #include "tools/tag_text.h"
 
@@ -24,7 +25,7 @@ std::string ReadReleaseFacts(const std::string& path, ReleaseFacts* facts) {
   uint64_t imageend = pefault.empty() ? PeImageEnd(image) : 65536;
   std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(imageend, IMAGE_READ_LIMIT)));
   uint32_t result = ReadFileAt(path, 0, head.data(), head.size(), &got);
-  if (result != 0) return "cannot read: " + ResultText(result);
+  if (result != 0) return ResultWords(result);
   head.resize(got);
   facts->stub = ReadStubFacts(head);
   if (facts->stub.pxqstub) {
@@ -34,7 +35,7 @@ std::string ReadReleaseFacts(const std::string& path, ReleaseFacts* facts) {
   }
 
   struct stat info;
-  if (stat(path.c_str(), &info) != 0) return "cannot read: " + ResultText(WindowsErrorFromErrno(errno));
+  if (stat(path.c_str(), &info) != 0) return ResultWords(WindowsErrorFromErrno(errno));
   uint64_t size = static_cast<uint64_t>(info.st_size);
 
   // The signature: the security directory's table, which must end the file.
@@ -77,7 +78,7 @@ std::string ReadReleaseFacts(const std::string& path, ReleaseFacts* facts) {
     uint64_t window = size < 65536 ? size : 65536 + size % 65536;
     tail.resize(static_cast<size_t>(window));
     result = ReadFileAt(path, size - window, tail.data(), tail.size(), &got);
-    if (result != 0) return "cannot read: " + ResultText(result);
+    if (result != 0) return ResultWords(result);
     FoundTag tag = FindTag(tail.data(), got);
     facts->tagform = tag.form;
     facts->tagtext = tag.text;

@@ -141,7 +141,7 @@ TEST(PxqCommand, FailuresLeaveTheOutputAsItWas) {
   } cases[] = {
       {{"pack", "-o", output, "--stub", in.dir.File("stub.exe"), "--generic", in.dir.File("generic.exe"), "--entry",
         "5=" + in.dir.File("missing")},
-       "pxq: " + in.dir.File("missing") + ": cannot read: ERROR_FILE_NOT_FOUND 2\n"},
+       "pxq: " + in.dir.File("missing") + ": No such file or directory\n"},
       {{"extract", setup, "--id", "99", "-o", output},
        "pxq: " + setup + ": no entry 0x0000000000000063 in the archive\n"},
       {{"extract", setup, "--nt-x86", "-o", output},
@@ -149,7 +149,7 @@ TEST(PxqCommand, FailuresLeaveTheOutputAsItWas) {
       {{"extract", in.dir.File("cut.exe"), "--nt-x64", "-o", output},
        "pxq: " + in.dir.File("cut.exe") + ": archive damaged: the data of entry 2 ends early (ERROR_HANDLE_EOF 38)\n"},
       {{"extract", setup, "--generic", "-o", in.dir.File("no/such/dir/out")},
-       "pxq: " + in.dir.File("no/such/dir/out") + ": cannot create: ERROR_PATH_NOT_FOUND 3\n"},
+       "pxq: " + in.dir.File("no/such/dir/out") + ": No such file or directory\n"},
   };
   for (const auto& c : cases) {
     WriteFileBytes(output, old);

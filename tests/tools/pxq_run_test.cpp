@@ -82,7 +82,7 @@ TEST(PxqRun, LoaderFailuresGiveTheirExitCodes) {
       {dir.File("none.exe"), 253, "No installer available for the current platform"},
       {dir.File("unstamped.exe"), 254, "Executable has no valid MZ/pwr5 signature"},
       {dir.File("missing.exe"), 250, "Extraction of the installer failed => 30"},
-      {dir.File("absent.exe"), 1, "pxq: " + dir.File("absent.exe") + ": cannot open: ERROR_FILE_NOT_FOUND 2"},
+      {dir.File("absent.exe"), 1, "pxq: " + dir.File("absent.exe") + ": No such file or directory"},
   };
   for (const auto& c : cases) {
     CommandResult run = RunLoaderFile(temporary, c.file, {"arg"});

@@ -219,7 +219,7 @@ TEST(PxqTag, Refusals) {
       {{"tag", "--remove", "--pad", loader.setup}, 2, "--remove takes no"},
       {{"tag", loader.setup, std::string(65532, 'x')}, 2, "at most 65535 bytes"},
       {{"tag", loader.dir.File("plain.txt"), "x"}, 1, "not a pxq loader file"},
-      {{"tag", loader.dir.File("missing.exe"), "x"}, 1, "ERROR_FILE_NOT_FOUND"},
+      {{"tag", loader.dir.File("missing.exe"), "x"}, 1, "missing.exe: No such file or directory"},
   };
   for (const Case& c : cases) {
     CommandResult result = RunPxq(c.arguments);
