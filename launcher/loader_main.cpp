@@ -1,6 +1,7 @@
 #include "launcher/loader_main.h"
 
 #include "platform/heap.h"
+#include "launcher/ansi_path.h"
 #include "launcher/launch_installer.h"
 #include "launcher/platform_selection.h"
 #include "launcher/report_error.h"
@@ -31,6 +32,25 @@ static bool ChooseInstaller(PlatformClass platformclass, uint32_t* idlow, uint32
   *idlow = static_cast<uint32_t>(id);
   *archiveoffset = ReadLe32(image + STAMP_OFFSET_ARCHIVE);
   return true;
+}
+
+// On Windows NT, whose ANSI calls give a lossy path where the code page
+// cannot hold it: makes `path` name what the wide call (`widecall`, which
+// returned `widelength` and `widepath`) named. False with the failure
+// reported and ExitCode 255. GetLastError is the first call made here.
+static bool MakeExact(DWORD widelength, const char* widecall, const WCHAR* widepath, char* path, uint32_t size,
+                      const char* what) {
+  DWORD error = widelength == 0 ? Sys().GetLastError() : 0;
+  if (widelength >= WIDE_PATH_SIZE) error = ERROR_INSUFFICIENT_BUFFER;
+  if (error != 0) {
+    ReportError("%s() failed => %u\n", widecall, error);
+  } else {
+    error = UseExactAnsiPath(path, size, widepath);
+    if (error == 0) return true;
+    ReportError("No short (8.3) name for the %s, which the ANSI code page cannot hold => %u\n", what, error);
+  }
+  ExitCode = 255;
+  return false;
 }
 
 // Steps 1 to 11: ends with the installer run, or with a failure reported.
@@ -68,15 +88,22 @@ static void LoadAndLaunch(char* ownpath, char* temppath) {
   uint32_t archiveoffset = 0;
   if (!ChooseInstaller(platformclass, &idlow, &archiveoffset)) return;
 
-  if (Sys().GetModuleFileNameA(NULL, ownpath, OWN_PATH_SIZE) == 0) {
-    DWORD error = Sys().GetLastError();
+  DWORD ownlength = Sys().GetModuleFileNameA(NULL, ownpath, OWN_PATH_SIZE);
+  if (ownlength == 0 || ownlength >= OWN_PATH_SIZE) {
+    // A result that fills the buffer is a cut path, which may name another
+    // file; older systems do not say so through GetLastError.
+    DWORD error = ownlength == 0 ? Sys().GetLastError() : ERROR_INSUFFICIENT_BUFFER;
     ReportError("GetModuleFileName() failed => %u\n", error);
     ExitCode = 255;
     return;
   }
-  // A cut path is not always terminated; it then names no file, and the
-  // extraction reports that.
-  ownpath[OWN_PATH_SIZE - 1] = 0;
+  // The 95/98/Me family has no wide calls and no lossy paths.
+  const bool widecalls = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+  WCHAR widepath[WIDE_PATH_SIZE];
+  if (widecalls && !MakeExact(Sys().GetModuleFileNameW(NULL, widepath, WIDE_PATH_SIZE), "GetModuleFileNameW",
+                              widepath, ownpath, OWN_PATH_SIZE, "own path")) {
+    return;
+  }
 
   DWORD templength = Sys().GetTempPathA(TEMPORARY_PATH_SIZE, temppath);
   if (templength == 0) {
@@ -94,7 +121,18 @@ static void LoadAndLaunch(char* ownpath, char* temppath) {
     ExitCode = 255;
     return;
   }
+  if (widecalls && !MakeExact(Sys().GetTempPathW(WIDE_PATH_SIZE, widepath), "GetTempPathW", widepath, temppath,
+                              TEMPORARY_PATH_SIZE, "temporary directory")) {
+    temppath[0] = 0;
+    return;
+  }
   FormTemporaryPath(temppath, ownpath, processid);
+  if (temppath[0] == 0) {
+    // Nothing could be extracted under a cut name: say so now, not after decoding.
+    ReportError("Temporary path longer than 519 bytes => %u\n", ERROR_FILENAME_EXCED_RANGE);
+    ExitCode = 255;
+    return;
+  }
 
   uint32_t resultcode = 0;
   if (ExtractPackageEntry(ownpath, archiveoffset, idlow, INSTALLER_ID_HIGH, temppath, &resultcode) == 0) {

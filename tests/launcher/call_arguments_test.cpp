@@ -73,6 +73,19 @@ DWORD PXQ_WINAPI RecordGetTempPathA(DWORD size, LPSTR buffer) {
   Note("GetTempPathA(" + std::to_string(size) + ")");
   return below->GetTempPathA(size, buffer);
 }
+DWORD PXQ_WINAPI RecordGetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
+  Note("GetModuleFileNameW(" + Null(module) + "," + std::to_string(size) + ")");
+  return below->GetModuleFileNameW(module, buffer, size);
+}
+DWORD PXQ_WINAPI RecordGetTempPathW(DWORD size, LPWSTR buffer) {
+  Note("GetTempPathW(" + std::to_string(size) + ")");
+  return below->GetTempPathW(size, buffer);
+}
+DWORD PXQ_WINAPI RecordGetShortPathNameW(LPCWSTR path, LPWSTR buffer, DWORD size) {
+  Note("GetShortPathNameW(" + std::string(static_cast<const void*>(path) == buffer ? "in place" : "apart") + "," +
+       std::to_string(size) + ")");
+  return below->GetShortPathNameW(path, buffer, size);
+}
 int PXQ_WINAPI RecordMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
   // ExitCode is set only once the box has been closed.
   Note("MessageBoxA(" + Null(owner) + "," + caption + "," + Hex(style) + ",ExitCode " + std::to_string(ExitCode) +
@@ -165,6 +178,9 @@ struct RecordingScope {
     recorder.GetModuleHandleA = RecordGetModuleHandleA;
     recorder.GetModuleFileNameA = RecordGetModuleFileNameA;
     recorder.GetTempPathA = RecordGetTempPathA;
+    recorder.GetModuleFileNameW = RecordGetModuleFileNameW;
+    recorder.GetTempPathW = RecordGetTempPathW;
+    recorder.GetShortPathNameW = RecordGetShortPathNameW;
     recorder.MessageBoxA = RecordMessageBoxA;
     recorder.SetFileAttributesA = RecordSetFileAttributesA;
     recorder.CreateFileA = RecordCreateFileA;
@@ -204,11 +220,46 @@ TEST(CallArguments, StartUpReportAndRemoval) {
   calls.erase(std::remove_if(calls.begin(), calls.end(),
                              [](const std::string& call) { return call.rfind("CreateFileA", 0) == 0; }),
               calls.end());
+  // Each path is read back from the ANSI code page and compared with the wide call's.
   EXPECT_EQ((std::vector<std::string>{"GetVersionExA(148)", "GetModuleHandleA(kernel32.dll)", "GetModuleHandleA(null)",
-                                      "GetModuleFileNameA(null,260)", "GetTempPathA(520)",
-                                      "MessageBoxA(null,PXQ Loader,10,ExitCode 0)", "SetFileAttributesA(80)"}),
+                                      "GetModuleFileNameA(null,260)", "GetModuleFileNameW(null,520)",
+                                      "MultiByteToWideChar(0,0,-1,520)", "GetTempPathA(520)", "GetTempPathW(520)",
+                                      "MultiByteToWideChar(0,0,-1,520)", "MessageBoxA(null,PXQ Loader,10,ExitCode 0)",
+                                      "SetFileAttributesA(80)"}),
             calls);
   ExpectAllocationFlags();
+}
+
+TEST(CallArguments, ShortFormsOfLossyPaths) {
+  ScratchDir dir;
+  ScriptedScope scripted;
+  Testing().platformid = VER_PLATFORM_WIN32_NT;
+  Testing().moduleimage = StampedHeader(0x07);
+  Testing().processid = 0x12345678;
+  Testing().modulepath = dir.File("?.exe");
+  Testing().widemodulepath = dir.File("\xE6\x97\xA5.exe");
+  Testing().temppath = dir.path + "/?/";
+  Testing().widetemppath = dir.path + "/\xE6\x97\xA5/";
+  Testing().shortnames = {{dir.File("\xE6\x97\xA5.exe"), dir.File("8.exe")},
+                          {dir.path + "/\xE6\x97\xA5/", dir.path + "/8/"}};
+  RecordingScope recording;
+  EXPECT_EQ(250u, RunLoader());  // no such file
+  calls.erase(std::remove_if(calls.begin(), calls.end(),
+                             [](const std::string& call) { return call.rfind("CreateFileA", 0) == 0; }),
+              calls.end());
+  // The short form goes into the path's own buffer, no further than its size,
+  // with characters the code page lacks made its default one and noticed by
+  // reading it back.
+  std::vector<std::string> expected = {"GetVersionExA(148)", "GetModuleHandleA(kernel32.dll)", "GetModuleHandleA(null)",
+                                       "GetModuleFileNameA(null,260)", "GetModuleFileNameW(null,520)",
+                                       "MultiByteToWideChar(0,0,-1,520)", "GetShortPathNameW(apart,520)",
+                                       "WideCharToMultiByte(0,0,-1,260,null,null)", "MultiByteToWideChar(0,0,-1,520)",
+                                       "GetTempPathA(520)", "GetTempPathW(520)", "MultiByteToWideChar(0,0,-1,520)",
+                                       "GetShortPathNameW(apart,520)", "WideCharToMultiByte(0,0,-1,520,null,null)",
+                                       "MultiByteToWideChar(0,0,-1,520)", "MessageBoxA(null,PXQ Loader,10,ExitCode 0)",
+                                       "SetFileAttributesA(80)"};
+  EXPECT_EQ(expected, calls);
+  EXPECT_EQ(std::vector<std::string>{dir.path + "/8/8-444C.exe"}, CallsOf(Op_SetFileAttributesA));
 }
 
 TEST(CallArguments, TagVersionValueLaunchAndWait) {

@@ -367,3 +367,101 @@ TEST_F(EndToEnd, EveryFailingCallEndsCleanly) {
     }
   }
 }
+
+// The own path and the temporary directory in a folder named in another
+// script: the ANSI calls give lossy paths ("?" for each character the code
+// page lacks) that name no file, the wide calls the true ones, whose short
+// forms name the real folders here.
+struct LossyPaths : EndToEnd {
+  std::string shortfolder;  // the loader's folder, as its short form names it
+
+  LossyPaths() {
+    shortfolder = dir.File("__D_~2VV");
+    mkdir(shortfolder.c_str(), 0700);
+    loader = shortfolder + "/setup.exe";
+    const std::string wide = "\xC5\x81\xC3\xB3" "d\xC5\xBA-\xE6\x97\xA5\xE6\x9C\xAC";  // Łódź-日本
+    ScriptPaths(dir.path + "/L?dz-?" "?", dir.path + "/" + wide);
+  }
+
+  // Scripts the answers of one run (a sweep's scopes start afresh).
+  void ScriptPaths(const std::string& lossy, const std::string& wide) {
+    lossyfolder = lossy;
+    widefolder = wide;
+    Testing().modulepath = lossy + "/setup.exe";
+    Testing().widemodulepath = wide + "/setup.exe";
+    Testing().temppath = lossy + "/";
+    Testing().widetemppath = wide + "/";
+    Testing().shortnames = {{wide + "/setup.exe", loader}, {wide + "/", temp}};
+  }
+  void Rescript() { ScriptPaths(lossyfolder, widefolder); }
+  std::string lossyfolder, widefolder;
+};
+
+TEST_F(LossyPaths, RunThroughTheirShortForms) {
+  WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 7)}, "<|/tag|>", 70000);
+  EXPECT_EQ(7u, Run({"own"}));
+  Record record = Read("generic");
+  ASSERT_TRUE(record.ran);
+  // The copy in the short temporary directory, named after the short own
+  // path; the short own path last on the command line; tag read from it.
+  EXPECT_EQ(ExpectedCopy(), record.self);
+  EXPECT_EQ((std::vector<std::string>{"/tag", "own", loader}), record.arguments);
+  EXPECT_TRUE(Testing().messages.empty());
+  EXPECT_EQ(2u, TestingCount(Op_GetShortPathNameW));
+  ExpectCleanEnd();
+}
+
+TEST_F(LossyPaths, EveryFailingCallEndsCleanly) {
+  WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 77)});
+  EXPECT_EQ(77u, Run());
+  ASSERT_EQ(2u, TestingCount(Op_GetShortPathNameW));  // the sweep fails each in turn
+  const uint32_t total = Testing().failablecalls;
+  for (uint32_t n = 1; n <= total; ++n) {
+    TestingScope sweep;
+    Rescript();
+    Testing().faults = {{PlatformOpCount, n, ERROR_ACCESS_DENIED}};
+    const uint32_t exitcode = Run();
+    EXPECT_EQ(1u, Testing().injected) << "call " << n;
+    if (exitcode == 77) {
+      EXPECT_TRUE(Testing().messages.empty()) << "call " << n;
+    } else {
+      EXPECT_LE(250u, exitcode) << "call " << n;
+      EXPECT_GE(255u, exitcode) << "call " << n;
+      EXPECT_EQ(1u, Testing().messages.size()) << "call " << n;
+    }
+    EXPECT_TRUE(TestingNothingOpen()) << "call " << n << ": " << TestingOpenSummary();
+    EXPECT_FALSE(FileExists(ExpectedCopy())) << "call " << n;
+  }
+}
+
+TEST_F(LossyPaths, FailuresOfTheNewStepsEndWith255BeforeAnythingIsWritten) {
+  WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 0)});
+  const std::string own = "No short (8.3) name for the own path, which the ANSI code page cannot hold => ";
+  const std::string tempdir =
+      "No short (8.3) name for the temporary directory, which the ANSI code page cannot hold => ";
+  struct Case {
+    const char* name;
+    TestingFault fault;
+    bool noshortnames;  // the volume keeps none: the short form is the long one
+    std::string message;
+  } cases[] = {
+      {"GetModuleFileNameW", {Op_GetModuleFileNameW, 1, 5}, false, "GetModuleFileNameW() failed => 5\n"},
+      {"own short form", {Op_GetShortPathNameW, 1, 5}, false, own + "5\n"},
+      {"own short form converted", {Op_WideCharToMultiByte, 1, ERROR_INSUFFICIENT_BUFFER}, false, own + "122\n"},
+      {"GetTempPathW", {Op_GetTempPathW, 1, 5}, false, "GetTempPathW() failed => 5\n"},
+      {"temporary short form", {Op_GetShortPathNameW, 2, 5}, false, tempdir + "5\n"},
+      {"no short names", {PlatformOpCount, 0, 0}, true, own + "1113\n"},
+  };
+  for (const Case& c : cases) {
+    TestingScope scope;
+    Rescript();
+    if (c.noshortnames) Testing().shortnames = {{widefolder + "/setup.exe", widefolder + "/setup.exe"}};
+    Testing().faults = {c.fault};
+    EXPECT_EQ(255u, Run()) << c.name;
+    EXPECT_EQ(std::vector<std::string>{c.message}, Testing().messages) << c.name;
+    EXPECT_EQ(0u, TestingCount(Op_CreateFileA)) << c.name;
+    EXPECT_EQ(0u, TestingCount(Op_DeleteFileA)) << c.name;
+    EXPECT_FALSE(Read("generic").ran) << c.name;
+    EXPECT_TRUE(TestingNothingOpen()) << c.name << ": " << TestingOpenSummary();
+  }
+}

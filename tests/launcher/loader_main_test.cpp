@@ -73,7 +73,53 @@ TEST(RunLoader, StartUpFailuresEndWithTheirCodeAndTouchNothing) {
        253, "No installer available for the current platform\n", 0},
       {"GetModuleFileNameA fails", [] { Testing().faults = {{Op_GetModuleFileNameA, 1, 122}}; }, 255,
        "GetModuleFileName() failed => 122\n", 1},
+      // A result that fills the buffer is a cut path, perhaps another file's.
+      {"own path fills its buffer", [] { Testing().modulepath = "/" + std::string(259, 's'); }, 255,
+       "GetModuleFileName() failed => 122\n", 1},
+      {"GetModuleFileNameW fails", [] { Testing().faults = {{Op_GetModuleFileNameW, 1, 5}}; }, 255,
+       "GetModuleFileNameW() failed => 5\n", 1},
+      {"wide own path does not fit",
+       [] { Testing().widemodulepath = "/" + std::string(300, 's') + "/" + std::string(300, 's'); }, 255,
+       "GetModuleFileNameW() failed => 122\n", 1},
+      // Short names disabled: the short form is the long one, still lossy.
+      {"lossy own path without a short form",
+       [] {
+         Testing().modulepath = "/x/L?dz-?" "?/setup.exe";
+         Testing().widemodulepath = "/x/\xC5\x81\xC3\xB3" "d\xC5\xBA-\xE6\x97\xA5\xE6\x9C\xAC/setup.exe";
+         Testing().shortnames = {{*Testing().widemodulepath, *Testing().widemodulepath}};
+       },
+       255, "No short (8.3) name for the own path, which the ANSI code page cannot hold => 1113\n", 1},
+      {"lossy own path, GetShortPathNameW fails",
+       [] {
+         Testing().modulepath = "/x/?/setup.exe";
+         Testing().widemodulepath = "/x/\xE6\x97\xA5/setup.exe";
+         Testing().faults = {{Op_GetShortPathNameW, 1, 5}};
+       },
+       255, "No short (8.3) name for the own path, which the ANSI code page cannot hold => 5\n", 1},
+      {"lossy own path, short form too long for its buffer",
+       [] {
+         Testing().modulepath = "/x/?/setup.exe";
+         Testing().widemodulepath = "/x/\xE6\x97\xA5/setup.exe";
+         Testing().shortnames = {{*Testing().widemodulepath, "/" + std::string(300, 's') + ".exe"}};
+       },
+       255, "No short (8.3) name for the own path, which the ANSI code page cannot hold => 122\n", 1},
       {"GetTempPathA fails", [] { Testing().temppath = ""; }, 255, "GetTempPath() failed => 3\n", 2},
+      {"GetTempPathW fails", [] { Testing().faults = {{Op_GetTempPathW, 1, 5}}; }, 255,
+       "GetTempPathW() failed => 5\n", 2},
+      {"lossy temporary directory without a short form",
+       [] {
+         Testing().temppath = "/x/?/";
+         Testing().widetemppath = "/x/\xE6\x97\xA5/";
+         Testing().shortnames = {{*Testing().widetemppath, *Testing().widetemppath}};
+       },
+       255, "No short (8.3) name for the temporary directory, which the ANSI code page cannot hold => 1113\n", 2},
+      // Directory and base name each fit, together they do not.
+      {"temporary path does not fit",
+       [] {
+         Testing().temppath = "/" + std::string(400, 't') + "/";
+         Testing().modulepath = "/" + std::string(200, 's') + ".exe";
+       },
+       255, "Temporary path longer than 519 bytes => 206\n", 2},
       // The directory does not fit the buffer, which then holds no directory.
       {"temporary directory too long", [] { Testing().temppath = "/" + std::string(600, 't') + "/"; }, 255,
        "GetTempPath() failed => 122\n", 2},
@@ -102,7 +148,8 @@ TEST(RunLoader, StepsInOrder) {
   const std::string message = "GetTempPath() failed => 5\n";
   EXPECT_EQ((std::vector<std::string>{"GetCurrentProcessId", "GetProcessHeap", "GetVersionExA",
                                       "GetModuleHandleA(kernel32.dll)", "GetProcAddress(GetNativeSystemInfo)",
-                                      "GetModuleHandleA", "GetModuleFileNameA(260)", "GetTempPathA(520)",
+                                      "GetModuleHandleA", "GetModuleFileNameA(260)", "GetModuleFileNameW(520)",
+                                      "MultiByteToWideChar", "GetTempPathA(520)",
                                       "OutputDebugStringA(" + message + ")", "MessageBoxA(" + message + ")"}),
             CallTrace());
   EXPECT_EQ(1u, Testing().nativesysteminfocalls);
@@ -132,15 +179,23 @@ TEST(RunLoader, AFailedExtractionIsReportedAndTheCopyStillRemoved) {
   EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
 }
 
-TEST(RunLoader, ATemporaryPathThatDoesNotFitIsNeverFormedNorRemoved) {
-  LoaderRun run;
-  Testing().temppath = "/" + std::string(400, 't') + "/";
-  Testing().modulepath = "/" + std::string(200, 's') + ".exe";
-  EXPECT_EQ(250u, RunLoader());
-  ASSERT_EQ(1u, Testing().messages.size());
-  EXPECT_EQ(0u, Testing().messages[0].find("Extraction of the installer failed => "));
-  EXPECT_FALSE(Called(Op_SetFileAttributesA));
-  EXPECT_FALSE(Called(Op_DeleteFileA));
+TEST(RunLoader, WideCallsOnlyOnWindowsNt) {
+  // The 95/98/Me family has no wide calls: its ANSI path is used as it is.
+  for (DWORD platformid : {VER_PLATFORM_WIN32_WINDOWS, VER_PLATFORM_WIN32_NT}) {
+    LoaderRun run;
+    Testing().platformid = platformid;
+    Testing().modulepath = run.dir.File("?.exe");
+    Testing().widemodulepath = run.dir.File("\xE6\x97\xA5.exe");
+    Testing().faults = {{Op_GetShortPathNameW, 1, ERROR_FILE_NOT_FOUND}};
+    const bool nt = platformid == VER_PLATFORM_WIN32_NT;
+    EXPECT_EQ(nt ? 255u : 250u, RunLoader()) << platformid;
+    EXPECT_EQ(nt ? 1u : 0u, TestingCount(Op_GetModuleFileNameW)) << platformid;
+    EXPECT_EQ(nt ? 1u : 0u, TestingCount(Op_GetShortPathNameW)) << platformid;
+    EXPECT_EQ(0u, TestingCount(Op_GetTempPathW)) << platformid;
+    if (!nt) {
+      EXPECT_EQ(std::vector<std::string>{run.dir.File("?-444C.exe")}, CallsOf(Op_DeleteFileA));
+    }
+  }
 }
 
 TEST(LoaderMain, EndsTheProcessWithTheExitCode) {
