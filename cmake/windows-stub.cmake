@@ -41,7 +41,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/stub-image.sh)
   add_test(NAME wine_stub_image COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/stub-image.sh)
   set_tests_properties(wine_stub_image PROPERTIES LABELS wine ENVIRONMENT "${PXQ_WINE_TEST_ENV}")
 endif()
-foreach(prefix IN ITEMS win64 win32 release)
+foreach(prefix IN ITEMS win64 win32 release paths)
   if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/run-${prefix}.sh)
     add_test(NAME wine_${prefix} COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/run-${prefix}.sh)
     # 77: Wine is not installed here.

@@ -114,6 +114,7 @@ run_loader() {
   STATUS=$?
   MESSAGES=$(sed -n 's/^.*OutputDebugStringA "\(.*\)"$/\1/p' "$WORK/stderr.txt")
   RECORD_BUILD= RECORD_COMMAND_LINE= RECORD_MODULE= RECORD_ATTRIBUTES= RECORD_LAST_WRITE= RECORD_PARENT=
+  RECORD_OWN_FOUND=
   if [ -f "$record" ]; then
     local key value
     while IFS='=' read -r key value; do
@@ -124,6 +125,7 @@ run_loader() {
         attributes) RECORD_ATTRIBUTES=$value ;;
         last_write) RECORD_LAST_WRITE=$value ;;
         parent_pid) RECORD_PARENT=$value ;;
+        own_path_found) RECORD_OWN_FOUND=$value ;;
       esac
     done <"$record"
   fi

@@ -1,13 +1,15 @@
 /* A stand-in installer for the Wine tests. It records what the loader gave
  * it into the file named by PXQ_TEST_RECORD (one "key=value" line each):
  * which build it is, its command line, its own path, its own file's
- * attributes and last-write time, and its parent's (the loader's) process id. It then exits with the code in
- * PXQ_TEST_EXIT (decimal, default 0). With no record file named it prints
- * the command line instead, for the demo. */
+ * attributes and last-write time, its parent's (the loader's) process id, and
+ * whether its last argument (the loader's own path) names a file. It then
+ * exits with the code in PXQ_TEST_EXIT (decimal, default 0). With no record
+ * file named it prints the command line instead, for the demo. */
 #include <windows.h>
 #include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #ifndef BUILD_NAME
 #define BUILD_NAME "generic"
@@ -27,8 +29,24 @@ static DWORD ParentProcessId(void) {
   return parent;
 }
 
+/* Whether the last argument, the loader's own path in quotes, names an
+ * existing file (the installer reads the rest of the package from it). */
+static int OwnPathFound(const char* commandline) {
+  size_t length = strlen(commandline);
+  if (length < 2 || commandline[length - 1] != '"') return 0;
+  const char* end = commandline + length - 1;
+  const char* start = end;
+  while (start > commandline && start[-1] != '"') --start;
+  char own[MAX_PATH];
+  if (start == commandline || (size_t)(end - start) >= sizeof(own)) return 0;
+  memcpy(own, start, (size_t)(end - start));
+  own[end - start] = 0;
+  return GetFileAttributesA(own) != INVALID_FILE_ATTRIBUTES;
+}
+
 int main(void) {
   char path[MAX_PATH];
+  WCHAR widepath[MAX_PATH];
   char record[MAX_PATH];
   char exitcode[32];
   DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
@@ -45,7 +63,10 @@ int main(void) {
 
   WIN32_FILE_ATTRIBUTE_DATA data;
   ZeroMemory(&data, sizeof(data));
-  if (length == 0 || !GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return 99;
+  /* The ANSI path names no file when the code page cannot hold it. */
+  if (length == 0 || GetModuleFileNameW(NULL, widepath, MAX_PATH) == 0 ||
+      !GetFileAttributesExW(widepath, GetFileExInfoStandard, &data))
+    return 99;
   FILE* out = fopen(record, "wb");
   if (out == NULL) return 98;
   fprintf(out, "build=%s\n", BUILD_NAME);
@@ -55,6 +76,7 @@ int main(void) {
   fprintf(out, "last_write=0x%08lX%08lX\n", (unsigned long)data.ftLastWriteTime.dwHighDateTime,
           (unsigned long)data.ftLastWriteTime.dwLowDateTime);
   fprintf(out, "parent_pid=%lu\n", (unsigned long)ParentProcessId());
+  fprintf(out, "own_path_found=%d\n", OwnPathFound(commandline));
   fclose(out);
   return (int)code;
 }
