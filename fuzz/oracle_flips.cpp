@@ -62,9 +62,13 @@ int main(int argc, char** argv) {
 
   const uint64_t ids[3] = {GenericInstallerId, NtX86InstallerId, NtX64InstallerId};
   std::vector<StreamEntry> entries;
-  for (int i = 0; i < 3; ++i) entries.push_back(MakeStreamEntry(ids[i], Installer(7 + i, 700 + 150 * i)));
+  for (int i = 0; i < 3; ++i) {
+    entries.push_back(MakeStreamEntry(ids[i], Installer(7 + i, 700 + 150 * i)));
+    entries.back().header.datacrc = 0;
+  }
   std::vector<uint8_t> plain = PlainStream(entries);
   PackageOptions options = SmallOptions();
+  options.entrycrc = false;
   if (crc) {
     options.archiveflags = kEntryCrcFlag;
     size_t at = 0;
