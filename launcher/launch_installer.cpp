@@ -47,7 +47,14 @@ static DWORD WaitForInstaller(HANDLE process) {
   }
 }
 
-static uint32_t RunInstaller(const char* temppath, char* commandline) {
+// Closes the handle that holds the copy, once.
+static void LetGoOfCopy(HANDLE* heldcopy) {
+  if (*heldcopy == INVALID_HANDLE_VALUE) return;
+  Sys().CloseHandle(*heldcopy);
+  *heldcopy = INVALID_HANDLE_VALUE;
+}
+
+static uint32_t RunInstaller(const char* temppath, char* commandline, HANDLE* heldcopy) {
   STARTUPINFOA startup;
   ZeroBytes(&startup, sizeof(startup));
   startup.cb = PXQ_STARTUPINFOA_SIZE;
@@ -55,8 +62,12 @@ static uint32_t RunInstaller(const char* temppath, char* commandline) {
   ZeroBytes(&process, sizeof(process));
 
   uint32_t result = 0;
-  if (!Sys().CreateProcessA(temppath, commandline, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-    result = Sys().GetLastError();
+  BOOL created = Sys().CreateProcessA(temppath, commandline, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
+  if (!created) result = Sys().GetLastError();
+  // The process holds its image now; the installer may do with its file
+  // as it likes.
+  LetGoOfCopy(heldcopy);
+  if (!created) {
     ReportError("CreateProcess(%s) failed => %u\n", temppath, result);
     ExitCode = 252;
   } else {
@@ -82,7 +93,7 @@ static uint32_t RunInstaller(const char* temppath, char* commandline) {
   return result;
 }
 
-uint32_t LaunchInstaller(const char* temppath, const char* ownpath) {
+uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldcopy) {
   char* arguments = ReadVersionArguments(ownpath);
   const char* argumentstext = PresentText(&arguments);
   char* tag = ReadTrailingTag(ownpath);
@@ -117,8 +128,9 @@ uint32_t LaunchInstaller(const char* temppath, const char* ownpath) {
     ExitCode = 252;
   } else {
     AssembleCommandLine(&pieces, line);
-    result = RunInstaller(temppath, line);
+    result = RunInstaller(temppath, line, &heldcopy);
   }
+  LetGoOfCopy(&heldcopy);
 
   ReleaseText(arguments);
   ReleaseText(tag);

@@ -3,6 +3,8 @@
 
 #include <stdint.h>
 
+#include "platform/types.h"
+
 // Starts `temppath` with the command line
 // "\"<temppath>\" <Arguments> <tag> <own arguments> \"<ownpath>\"", waits for
 // it while emptying the thread's message queue, and makes its exit code
@@ -10,4 +12,8 @@
 // 252 when the installer could not be started (the command line too long
 // included), 251 when the wait or the reading of the exit code failed.
 // Returns 0, or the system error number of the failure. Leaves nothing open.
-uint32_t LaunchInstaller(const char* temppath, const char* ownpath);
+//
+// `heldcopy`, when not INVALID_HANDLE_VALUE, is a handle on the copy that
+// keeps others from writing or deleting it; it is closed as soon as
+// CreateProcessA has returned (or on a failure before it).
+uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldcopy = INVALID_HANDLE_VALUE);

@@ -141,7 +141,17 @@ static void LoadAndLaunch(char* ownpath, char* temppath) {
     ExitCode = 250;
     return;
   }
-  LaunchInstaller(temppath, ownpath);
+  // From here until its process is created, the copy is held so that no
+  // one else can write or delete it: what runs is what was extracted.
+  HANDLE heldcopy = Sys().CreateFileA(temppath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, NULL);
+  if (heldcopy == INVALID_HANDLE_VALUE) {
+    DWORD error = Sys().GetLastError();
+    ReportError("CreateFile(%s) failed => %u\n", temppath, error);
+    ExitCode = 252;
+    return;
+  }
+  LaunchInstaller(temppath, ownpath, heldcopy);
 }
 
 uint32_t RunLoader() {

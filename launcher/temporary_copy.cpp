@@ -54,12 +54,20 @@ void FormTemporaryPath(char* temppath, const char* ownpath, uint32_t processid) 
 
 void RemoveTemporaryCopy(const char* temppath) {
   if (temppath[0] == 0) return;
-  // The extraction may have given the copy the read-only attribute.
-  Sys().SetFileAttributesA(temppath, FILE_ATTRIBUTE_NORMAL);
   for (uint32_t attempt = 0; attempt < REMOVAL_ATTEMPTS; ++attempt) {
+    // The extraction may have given the copy the read-only attribute; reset
+    // before every attempt, so that one failed reset does not leave it.
+    Sys().SetFileAttributesA(temppath, FILE_ATTRIBUTE_NORMAL);
     if (Sys().DeleteFileA(temppath)) return;
-    if (Sys().GetLastError() != ERROR_ACCESS_DENIED) return;
-    // Still in use (the installer may not have let go of it yet).
+    DWORD error = Sys().GetLastError();
+    // Still in use: the installer may not have let go of it yet, or a
+    // scanner holds it open (a sharing violation).
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return;
+    // A directory at the name is refused for good, not for a while.
+    if (error == ERROR_ACCESS_DENIED) {
+      DWORD attributes = Sys().GetFileAttributesA(temppath);
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return;
+    }
     Sys().Sleep(REMOVAL_PAUSE_MS);
   }
 }

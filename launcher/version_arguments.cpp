@@ -28,7 +28,11 @@ static char* CopyArguments(const void* block, DWORD blocksize) {
 
   char* text = static_cast<char*>(Sys().GlobalAlloc(GMEM_FIXED, length + 1));
   if (text == NULL) return NULL;
-  Sys().lstrcpynA(text, static_cast<const char*>(value), static_cast<int>(length));
+  // A failed copy leaves the new block's bytes, which are not the value.
+  if (Sys().lstrcpynA(text, static_cast<const char*>(value), static_cast<int>(length)) == NULL) {
+    Sys().GlobalFree(text);
+    return NULL;
+  }
   text[length] = 0;
   return text;
 }

@@ -10,6 +10,7 @@
 
 #include "platform/filetime.h"
 #include "platform/posix_internal.h"
+#include "platform/posix_share.h"
 
 #ifndef FILE_ATTRIBUTE_REPARSE_POINT
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
@@ -52,8 +53,10 @@ static DWORD FailPath(const char* path, int error) {
 static bool IsReadOnly(const struct stat& status) { return (status.st_mode & 0222) == 0; }
 
 // Opens without following a symbolic link in the last component and without
-// blocking on a FIFO; returns the descriptor or -1 with errno set.
-static int OpenNoFollow(const char* path, int flags) {
+// blocking on a FIFO; returns the descriptor or -1 with errno set. A file
+// opened for writing only is opened for reading too where it may be, so that
+// its descriptor can hold the share locks; the handle still refuses reads.
+static int OpenOnce(const char* path, int flags) {
   int fd;
   do {
     fd = open(path, flags | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, createdFileMode);
@@ -61,12 +64,19 @@ static int OpenNoFollow(const char* path, int flags) {
   return fd;
 }
 
+static int OpenNoFollow(const char* path, int flags) {
+  if ((flags & O_ACCMODE) != O_WRONLY) return OpenOnce(path, flags);
+  int fd = OpenOnce(path, (flags & ~O_ACCMODE) | O_RDWR);
+  if (fd < 0 && errno == EACCES) fd = OpenOnce(path, flags);
+  return fd;
+}
+
 HANDLE PosixCreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                         LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                         DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
-  // Share modes are accepted and not enforced; no security descriptor or
-  // template applies to a POSIX file, and descriptors are never inherited.
-  (void)dwShareMode;
+  // Share modes are enforced among the host's opens (posix_share.cpp); no
+  // security descriptor or template applies to a POSIX file, and
+  // descriptors are never inherited.
   (void)lpSecurityAttributes;
   (void)hTemplateFile;
   if (lpFileName == NULL) {
@@ -146,11 +156,20 @@ HANDLE PosixCreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareM
     // A read-only file cannot be opened for writing on Windows, whoever asks
     // (root included here).
     refusal = ERROR_ACCESS_DENIED;
+  } else if (S_ISREG(status.st_mode) &&
+             (refusal = TakeShareLocks(fd, ShareAccessOf(dwDesiredAccess), dwShareMode, true)) != ERROR_SUCCESS) {
+    // Another open does not share what this one asks for, or holds what
+    // this one would deny: nothing has been changed yet.
   } else if (created && fchmod(fd, createdFileMode) != 0) {
     refusal = WindowsErrorFromErrno(errno);
   } else if (!created && S_ISREG(status.st_mode) &&
              (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING) &&
              ftruncate(fd, 0) != 0) {
+    refusal = WindowsErrorFromErrno(errno);
+  } else if (!created && S_ISREG(status.st_mode) && dwCreationDisposition == CREATE_ALWAYS &&
+             fchmod(fd, createdFileMode) != 0) {
+    // Replaced, the file is what a created one is: the owner's, and
+    // executable, so that a copy written over an old file runs.
     refusal = WindowsErrorFromErrno(errno);
   }
   if (refusal == ERROR_SUCCESS) {
@@ -166,6 +185,7 @@ HANDLE PosixCreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareM
 
   PosixHandle* handle = NewPosixHandle(PosixFileHandle);
   handle->fd = fd;
+  handle->writeonly = !wantRead;
   // Windows reports an existing file replaced or opened by these two
   // dispositions with ERROR_ALREADY_EXISTS, and clears the error otherwise.
   const bool existingReported =
@@ -181,6 +201,7 @@ BOOL PosixReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LP
   if (handle == NULL) return Fail(ERROR_INVALID_HANDLE);
   if (lpOverlapped != NULL) return Fail(ERROR_INVALID_PARAMETER);  // synchronous only
   if (lpBuffer == NULL && nNumberOfBytesToRead != 0) return Fail(ERROR_NOACCESS_NUMBER);
+  if (handle->writeonly) return Fail(ERROR_ACCESS_DENIED);  // not opened for reading
   ssize_t count;
   do {
     count = read(handle->fd, lpBuffer, nNumberOfBytesToRead);
@@ -347,16 +368,62 @@ DWORD PosixGetFileAttributesA(LPCSTR lpFileName) {
   return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
 }
 
+// A file that the copy must never change: another user's, or one with other
+// hard links (changing it would change a file elsewhere).
+static bool IsPlanted(const struct stat& status) {
+  return S_ISREG(status.st_mode) && (status.st_uid != geteuid() || status.st_nlink > 1);
+}
+
+// Changes the mode of the very file that `fd` (an O_PATH descriptor) was
+// opened on, never of what its name may point to by now.
+static int ChangeModeOf(int fd, const struct stat& status, const char* path, mode_t mode) {
+  std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (chmod(self.c_str(), mode) == 0) return 0;
+  if (errno != ENOENT) return -1;
+  // No /proc: open the name again, and act only if it is still that file.
+  int again = OpenOnce(path, O_RDONLY);
+  if (again < 0) return -1;
+  struct stat now;
+  int result = -1;
+  if (fstat(again, &now) != 0) {
+    // errno set
+  } else if (now.st_dev != status.st_dev || now.st_ino != status.st_ino) {
+    errno = EACCES;
+  } else {
+    result = fchmod(again, mode);
+  }
+  int error = errno;
+  close(again);
+  errno = error;
+  return result;
+}
+
 BOOL PosixSetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
   if (lpFileName == NULL) return Fail(ERROR_INVALID_PARAMETER);
-  struct stat status;
-  if (lstat(lpFileName, &status) != 0) {
+  // Checked and changed through one descriptor: a name swapped for a link
+  // between the check and the change changes nothing.
+  int fd = open(lpFileName, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
     FailPath(lpFileName, errno);
+    return FALSE;
+  }
+  struct stat status;
+  if (fstat(fd, &status) != 0) {
+    PosixFailFromErrno();
+    close(fd);
     return FALSE;
   }
   // A link's attributes are its own: the target is never changed through it.
   // A directory keeps its permissions (Windows ignores read-only there too).
-  if (S_ISLNK(status.st_mode) || S_ISDIR(status.st_mode)) return TRUE;
+  if (S_ISLNK(status.st_mode) || S_ISDIR(status.st_mode)) {
+    close(fd);
+    return TRUE;
+  }
+  // Refused before anything changes, like the writing CreateFileA refuses.
+  if (IsPlanted(status)) {
+    close(fd);
+    return Fail(ERROR_ACCESS_DENIED);
+  }
   mode_t mode = status.st_mode & 07777;
   if ((dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
     mode &= ~static_cast<mode_t>(0222);
@@ -364,12 +431,13 @@ BOOL PosixSetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     mode |= S_IWUSR;
   }
   // Hidden, system, archive and the rest have nothing to stand for here.
-  if (mode == (status.st_mode & 07777)) return TRUE;
-  if (chmod(lpFileName, mode) != 0) {
+  BOOL result = TRUE;
+  if (mode != (status.st_mode & 07777) && ChangeModeOf(fd, status, lpFileName, mode) != 0) {
     FailPath(lpFileName, errno);
-    return FALSE;
+    result = FALSE;
   }
-  return TRUE;
+  close(fd);
+  return result;
 }
 
 BOOL PosixDeleteFileA(LPCSTR lpFileName) {
@@ -379,9 +447,23 @@ BOOL PosixDeleteFileA(LPCSTR lpFileName) {
     FailPath(lpFileName, errno);
     return FALSE;
   }
-  // Windows refuses to delete a directory or a read-only file.
+  // Windows refuses to delete a directory or a read-only file. Another
+  // user's file at the name is not the copy: it is never deleted.
   if (S_ISDIR(status.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-  if (S_ISREG(status.st_mode) && IsReadOnly(status)) return Fail(ERROR_ACCESS_DENIED);
+  if (S_ISREG(status.st_mode) && (IsReadOnly(status) || status.st_uid != geteuid())) return Fail(ERROR_ACCESS_DENIED);
+  if (S_ISREG(status.st_mode)) {
+    // Every open of the file must share deletion (a running image does not).
+    int fd = OpenOnce(lpFileName, O_RDONLY);
+    if (fd >= 0) {
+      struct stat opened;
+      DWORD refusal = ERROR_SUCCESS;
+      if (fstat(fd, &opened) == 0 && opened.st_dev == status.st_dev && opened.st_ino == status.st_ino)
+        refusal = TakeShareLocks(fd, SHARE_ACCESS_DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 false);
+      close(fd);
+      if (refusal != ERROR_SUCCESS) return Fail(refusal);
+    }
+  }
   if (unlink(lpFileName) != 0) {
     FailPath(lpFileName, errno);
     return FALSE;

@@ -68,7 +68,7 @@ BOOL PosixCloseHandle(HANDLE hObject) {
   }
   bool closed = true;
   int error = 0;
-  if (record->kind == PosixFileHandle || record->kind == PosixMappingHandle) {
+  if (record->kind == PosixFileHandle || record->kind == PosixMappingHandle || record->kind == PosixProcessHandle) {
     closed = CloseDescriptor(record->fd);
     error = errno;
   }

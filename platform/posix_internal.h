@@ -21,11 +21,12 @@ enum PosixHandleKind : uint32_t {
 
 struct PosixHandle {
   uint32_t kind;
-  int fd;              // file, mapping
+  int fd;              // file, mapping; process: its image, held while it runs
   uint64_t size;       // mapping: the file's size when the mapping was made
   pid_t pid;           // process, thread
   bool ended;          // process: waited for
   DWORD exitcode;      // process: exit status once ended
+  bool writeonly;      // file: opened for writing only (its descriptor may read, for the share locks)
 };
 
 // Allocates a handle record of the given kind (fd -1, the rest zero).

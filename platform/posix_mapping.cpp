@@ -45,7 +45,7 @@ HANDLE PosixCreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpAttributes,
     PosixFailFromErrno();
     return NULL;
   }
-  if ((flags & O_ACCMODE) == O_WRONLY) {  // a read-only view needs read access
+  if ((flags & O_ACCMODE) == O_WRONLY || file->writeonly) {  // a read-only view needs read access
     PosixSetLastError(ERROR_ACCESS_DENIED);
     return NULL;
   }

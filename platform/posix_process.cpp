@@ -20,6 +20,7 @@
 // (ERROR_INVALID_HANDLE), and fWaitAll TRUE, which also waits for input that
 // never comes (ERROR_NOT_SUPPORTED).
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "platform/posix_internal.h"
+#include "platform/posix_share.h"
 #include "platform/windows_command_line.h"
 
 extern char** environ;
@@ -105,11 +107,33 @@ BOOL PosixCreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURI
   if (result == 0) result = posix_spawnattr_setsigdefault(&attributes, &all);
   if (result == 0) result = posix_spawnattr_setsigmask(&attributes, &none);
   if (result == 0) result = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  // A running image can be neither written nor deleted on Windows: the
+  // program's file is held, sharing reading only, until the child has ended.
+  // One that someone has open for writing cannot be started.
+  int image = -1;
+  if (result == 0) {
+    do {
+      image = open(program.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    } while (image < 0 && errno == EINTR);
+    struct stat status;
+    if (image >= 0 && (fstat(image, &status) != 0 || !S_ISREG(status.st_mode))) {
+      close(image);
+      image = -1;
+    }
+    if (image >= 0 && TakeShareLocks(image, SHARE_ACCESS_READ, FILE_SHARE_READ, true) != ERROR_SUCCESS) {
+      close(image);
+      posix_spawnattr_destroy(&attributes);
+      posix_spawn_file_actions_destroy(&actions);
+      PosixSetLastError(ERROR_SHARING_VIOLATION);
+      return FALSE;
+    }
+  }
   pid_t pid = 0;
   if (result == 0) result = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environment);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (result != 0) {
+    if (image >= 0) close(image);
     errno = result;
     PosixFailFromErrno();
     return FALSE;
@@ -117,6 +141,7 @@ BOOL PosixCreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURI
 
   PosixHandle* process = NewPosixHandle(PosixProcessHandle);
   process->pid = pid;
+  process->fd = image;
   PosixHandle* thread = NewPosixHandle(PosixThreadHandle);
   thread->pid = pid;
   lpProcessInformation->hProcess = process;
@@ -143,6 +168,11 @@ static ChildState Reap(PosixHandle* process, bool block) {
     return ChildFailed;
   }
   process->ended = true;
+  // The image is free once its process has ended.
+  if (process->fd >= 0) {
+    close(process->fd);
+    process->fd = -1;
+  }
   if (WIFEXITED(status)) {
     process->exitcode = static_cast<DWORD>(WEXITSTATUS(status));
   } else if (WIFSIGNALED(status)) {

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -300,6 +301,40 @@ TEST_F(EndToEnd, AnInstallerWhoseDataFailsItsCrcIsNotRun) {
   EXPECT_EQ(std::vector<std::string>{"Extraction of the installer failed => 23\n"}, Testing().messages);
   EXPECT_FALSE(Read("generic").ran);
   EXPECT_EQ(std::vector<std::string>{ExpectedCopy()}, CallsOf(Op_DeleteFileA));
+  ExpectCleanEnd();
+}
+
+// A file of our own left at the temporary name (a run killed before its
+// removal) is replaced by the copy, which then runs whatever mode it had.
+TEST_F(EndToEnd, AnOldFileAtTheTemporaryNameIsReplacedAndRuns) {
+  WriteFileText(ExpectedCopy(), "left behind");
+  ASSERT_EQ(0, chmod(ExpectedCopy().c_str(), 0644));
+  WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 7)});
+  EXPECT_EQ(7u, Run());
+  EXPECT_TRUE(Read("generic").ran);
+  EXPECT_TRUE(Testing().messages.empty());
+  ExpectCleanEnd();
+}
+
+// Between the end of the extraction and the creation of its process, the
+// copy is held open in a way that denies writing and deletion to others.
+TEST_F(EndToEnd, TheCopyIsHeldFromExtractionUntilItsProcessIsCreated) {
+  WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 0)});
+  EXPECT_EQ(0u, Run());
+  std::vector<std::string> trace = CallTrace();
+  const std::string open = "CreateFileA(" + ExpectedCopy() + ")";
+  auto extraction = std::find(trace.begin(), trace.end(), open);
+  ASSERT_NE(trace.end(), extraction);
+  auto hold = std::find(extraction + 1, trace.end(), open);
+  ASSERT_NE(trace.end(), hold) << "the copy is not opened again after its extraction";
+  auto attributes = std::find(extraction, trace.end(), "SetFileAttributesA(" + ExpectedCopy() + ")");
+  EXPECT_LT(attributes, hold);  // the extraction's last step comes first
+  auto create = std::find_if(trace.begin(), trace.end(),
+                             [](const std::string& call) { return call.rfind("CreateProcessA", 0) == 0; });
+  ASSERT_NE(trace.end(), create);
+  EXPECT_LT(hold, create);
+  ASSERT_LT(create + 1, trace.end());
+  EXPECT_EQ(0u, (create + 1)->rfind("CloseHandle", 0)) << *(create + 1);  // let go at once, before the wait
   ExpectCleanEnd();
 }
 

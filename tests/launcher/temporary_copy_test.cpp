@@ -129,11 +129,12 @@ TEST(RemoveTemporaryCopy, ALockedFileCostsTenAttemptsAndTenPauses) {
   RemoveTemporaryCopy(path.c_str());
   EXPECT_EQ(10u, TestingCount(Op_DeleteFileA));
   EXPECT_EQ(std::vector<DWORD>(10, 500), Testing().sleeps);
-  // Attempt, pause, attempt, ...: the pause follows the tenth attempt too.
+  // Reset, attempt, is it a directory?, pause, ...: the pause follows the
+  // tenth attempt too.
   std::vector<std::string> trace = CallTrace(false);
-  ASSERT_EQ(21u, trace.size());
-  EXPECT_EQ("SetFileAttributesA", trace[0]);
-  for (size_t i = 1; i < trace.size(); ++i) EXPECT_EQ(i % 2 == 1 ? "DeleteFileA" : "Sleep", trace[i]) << i;
+  ASSERT_EQ(40u, trace.size());
+  const char* round[] = {"SetFileAttributesA", "DeleteFileA", "GetFileAttributesA", "Sleep"};
+  for (size_t i = 0; i < trace.size(); ++i) EXPECT_EQ(round[i % 4], trace[i]) << i;
   EXPECT_TRUE(FileExists(path));
 }
 
@@ -149,14 +150,56 @@ TEST(RemoveTemporaryCopy, StopsAtTheFirstOtherErrorAndAfterASuccess) {
   EXPECT_EQ(std::vector<DWORD>(2, 500), Testing().sleeps);
   EXPECT_FALSE(FileExists(path));
 
-  // Denied once, then a sharing violation: no pause after it, no more attempts.
+  // Denied once, then another error: no pause after it, no more attempts.
   WriteFileText(path, "MZ");
   Testing().calls.clear();
   Testing().sleeps.clear();
   Testing().counts[Op_DeleteFileA] = 0;
-  Testing().faults = {{Op_DeleteFileA, 1, ERROR_ACCESS_DENIED}, {Op_DeleteFileA, 2, ERROR_SHARING_VIOLATION}};
+  Testing().faults = {{Op_DeleteFileA, 1, ERROR_ACCESS_DENIED}, {Op_DeleteFileA, 2, ERROR_PATH_NOT_FOUND}};
   RemoveTemporaryCopy(path.c_str());
   EXPECT_EQ(2u, TestingCount(Op_DeleteFileA));
   EXPECT_EQ(std::vector<DWORD>(1, 500), Testing().sleeps);
   EXPECT_TRUE(FileExists(path));
+}
+
+// A scanner that holds the copy open gives a sharing violation, not a denial:
+// it lets go in time, so that is retried as well.
+TEST(RemoveTemporaryCopy, ASharingViolationIsRetriedToo) {
+  TestingScope scope;
+  ScratchDir dir;
+  const std::string path = dir.File("scanned-0001.exe");
+  WriteFileText(path, "MZ");
+  Testing().faults = {{Op_DeleteFileA, 1, ERROR_SHARING_VIOLATION}, {Op_DeleteFileA, 2, ERROR_SHARING_VIOLATION}};
+  RemoveTemporaryCopy(path.c_str());
+  EXPECT_EQ(3u, TestingCount(Op_DeleteFileA));
+  EXPECT_EQ(std::vector<DWORD>(2, 500), Testing().sleeps);
+  EXPECT_FALSE(FileExists(path));
+}
+
+// The read-only attribute is reset before every attempt: one failed reset
+// does not leave a read-only copy behind.
+TEST(RemoveTemporaryCopy, TheAttributesAreResetBeforeEachAttempt) {
+  TestingScope scope;
+  ScratchDir dir;
+  const std::string path = dir.File("readonly-0001.exe");
+  WriteFileText(path, "MZ");
+  ASSERT_EQ(0, chmod(path.c_str(), 0555));
+  Testing().faults = {{Op_SetFileAttributesA, 1, ERROR_SHARING_VIOLATION}};
+  RemoveTemporaryCopy(path.c_str());
+  EXPECT_FALSE(FileExists(path));
+  EXPECT_EQ(2u, TestingCount(Op_SetFileAttributesA));
+  EXPECT_EQ(2u, TestingCount(Op_DeleteFileA));
+  EXPECT_EQ(std::vector<DWORD>(1, 500), Testing().sleeps);
+}
+
+// A directory at the temporary name will not go by waiting.
+TEST(RemoveTemporaryCopy, ADirectoryIsLeftAtOnce) {
+  TestingScope scope;
+  ScratchDir dir;
+  const std::string path = dir.File("setup-0001.exe");
+  ASSERT_EQ(0, mkdir(path.c_str(), 0700));
+  RemoveTemporaryCopy(path.c_str());
+  EXPECT_EQ(1u, TestingCount(Op_DeleteFileA));
+  EXPECT_TRUE(Testing().sleeps.empty());
+  EXPECT_EQ(0, rmdir(path.c_str()));
 }

@@ -108,6 +108,8 @@ TEST(ReadVersionArguments, AbsentWhenTheBlockOrTheTableIsMissing) {
       {"no Arguments value", [](VersionScript& s) { s.values.clear(); }, 2},
       {"query path not formed", [](VersionScript&) { Testing().faults = {{Op_wvsprintfA, 1, 87}}; }, 1},
       {"no memory for the text", [](VersionScript&) { Testing().faults = {{Op_GlobalAlloc, 1, 8}}; }, 2},
+      // Nothing was copied: the new block's bytes are not the value.
+      {"the copy into the text fails", [](VersionScript&) { Testing().faults = {{Op_lstrcpynA, 1, 87}}; }, 2},
   };
   for (const Case& c : cases) {
     ScriptedScope scope;

@@ -380,6 +380,43 @@ TEST_F(ArchiveReaderTest, EntryCrcIsCheckedWhenAnnounced) {
   }
 }
 
+// Every properties byte: those with lc + lp up to 4 (what liblzma's raw
+// decoder takes) decode a stream written with them, behind an entry that is
+// skipped; the others are refused at open with 1114.
+TEST_F(ArchiveReaderTest, EveryPropertiesByte) {
+  std::vector<uint8_t> text;
+  for (int i = 0; text.size() < 3000; ++i) {
+    std::string line = "entry line " + std::to_string(i * 37 % 101) + "\n";
+    text.insert(text.end(), line.begin(), line.end());
+  }
+  const std::vector<uint8_t> refused = BuildArchive({MakeEntry(GenericInstallerId, text)});
+  int decoded = 0;
+  for (uint32_t b = 0; b < 225; ++b) {
+    const uint32_t pb = b / 45, lp = b % 45 / 9, lc = b % 9;
+    SCOPED_TRACE(testing::Message() << "lc " << lc << ", lp " << lp << ", pb " << pb);
+    if (lc + lp > 4) {
+      std::vector<uint8_t> archive = refused;
+      archive[ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE] = static_cast<uint8_t>(b);
+      WritePackage(archive);
+      EXPECT_EQ(ERROR_DLL_INIT_FAILED, Extract(GenericInstallerId));
+      continue;
+    }
+    PackageOptions options = SmallOptions();
+    options.preset = 0;
+    options.lc = lc;
+    options.lp = lp;
+    options.pb = pb;
+    std::vector<uint8_t> archive = BuildArchive({MakeEntry(kOtherId, PatternBytes(700, b)),
+                                                 MakeEntry(GenericInstallerId, text)}, options);
+    ASSERT_EQ(b, archive[ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE]);
+    WritePackage(archive);
+    ASSERT_EQ(0u, Extract(GenericInstallerId));
+    EXPECT_EQ(text, ReadFileBytes(output));
+    ++decoded;
+  }
+  EXPECT_EQ(75, decoded);  // 15 lc/lp pairs with lc + lp <= 4, times 5 values of pb
+}
+
 TEST_F(ArchiveReaderTest, SearchOrder) {
   std::vector<uint8_t> first = PatternBytes(300, 11);
   std::vector<uint8_t> second = PatternBytes(200, 12);

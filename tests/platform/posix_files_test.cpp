@@ -190,6 +190,34 @@ TEST_F(FileTest, CreateFileWritesNoOtherUsersFileNorAHardLink) {
   EXPECT_EQ(ReadFileText(planted), "theirs");
 }
 
+// What the extraction and the removal do to a file planted at the temporary
+// name (attributes reset, then a write, then a deletion) must leave a file
+// that is not the copy's as it was: refused before anything changes.
+TEST_F(FileTest, APlantedFileIsRefusedBeforeAnythingChanges) {
+  const std::string elsewhere = dir.File("elsewhere");
+  const std::string linked = dir.File("linked");
+  WriteFileText(elsewhere, "keep me");
+  ASSERT_EQ(chmod(elsewhere.c_str(), 0444), 0);
+  ASSERT_EQ(link(elsewhere.c_str(), linked.c_str()), 0);
+  EXPECT_FALSE(Posix().SetFileAttributesA(linked.c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(Posix().GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ModeOf(elsewhere), 0444u);
+
+  const std::string planted = dir.File("planted");
+  WriteFileText(planted, "theirs");
+  ASSERT_EQ(chmod(planted.c_str(), 0444), 0);
+  if (chown(planted.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "changing a file's owner needs root";
+  EXPECT_FALSE(Posix().SetFileAttributesA(planted.c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(Posix().GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ModeOf(planted), 0444u);
+  EXPECT_FALSE(Posix().DeleteFileA(planted.c_str()));
+  EXPECT_EQ(Posix().GetLastError(), ERROR_ACCESS_DENIED);
+  ASSERT_EQ(chmod(planted.c_str(), 0666), 0);  // not even when it is writable
+  EXPECT_FALSE(Posix().DeleteFileA(planted.c_str()));
+  EXPECT_EQ(Posix().GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ReadFileText(planted), "theirs");
+}
+
 TEST_F(FileTest, CreatedFilesAreTheOwnersOnlyWhateverTheUmask) {
   const mode_t masks[] = {0, 022, 0177};
   int index = 0;
@@ -218,6 +246,8 @@ TEST_F(FileTest, DispositionsCreateReplaceAndOpen) {
   EXPECT_TRUE(Posix().WriteFile(file, "new", 3, &count, nullptr));
   EXPECT_TRUE(Posix().CloseHandle(file));
   EXPECT_EQ(ReadFileText(path), "new");
+  // Replaced, it is what a created file is: the owner's, and executable.
+  EXPECT_EQ(ModeOf(path), 0700u);
 
   EXPECT_EQ(Open(path, GENERIC_WRITE, CREATE_NEW), INVALID_HANDLE_VALUE);
   EXPECT_EQ(Posix().GetLastError(), ERROR_FILE_EXISTS);
