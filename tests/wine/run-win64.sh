@@ -157,6 +157,38 @@ expect_failure "damaged check pair" 250 '^Extraction of the installer failed => 
 head -c $(($(stat -c %s "$WORK/generic-only.exe") - 4000)) "$WORK/generic-only.exe" >"$WORK/cut.exe"
 expect_failure "archive cut short" 250 '^Extraction of the installer failed => [0-9]+\\n$' "$WORK/cut.exe"
 
+# --- Long own arguments: 31,000 bytes pass whole; a line past 32,766
+# characters is refused before anything starts.
+long=$(head -c 31000 /dev/zero | tr '\0' a)
+run_loader "$WORK/all.exe" "$long"
+expect_eq "own argument of 31,000 bytes: exit code" 0 "$STATUS"
+expect_eq "own argument of 31,000 bytes: passed whole" \
+  "$(expected_command_line "" "" "$long" "$WORK/all.exe")" "$RECORD_COMMAND_LINE"
+run_loader "$WORK/all.exe" "$(head -c 32700 /dev/zero | tr '\0' b)"
+expect_eq "command line past 32,766: exit code" 252 "$STATUS"
+expect_match "command line past 32,766: message" \
+  '^CreateProcess\(.*\) failed: the command line is [0-9]+ characters long, more than 32766\\n$' "$MESSAGES"
+expect_eq "command line past 32,766: installer not run" "" "$RECORD_BUILD"
+expect_eq "command line past 32,766: nothing left behind" "" "$(temp_leftovers)"
+
+# --- WM_QUIT and another message posted to the loader's thread during the
+# wait are dispatched; the wait goes on until the installer ends.
+PXQ_TEST_POST=1 PXQ_TEST_EXIT=42 run_loader "$WORK/all.exe"
+expect_eq "messages posted during the wait: the installer's exit code" 42 "$STATUS"
+expect_eq "messages posted during the wait: no message" "" "$MESSAGES"
+expect_eq "messages posted during the wait: copy removed" "" "$(temp_leftovers)"
+
+# --- A process the installer leaves behind holds the copy open, sharing
+# reading only: the removal waits for it (up to 5 s), or leaves the copy.
+PXQ_TEST_LINGER_MS=1500 PXQ_TEST_EXIT=5 run_loader "$WORK/all.exe"
+expect_eq "copy held for 1.5 s: exit code" 5 "$STATUS"
+expect_eq "copy held for 1.5 s: deleted once let go" "" "$(temp_leftovers)"
+PXQ_TEST_LINGER_MS=9000 PXQ_TEST_EXIT=6 run_loader "$WORK/all.exe"
+expect_eq "copy held for 9 s: exit code" 6 "$STATUS"
+expect_eq "copy held for 9 s: left behind" 1 "$(temp_leftovers | wc -l)"
+sleep 5
+temp_leftovers | xargs -r rm -f
+
 # --- version.dll planted beside the loader. With "version=n,b" Wine searches
 # the program's folder first, as Windows does for a DLL that is not a known
 # one; the loader must still take the system's copy.

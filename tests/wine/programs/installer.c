@@ -4,7 +4,12 @@
  * attributes and last-write time, its parent's (the loader's) process id, and
  * whether its last argument (the loader's own path) names a file. It then
  * exits with the code in PXQ_TEST_EXIT (decimal, default 0). With no record
- * file named it prints the command line instead, for the demo. */
+ * file named it prints the command line instead, for the demo.
+ *
+ * For the tests of the wait and the removal: PXQ_TEST_POST=1 posts WM_QUIT
+ * and another message to the loader's thread and gives it time to see them
+ * before ending; PXQ_TEST_LINGER_MS=N leaves a process behind that holds the
+ * installer's file open (sharing reading only) for N milliseconds. */
 #include <windows.h>
 #include <tlhelp32.h>
 #include <stdio.h>
@@ -14,6 +19,47 @@
 #ifndef BUILD_NAME
 #define BUILD_NAME "generic"
 #endif
+
+/* The process that holds the file: started with PXQ_TEST_HOLD_MS set. */
+static int HoldOwnFile(const char* milliseconds) {
+  char path[MAX_PATH];
+  if (GetModuleFileNameA(NULL, path, MAX_PATH) == 0) return 97;
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  Sleep((DWORD)strtoul(milliseconds, NULL, 10));
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return 0;
+}
+
+/* Starts a copy of this program that holds the file and outlives us. */
+static void LeaveHolderBehind(const char* milliseconds) {
+  char path[MAX_PATH];
+  if (GetModuleFileNameA(NULL, path, MAX_PATH) == 0) return;
+  SetEnvironmentVariableA("PXQ_TEST_HOLD_MS", milliseconds);
+  STARTUPINFOA startup;
+  PROCESS_INFORMATION process;
+  ZeroMemory(&startup, sizeof(startup));
+  startup.cb = sizeof(startup);
+  if (CreateProcessA(path, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  SetEnvironmentVariableA("PXQ_TEST_HOLD_MS", NULL);
+  Sleep(300); /* time to open the file */
+}
+
+/* Posts WM_QUIT and WM_USER to every thread of the process `owner`. */
+static void PostToThreadsOf(DWORD owner) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != owner) continue;
+    PostThreadMessageA(entry.th32ThreadID, WM_QUIT, 0, 0);
+    PostThreadMessageA(entry.th32ThreadID, WM_USER + 7, 1, 2);
+  }
+  CloseHandle(snapshot);
+}
 
 static DWORD ParentProcessId(void) {
   DWORD self = GetCurrentProcessId();
@@ -49,6 +95,9 @@ int main(void) {
   WCHAR widepath[MAX_PATH];
   char record[MAX_PATH];
   char exitcode[32];
+  char milliseconds[32];
+  if (GetEnvironmentVariableA("PXQ_TEST_HOLD_MS", milliseconds, sizeof(milliseconds)) != 0)
+    return HoldOwnFile(milliseconds);
   DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
   const char* commandline = GetCommandLineA();
   unsigned code = 0;
@@ -78,5 +127,11 @@ int main(void) {
   fprintf(out, "parent_pid=%lu\n", (unsigned long)ParentProcessId());
   fprintf(out, "own_path_found=%d\n", OwnPathFound(commandline));
   fclose(out);
+  if (GetEnvironmentVariableA("PXQ_TEST_POST", exitcode, sizeof(exitcode)) != 0) {
+    PostToThreadsOf(ParentProcessId());
+    Sleep(1000); /* the loader's wait wakes, empties its queue and must wait on */
+  }
+  if (GetEnvironmentVariableA("PXQ_TEST_LINGER_MS", milliseconds, sizeof(milliseconds)) != 0)
+    LeaveHolderBehind(milliseconds);
   return (int)code;
 }
