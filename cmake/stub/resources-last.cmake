@@ -1,4 +1,4 @@
-# The linker's own default script with one change: the resource section
+# The linker's own default script with two changes: the resource section
 # comes after .reloc, so that it is the image's last section and the file's
 # last bytes. pxq pack rewrites the resources of every loader file it
 # makes; a last section can grow or shrink without moving any other.
@@ -29,5 +29,18 @@ math(EXPR reloc_length "${reloc_close} + 2")
 string(SUBSTRING "${after_rsrc}" 0 ${reloc_length} reloc_rule)
 string(SUBSTRING "${after_rsrc}" ${reloc_length} -1 rest)
 string(SUBSTRING "${script}" 0 ${rsrc_begin} before)
+set(script "${before}${reloc_rule}${rsrc_rule}${rest}")
+
+# A second change: read-only data goes into .text (readable and executable,
+# never writable), which saves the file-alignment padding of a section of
+# its own. The .text rule now takes the .rdata input, so the .rdata rule
+# finds none and its section is left out.
+set(text_anchor "*(.gnu.linkonce.t.*)\n")
+string(FIND "${script}" "${text_anchor}" text_at)
+if(text_at EQUAL -1)
+  message(FATAL_ERROR "the default linker script has no .gnu.linkonce.t.* line in its .text rule")
+endif()
+string(REPLACE "${text_anchor}" "${text_anchor}    *(.rdata)\n    *(SORT(.rdata$*))\n" script "${script}")
+
 set(PXQ_RESOURCES_LAST_SCRIPT ${CMAKE_BINARY_DIR}/resources-last.ld)
-file(WRITE ${PXQ_RESOURCES_LAST_SCRIPT} "${before}${reloc_rule}${rsrc_rule}${rest}")
+file(WRITE ${PXQ_RESOURCES_LAST_SCRIPT} "${script}")

@@ -12,7 +12,10 @@ field() { printf '%s\n' "$headers" | awk -v name="$1" '$1 == name { print $2; ex
 
 expect_match "format" 'file format pei-i386' "$headers"
 expect_eq "subsystem (Windows GUI)" 00000002 "$(field Subsystem)"
-expect_eq "DllCharacteristics: DYNAMIC_BASE and NX_COMPAT" $((0x140)) $((0x$(field DllCharacteristics) & 0x140))
+# Hardening as BinSkim checks an x86 image: ASLR with the relocations it
+# needs, DEP, no SEH handlers (the stub has none), and no section that is
+# both writable and executable, or shared between processes.
+expect_eq "DllCharacteristics: DYNAMIC_BASE, NX_COMPAT and NO_SEH" $((0x540)) $((0x$(field DllCharacteristics) & 0x540))
 expect_match "relocations kept" '\.reloc' "$("$PXQ_OBJDUMP" -h "$STUB")"
 # pxq pack rewrites the resources: their section must be the last one, in
 # the section table and in the file, and the file must end with it.
@@ -22,10 +25,29 @@ expect_eq "the resource section is the last section" .rsrc "$name"
 alignment=$((0x$(field FileAlignment)))
 expect_eq "the file ends with the resource section" "$(stat -c %s "$STUB")" \
   $((0x$rsrc_offset + (0x$rsrc_size + alignment - 1) / alignment * alignment))
+u16() { od -An -tu2 -j "$1" -N2 "$STUB" | tr -d ' '; }
+u32() { od -An -tu4 -j "$1" -N4 "$STUB" | tr -d ' '; }
+pe=$(u32 60)
+expect_eq "file header: relocations not stripped" 0 $(($(u16 $((pe + 22))) & 0x0001))
+expect_eq "base relocation directory present" 1 $(($(u32 $((pe + 24 + 136 + 4))) > 0))
+sections=$(u16 $((pe + 6)))
+table=$((pe + 24 + $(u16 $((pe + 20)))))
+for ((i = 0; i < sections; i++)); do
+  entry=$((table + 40 * i))
+  name=$(dd if="$STUB" bs=1 skip="$entry" count=8 2>/dev/null | tr -d '\0')
+  flags=$(u32 $((entry + 36)))
+  expect_eq "section $name: not writable and executable" 0 $(((flags & 0x80000000) != 0 && (flags & 0x20000000) != 0))
+  expect_eq "section $name: not shared" 0 $((flags & 0x10000000))
+done
+expect_eq "imported DLLs" "KERNEL32.dll msvcrt.dll" \
+  "$(printf '%s\n' "$headers" | awk '/DLL Name:/ { print $3 }' | sort -f | tr '\n' ' ' | sed 's/ $//')"
+loadermain=$("${PXQ_OBJDUMP%objdump}nm" "$PXQ_STUB_UNSTRIPPED" | awk '$3 == "_LoaderMain" { print $1 }')
+expect_eq "entry point is LoaderMain" "${loadermain:-none}" \
+  "$(printf '%08x' $((0x$(field AddressOfEntryPoint) + 0x$(field ImageBase))))"
 size=$(stat -c %s "$STUB")
 echo "pxq-loader.exe: $size bytes"
 checks=$((checks + 1))
-[ "$size" -le 32768 ] || fail "the stub has $size bytes, more than 32 KiB"
+[ "$size" -le 27648 ] || fail "the stub has $size bytes, more than 27,648"
 
 # --- The version resource, read from the bytes. Each block: wLength,
 # wValueLength, wType, the UTF-16 key with its terminator, padding to 4 bytes.
