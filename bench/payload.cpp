@@ -1,6 +1,7 @@
 // Writes the benchmark's payload to stdout: SIZE bytes (default 64 MiB), the
 // first half text-like (lines of words and numbers, as in scripts and
-// manifests), the second half random. The same bytes on every run.
+// manifests), the second half random. The same bytes on every run for the
+// same SEED (default 0); another SEED gives other bytes of the same kind.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -30,6 +31,8 @@ const char* const kWords[] = {
 
 int main(int argc, char** argv) {
   uint64_t size = argc > 1 ? strtoull(argv[1], nullptr, 10) : 64ull << 20;
+  if (argc > 2) state ^= strtoull(argv[2], nullptr, 10) * 0xD1B54A32D192ED03ull;
+  if (state == 0) state = 1;
   uint64_t text = size / 2;
   std::vector<char> buffer;
   buffer.reserve(1 << 20);
