@@ -189,6 +189,39 @@ expect_eq "copy held for 9 s: left behind" 1 "$(temp_leftovers | wc -l)"
 sleep 5
 temp_leftovers | xargs -r rm -f
 
+# --- A file already at the temporary name. With a fresh Wine server the
+# loader is its first process and gets the same process id, hence the same
+# name, each time: learn it, plant a file there, run again. A read-only file
+# is replaced and runs. A hidden one is, for Windows, not to be replaced with
+# CREATE_ALWAYS and FILE_ATTRIBUTE_NORMAL (the extraction then fails with 5);
+# Wine replaces it. Either answer must end cleanly, with nothing left.
+fresh_server() { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; }
+fresh_server
+run_loader "$WORK/generic-only.exe"
+name=$RECORD_MODULE
+planted=$(unixpath "$name")
+for kind in read-only hidden; do
+  printf 'left behind' >"$planted"
+  chmod 0644 "$planted"
+  if [ "$kind" = read-only ]; then
+    chmod a-w "$planted"
+  else
+    wine cmd /c attrib +h "$name" >/dev/null 2>&1
+  fi
+  fresh_server
+  run_loader "$WORK/generic-only.exe"
+  if [ "$kind" = read-only ]; then
+    expect_eq "$kind file at the temporary name: exit code" 0 "$STATUS"
+    expect_eq "$kind file at the temporary name: replaced and run" "generic $name" "$RECORD_BUILD $RECORD_MODULE"
+  elif [ "$STATUS" = 0 ]; then
+    expect_eq "$kind file at the temporary name: replaced and run" "generic $name" "$RECORD_BUILD $RECORD_MODULE"
+  else
+    expect_eq "$kind file at the temporary name: refused" '250 Extraction of the installer failed => 5\n' \
+      "$STATUS $MESSAGES"
+  fi
+  expect_eq "$kind file at the temporary name: nothing left behind" "" "$(temp_leftovers)"
+done
+
 # --- version.dll planted beside the loader. With "version=n,b" Wine searches
 # the program's folder first, as Windows does for a DLL that is not a known
 # one; the loader must still take the system's copy.
