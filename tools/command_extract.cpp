@@ -3,6 +3,7 @@
 // only when complete, so a failure never leaves a partial OUT.
 #include <errno.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <string.h>
 
@@ -12,10 +13,11 @@
 #include "tools/archive_check.h"
 #include "tools/host_error.h"
 #include "tools/output_file.h"
+#include "tools/progress.h"
 #include "tools/pxq_cli.h"
 
 static const char kExtractHelp[] =
-    "Usage: pxq extract FILE (--id ID | --generic | --nt-x86 | --nt-x64) -o OUT\n"
+    "Usage: pxq extract FILE (--id ID | --generic | --nt-x86 | --nt-x64) -o OUT [-q | -v]\n"
     "\n"
     "Writes one entry of the loader file FILE to OUT, with the entry's\n"
     "last-write time and read-only state, as the loader itself would.\n"
@@ -24,6 +26,8 @@ static const char kExtractHelp[] =
     "  --generic         the installer build for any Windows (0xFFFFFFFFFFFF0008)\n"
     "  --nt-x86          the installer build for Windows NT on x86 (0xFFFFFFFFFFFF0009)\n"
     "  --nt-x64          the installer build for Windows NT on x64 (0xFFFFFFFFFFFF000A)\n"
+    "  -q, --quiet       print errors only\n"
+    "  -v, --verbose     show progress on stderr even when it is not a terminal\n"
     "  -o, --output OUT  the file to write (replaced only when complete; '-'\n"
     "                    writes the entry's bytes to standard output)\n";
 
@@ -38,6 +42,7 @@ int CommandExtract(int argc, char** argv) {
       fputs(kExtractHelp, stdout);
       return PXQ_EXIT_OK;
     }
+    if (IsVerbosityOption(argv[i])) continue;
     int match = OptionValue(argc, argv, &i, "-o", &value);
     if (match == 0) match = OptionValue(argc, argv, &i, "--output", &value);
     if (match == 1) {
@@ -79,8 +84,18 @@ int CommandExtract(int argc, char** argv) {
   error = IsStandardOutput(output) ? BeginScratchFile(&out) : BeginOutput(output, 0666, &out);
   if (error != 0) return HostFailure(output, error);
   uint32_t code = 0;
+  // Progress: the package bytes the loader's reader takes in.
+  struct stat info;
+  uint64_t packagebytes = stat(path, &info) == 0 && static_cast<uint64_t>(info.st_size) > stamp.archiveoffset
+                              ? static_cast<uint64_t>(info.st_size) - stamp.archiveoffset
+                              : 0;
+  Progress progress;
+  BeginProgress(&progress, "extract", packagebytes);
+  CountPlatformReads(&progress);
   uint32_t written = ExtractPackageEntry(path, stamp.archiveoffset, static_cast<uint32_t>(id),
                                          static_cast<uint32_t>(id >> 32), out.temporary.c_str(), &code);
+  CountPlatformReads(nullptr);
+  EndProgress(&progress);
   if (written == 1 && IsStandardOutput(output)) {
     error = CopyFileToStandardOutput(out.temporary);
     DiscardOutput(&out);

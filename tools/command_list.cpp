@@ -5,16 +5,19 @@
 // loader trusts the stamp and would fail on the platforms that choose a
 // missing build). Any fault is named and makes the exit code 1.
 #include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "package/records.h"
 #include "platform/types.h"
 #include "tools/archive_check.h"
+#include "tools/progress.h"
 #include "tools/pxq_cli.h"
 #include "tools/release_facts.h"
 #include "tools/tag_text.h"
 
 static const char kListHelp[] =
-    "Usage: pxq list FILE\n"
+    "Usage: pxq list [-q | -v] FILE\n"
     "\n"
     "Shows the loader file's stamp (the builds it announces, the archive's\n"
     "offset), the archive's LZMA properties and each entry: its id, size,\n"
@@ -110,6 +113,7 @@ int CommandList(int argc, char** argv) {
       fputs(kListHelp, stdout);
       return PXQ_EXIT_OK;
     }
+    if (IsVerbosityOption(argv[i])) continue;
     if (argv[i][0] == '-' && argv[i][1] != '\0') return UsageError("list", std::string("unknown option ") + argv[i]);
     if (path != nullptr) return UsageError("list", "one FILE only");
     if (argv[i][0] == '\0') return UsageError("list", "FILE is an empty name");
@@ -139,6 +143,16 @@ int CommandList(int argc, char** argv) {
            check.properties.pb, check.properties.dictionarysize);
     printf("entries\n");
   };
+  // Progress over the package bytes read; on a terminal only when the
+  // report itself goes elsewhere, so that the two never share a line.
+  struct stat info;
+  uint64_t packagebytes = stat(path, &info) == 0 && static_cast<uint64_t>(info.st_size) > stamp.archiveoffset
+                              ? static_cast<uint64_t>(info.st_size) - stamp.archiveoffset
+                              : 0;
+  Progress progress;
+  BeginProgress(&progress, "list", packagebytes);
+  if (Verbosity == 0 && isatty(STDOUT_FILENO)) progress.active = false;
+  CountPlatformReads(&progress);
   CheckArchive(path, stamp.archiveoffset,
                [&](uint64_t number, const EntryHeader& entry) {
                  showheader();
@@ -146,6 +160,8 @@ int CommandList(int argc, char** argv) {
                  buildsfound |= BuildFlagOf((static_cast<uint64_t>(entry.idhigh) << 32) | entry.idlow);
                },
                &check);
+  CountPlatformReads(nullptr);
+  EndProgress(&progress);
   showheader();
   if (!check.fault.empty()) {
     fflush(stdout);

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "package/records.h"
@@ -14,6 +15,7 @@
 #include "tools/pe_image.h"
 #include "tools/host_error.h"
 #include "tools/output_file.h"
+#include "tools/progress.h"
 #include "tools/pxq_cli.h"
 #include "tools/stub_resources.h"
 #include "tools/tag_text.h"
@@ -26,12 +28,14 @@ static const char kPackHelp[] =
     "                [--company TEXT] [--copyright TEXT] [--product-version VERSION]\n"
     "                [--file-version VERSION] [--icon FILE.ico]\n"
     "                [--execution-level none|asInvoker|highestAvailable|requireAdministrator]\n"
+    "                [--mtime TIME] [--attributes normal|readonly|from-file] [-q | -v]\n"
     "\n"
     "Builds the loader file OUT: the stub executable, stamped with the builds\n"
     "the package holds and the archive's offset, then the archive.\n"
     "\n"
     "  -o, --output OUT  the loader file to write (replaced only when complete;\n                    '-' writes it to standard output)\n"
-    "  --stub FILE       the stub executable (default: pxq-loader.exe beside pxq)\n"
+    "  --stub FILE       the stub executable (default: pxq-loader.exe beside pxq,\n"
+    "                    else in ../share/pxq from pxq's directory)\n"
     "  --generic FILE    the installer build for any Windows\n"
     "  --nt-x86 FILE     the installer build for Windows NT on x86\n"
     "  --nt-x64 FILE     the installer build for Windows NT on x64\n"
@@ -40,6 +44,16 @@ static const char kPackHelp[] =
     "  --dict SIZE       the largest LZMA dictionary, 4KiB to 1536MiB (default 8MiB);\n"
     "                    SIZE in bytes, or with KiB or MiB\n"
     "  --keep-order      store the entries in the order given\n"
+    "  --mtime TIME      every entry's last-write time: @SECONDS since 1970, or\n"
+    "                    YYYY-MM-DD[THH:MM:SS] in UTC\n"
+    "  --attributes MODE normal (all NORMAL), readonly (all READONLY), or\n"
+    "                    from-file (the default: READONLY when the owner may not\n"
+    "                    write the file, else NORMAL)\n"
+    "  -q, --quiet       print errors only\n"
+    "  -v, --verbose     show progress on stderr even when it is not a terminal\n"
+    "\n"
+    "With SOURCE_DATE_EPOCH set (seconds since 1970), no entry time is later\n"
+    "than it: later times are clamped to it, for reproducible builds.\n"
     "\n"
     "The stub's resources (written into its resource section, which must be\n"
     "its last section; anything not given keeps the stub's own value):\n"
@@ -103,6 +117,41 @@ bool ParsePreset(const char* text, PackageOptions* options) {
   return true;
 }
 
+enum AttributeMode { AttributesFromFile, AttributesNormal, AttributesReadOnly };
+
+// "@SECONDS" or "SECONDS" since 1970, or a UTC date "YYYY-MM-DD" with an
+// optional time "THH:MM:SS" or " HH:MM:SS" and an optional "Z".
+bool ParseTime(const char* text, int64_t* seconds) {
+  const char* digits = text[0] == '@' ? text + 1 : text;
+  char* end = nullptr;
+  errno = 0;
+  long long number = strtoll(digits, &end, 10);
+  if (end != digits && *end == '\0' && errno == 0 && (digits[0] == '-' || (digits[0] >= '0' && digits[0] <= '9'))) {
+    *seconds = number;
+    return true;
+  }
+  struct tm fields = {};
+  int year, month, day, hour = 0, minute = 0, second = 0, used = 0;
+  if (sscanf(text, "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3) return false;
+  const char* rest = text + used;
+  if (*rest == 'T' || *rest == ' ') {
+    int more = 0;
+    if (sscanf(rest + 1, "%2d:%2d:%2d%n", &hour, &minute, &second, &more) != 3) return false;
+    rest += 1 + more;
+  }
+  if (*rest == 'Z') ++rest;
+  if (*rest != '\0' || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+    return false;
+  fields.tm_year = year - 1900;
+  fields.tm_mon = month - 1;
+  fields.tm_mday = day;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_sec = second;
+  *seconds = static_cast<int64_t>(timegm(&fields));
+  return true;
+}
+
 }  // namespace
 
 int CommandPack(int argc, char** argv) {
@@ -114,6 +163,9 @@ int CommandPack(int argc, char** argv) {
   uint32_t platformflags = 0;
   StubResourceOptions resources;
   const char* iconpath = nullptr;
+  bool hasfixedtime = false;
+  int64_t fixedtime = 0;
+  AttributeMode attributemode = AttributesFromFile;
   static const struct {
     const char* option;
     const char* key;
@@ -138,6 +190,7 @@ int CommandPack(int argc, char** argv) {
       fputs(kPackHelp, stdout);
       return PXQ_EXIT_OK;
     }
+    if (IsVerbosityOption(argv[i])) continue;
     const char* value = nullptr;
     int match = OptionValue(argc, argv, &i, "-o", &value);
     if (match == 0) match = OptionValue(argc, argv, &i, "--output", &value);
@@ -150,6 +203,23 @@ int CommandPack(int argc, char** argv) {
     if (match == 0 && (match = OptionValue(argc, argv, &i, "--stub", &value)) == 1) {
       if (stub != nullptr) return UsageError("pack", "--stub given twice");
       stub = value;
+      continue;
+    }
+    if (match == 0 && (match = OptionValue(argc, argv, &i, "--mtime", &value)) == 1) {
+      if (!ParseTime(value, &fixedtime)) return UsageError("pack", std::string("bad time '") + value + "'; give @SECONDS or YYYY-MM-DD[THH:MM:SS] (UTC)");
+      hasfixedtime = true;
+      continue;
+    }
+    if (match == 0 && (match = OptionValue(argc, argv, &i, "--attributes", &value)) == 1) {
+      if (strcmp(value, "normal") == 0) {
+        attributemode = AttributesNormal;
+      } else if (strcmp(value, "readonly") == 0) {
+        attributemode = AttributesReadOnly;
+      } else if (strcmp(value, "from-file") == 0) {
+        attributemode = AttributesFromFile;
+      } else {
+        return UsageError("pack", std::string("bad attributes '") + value + "'; use normal, readonly or from-file");
+      }
       continue;
     }
     if (match == 0 && (match = OptionValue(argc, argv, &i, "--preset", &value)) == 1) {
@@ -237,6 +307,21 @@ int CommandPack(int argc, char** argv) {
         return UsageError("pack", "entry id " + EntryIdText(inputs[i].id) + " given twice");
     }
   }
+  // SOURCE_DATE_EPOCH: no entry time later than it (reproducible builds).
+  bool clamped = false;
+  int64_t clamp = 0;
+  const char* epoch = getenv("SOURCE_DATE_EPOCH");
+  if (epoch != nullptr && epoch[0] != '\0') {
+    char* end = nullptr;
+    errno = 0;
+    long long value = strtoll(epoch, &end, 10);
+    if (*end != '\0' || errno != 0 || value < 0 || epoch[0] < '0' || epoch[0] > '9')
+      return UsageError("pack", std::string("SOURCE_DATE_EPOCH must be a number of seconds since 1970, not '") +
+                                    epoch + "'");
+    clamped = true;
+    clamp = value;
+  }
+
   // What is at OUT is looked at before any work.
   int error = CheckOutputName(output);
   if (error != 0) return HostFailure(OutputDisplayName(output), error);
@@ -244,10 +329,9 @@ int CommandPack(int argc, char** argv) {
   if (stub != nullptr) {
     stubpath = stub;
   } else {
-    std::string directory = OwnDirectory();
-    stubpath = directory.empty() ? "" : directory + "/pxq-loader.exe";
-    if (stubpath.empty() || access(stubpath.c_str(), F_OK) != 0)
-      return UsageError("pack", "no stub: pxq-loader.exe is not beside pxq; give --stub FILE");
+    stubpath = FindDefaultStub();
+    if (stubpath.empty())
+      return UsageError("pack", "no stub: pxq-loader.exe is not beside pxq nor in ../share/pxq; give --stub FILE");
   }
 
   // Everything is checked before the output is begun.
@@ -296,6 +380,7 @@ int CommandPack(int argc, char** argv) {
   const std::string alsoinput = "is also an input; choose another output file";
   if (sameasoutput(stubpath)) return Failure(OutputDisplayName(output), alsoinput);
   std::vector<PackageEntry> entries(inputs.size());
+  uint64_t inputbytes = 0;
   for (size_t i = 0; i < inputs.size(); ++i) {
     struct stat info;
     if (stat(inputs[i].path.c_str(), &info) != 0) return HostFailure(inputs[i].path, errno);
@@ -305,9 +390,20 @@ int CommandPack(int argc, char** argv) {
     entries[i].idlow = static_cast<uint32_t>(inputs[i].id);
     entries[i].idhigh = static_cast<uint32_t>(inputs[i].id >> 32);
     entries[i].path = inputs[i].path;
-    entries[i].lastwritetime =
-        FileTimeFromUnix(static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<uint32_t>(info.st_mtim.tv_nsec));
-    entries[i].attributes = (info.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+    int64_t seconds = static_cast<int64_t>(info.st_mtim.tv_sec);
+    uint32_t nanoseconds = static_cast<uint32_t>(info.st_mtim.tv_nsec);
+    if (hasfixedtime) {
+      seconds = fixedtime;
+      nanoseconds = 0;
+    } else if (clamped && seconds >= clamp) {
+      seconds = clamp;
+      nanoseconds = 0;
+    }
+    entries[i].lastwritetime = FileTimeFromUnix(seconds, nanoseconds);
+    bool readonly = attributemode == AttributesReadOnly ||
+                    (attributemode == AttributesFromFile && (info.st_mode & S_IWUSR) == 0);
+    entries[i].attributes = readonly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+    inputbytes += static_cast<uint64_t>(info.st_size);
   }
   if (!keeporder) OrderEntriesForLoading(&entries);
 
@@ -328,6 +424,9 @@ int CommandPack(int argc, char** argv) {
   int writeerror = 0;
   uint32_t dictionary = ChosenDictionary(entries, options);
   options.dictionarysize = dictionary;
+  Progress progress;
+  BeginProgress(&progress, "pack", inputbytes);
+  options.onencoded = [&](uint64_t count) { AdvanceProgress(&progress, count); };
   result = WriteLoaderFileTo(
       stubbytes, platformflags, entries, options,
       [&](const uint8_t* bytes, size_t count) -> uint32_t {
@@ -337,6 +436,7 @@ int CommandPack(int argc, char** argv) {
         return writeerror != 0 ? ERROR_WRITE_FAULT : 0;
       },
       &failedentry);
+  EndProgress(&progress);
   if (result == 0 && checksummed) {
     uint8_t field[4];
     PutLe32(field, FinishPeChecksum(checksum));
@@ -359,6 +459,7 @@ int CommandPack(int argc, char** argv) {
   error = viascratch ? CopyFileToStandardOutput(out.temporary) : CommitOutput(&out);
   if (viascratch) DiscardOutput(&out);
   if (error != 0) return HostFailure(OutputDisplayName(output), error);
+  if (Verbosity < 0) return PXQ_EXIT_OK;
   if (!stubwarning.empty()) fprintf(stderr, "pxq pack: warning: %s\n", stubwarning.c_str());
   // The summary never mixes with the loader file on standard output.
   FILE* report = IsStandardOutput(output) ? stderr : stdout;

@@ -59,6 +59,10 @@ int ReadInputAt(const std::string& path, uint64_t offset, uint8_t* bytes, size_t
 int ReadLoaderStamp(const char* path, LoaderStamp* stamp);
 // True when both names exist and are the same file (links followed).
 bool SameFile(const std::string& first, const std::string& second);
+// The stub pack uses without --stub: pxq-loader.exe beside pxq, else
+// ../share/pxq/pxq-loader.exe from pxq's directory (the installed layout);
+// "" when neither exists.
+std::string FindDefaultStub();
 // The directory that holds the running pxq binary, or "".
 std::string OwnDirectory();
 

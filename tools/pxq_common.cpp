@@ -184,6 +184,16 @@ bool SameFile(const std::string& first, const std::string& second) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+std::string FindDefaultStub() {
+  std::string directory = OwnDirectory();
+  if (directory.empty()) return "";
+  for (const char* place : {"/pxq-loader.exe", "/../share/pxq/pxq-loader.exe"}) {
+    std::string path = directory + place;
+    if (access(path.c_str(), F_OK) == 0) return path;
+  }
+  return "";
+}
+
 std::string OwnDirectory() {
   char path[4096];
   ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);

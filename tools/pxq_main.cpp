@@ -4,7 +4,15 @@
 
 #include "platform/platform.h"
 #include "platform/posix.h"
+#include <lzma.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/host_error.h"
+#include "tools/progress.h"
 #include "tools/pxq_cli.h"
+#include "tools/stub_resources.h"
 #include "tools/signals.h"
 
 static const char kUsage[] =
@@ -20,11 +28,52 @@ static const char kUsage[] =
     "  run      run a loader file on this host, as the Windows stub would\n"
     "  tag      write, replace or remove a loader file's trailing tag (signed or not)\n"
     "\n"
+    "Options: --version (pxq's, liblzma's and the default stub's), -q (errors\n"
+    "only), -v (progress on stderr even when it is not a terminal); -q and -v\n"
+    "may also follow the command (run: before FILE).\n"
+    "\n"
     "'pxq COMMAND --help' describes a command.\n"
     "Exit codes: 0 success, 1 failure, 2 usage error; 'run' exits with the\n"
     "loader's exit code.\n";
 
+namespace {
+
+// pxq's version, liblzma's, and the stub that pack would take without --stub.
+int PrintVersion() {
+  printf("pxq %s\n", PXQ_VERSION_TEXT);
+  printf("liblzma %s (built with %s)\n", lzma_version_string(), LZMA_VERSION_STRING);
+  std::string stub = FindDefaultStub();
+  if (stub.empty()) {
+    printf("stub: none (pxq-loader.exe is neither beside pxq nor in ../share/pxq); pack needs --stub\n");
+    return PXQ_EXIT_OK;
+  }
+  std::vector<uint8_t> bytes;
+  int error = ReadInputFile(stub, &bytes);
+  if (error != 0) {
+    printf("stub: %s: %s\n", stub.c_str(), HostErrorText(error).c_str());
+    return PXQ_EXIT_OK;
+  }
+  StubFacts facts = ReadStubFacts(bytes);
+  std::string kind = facts.pxqstub ? "pxq stub" : "not a pxq stub";
+  if (facts.hasversion) {
+    uint32_t ms = facts.version.fixed[0], ls = facts.version.fixed[1];
+    kind += " " + std::to_string(ms >> 16) + "." + std::to_string(ms & 0xFFFF) + "." + std::to_string(ls >> 16) +
+            "." + std::to_string(ls & 0xFFFF);
+  }
+  printf("stub: %s (%s, %zu bytes, CRC32 %08X)\n", stub.c_str(), kind.c_str(), bytes.size(),
+         lzma_crc32(bytes.data(), bytes.size(), 0));
+  return PXQ_EXIT_OK;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // Options before the command: --version, -q, -v.
+  int first = 1;
+  while (first < argc && IsVerbosityOption(argv[first])) ++first;
+  argc -= first - 1;
+  argv += first - 1;
+  if (argc >= 2 && strcmp(argv[1], "--version") == 0) return PrintVersion();
   if (argc < 2) {
     fputs(kUsage, stderr);
     return PXQ_EXIT_USAGE;

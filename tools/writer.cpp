@@ -22,6 +22,7 @@ struct Encoder {
   std::vector<uint8_t> out;
   const PackageSink* sink = nullptr;
   bool sinkfailed = false;  // tells output failures from input failures
+  const std::function<void(uint64_t)>* onencoded = nullptr;
 };
 
 uint32_t ResultFromLzma(lzma_ret ret) {
@@ -134,6 +135,7 @@ uint32_t EncodeFileEntry(Encoder* encoder, const PackageEntry& entry, bool withc
       if (result == 0 && got < want) result = ERROR_HANDLE_EOF;  // shrank while being packed
       if (result == 0) result = Encode(encoder, piece.data(), got, LZMA_RUN);
       if (withcrc) crc = lzma_crc32(piece.data(), got, crc);
+      if (result == 0 && encoder->onencoded != nullptr && *encoder->onencoded) (*encoder->onencoded)(got);
       remaining -= got;
     }
     if (result == 0 && crc != datacrc) result = ERROR_READ_FAULT;  // changed while being packed
@@ -250,6 +252,7 @@ uint32_t WriteArchiveTo(const std::vector<PackageEntry>& entries, const PackageO
   if (failedentry != nullptr) *failedentry = SIZE_MAX;
   Encoder encoder;
   encoder.sink = &sink;
+  encoder.onencoded = &options.onencoded;
   // Refused options fail before any byte is written.
   uint32_t dictionarysize = ChosenDictionary(entries, options);
   uint32_t result = SetUpEncoder(&encoder, options, dictionarysize);
@@ -289,6 +292,7 @@ uint32_t WriteLoaderFileTo(const std::vector<uint8_t>& stub, uint32_t platformfl
   if (result != 0) return result;
   Encoder encoder;
   encoder.sink = &sink;
+  encoder.onencoded = &options.onencoded;
   uint32_t dictionarysize = ChosenDictionary(entries, options);
   result = SetUpEncoder(&encoder, options, dictionarysize);
   if (result != 0) return result;

@@ -44,6 +44,9 @@ struct PackageOptions {
   // ArchiveFlags bit 1, so that the loader refuses corrupted data.
   bool entrycrc = true;
   uint32_t checkfirst = 0x5F3759DFu;  // any word; the second is this XOR the check constant
+  // Called (when set) with the count of input bytes of each piece once it
+  // is encoded: the progress of a long pack.
+  std::function<void(uint64_t)> onencoded;
 };
 
 // The smallest power of two, at least 4 KiB, not below `payload` (the
