@@ -303,7 +303,7 @@ TEST(PxqCommand, PackTakesTheStubBesidePxqByDefault) {
                         " --generic " + ShellQuote(in.dir.File("generic.exe"));
   CommandResult missing = RunShell(command);
   EXPECT_EQ(2, missing.status);
-  EXPECT_NE(std::string::npos, missing.err.find("pxq-loader.exe is not beside pxq; give --stub FILE")) << missing.err;
+  EXPECT_NE(std::string::npos, missing.err.find("pxq-loader.exe is not beside pxq nor in ../share/pxq; give --stub FILE")) << missing.err;
 
   std::vector<uint8_t> stub = TestStub();
   stub[100] = 0x5A;
