@@ -49,3 +49,10 @@ foreach(prefix IN ITEMS win64 win32 release paths)
                          ENVIRONMENT "${PXQ_WINE_TEST_ENV}")
   endif()
 endforeach()
+
+# Two build trees give the same stub and so the same loader files.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/stub-reproducible.sh)
+  add_test(NAME stub_reproducible COMMAND bash ${CMAKE_SOURCE_DIR}/tests/stub-reproducible.sh)
+  set_tests_properties(stub_reproducible PROPERTIES LABELS reproducible TIMEOUT 900 ENVIRONMENT
+    "PXQ_SOURCE_DIR=${CMAKE_SOURCE_DIR};PXQ_BIN_DIR=${CMAKE_BINARY_DIR}/bin;PXQ_VERSION=${PROJECT_VERSION}")
+endif()

@@ -5,19 +5,21 @@
 // loader trusts the stamp and would fail on the platforms that choose a
 // missing build). Any fault is named and makes the exit code 1.
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "package/records.h"
 #include "platform/types.h"
 #include "tools/archive_check.h"
+#include "tools/list_json.h"
 #include "tools/progress.h"
 #include "tools/pxq_cli.h"
 #include "tools/release_facts.h"
 #include "tools/tag_text.h"
 
 static const char kListHelp[] =
-    "Usage: pxq list [-q | -v] FILE\n"
+    "Usage: pxq list [--json] [-q | -v] FILE\n"
     "\n"
     "Shows the loader file's stamp (the builds it announces, the archive's\n"
     "offset), the archive's LZMA properties and each entry: its id, size,\n"
@@ -30,7 +32,11 @@ static const char kListHelp[] =
     "from (a pxq stub and its version, or a foreign executable), the\n"
     "\"Arguments\" value, the version numbers and strings, the manifest's\n"
     "execution level, the icon, the Authenticode signature (certificate table,\n"
-    "signer, nested signatures) and the trailing tag (form and text).\n";
+    "signer, nested signatures) and the trailing tag (form and text).\n"
+    "\n"
+    "  --json            the same report as one JSON object (schema: README)\n"
+    "  -q, --quiet       print errors only\n"
+    "  -v, --verbose     show progress on stderr even when it is not a terminal\n";
 
 namespace {
 
@@ -108,12 +114,17 @@ void PrintReleaseFacts(const ReleaseFacts& facts) {
 
 int CommandList(int argc, char** argv) {
   const char* path = nullptr;
+  bool asjson = false;
   for (int i = 1; i < argc; ++i) {
     if (IsHelp(argv[i])) {
       fputs(kListHelp, stdout);
       return PXQ_EXIT_OK;
     }
     if (IsVerbosityOption(argv[i])) continue;
+    if (strcmp(argv[i], "--json") == 0) {
+      asjson = true;
+      continue;
+    }
     if (argv[i][0] == '-' && argv[i][1] != '\0') return UsageError("list", std::string("unknown option ") + argv[i]);
     if (path != nullptr) return UsageError("list", "one FILE only");
     if (argv[i][0] == '\0') return UsageError("list", "FILE is an empty name");
@@ -124,13 +135,19 @@ int CommandList(int argc, char** argv) {
   LoaderStamp stamp;
   int status = ReadLoaderStamp(path, &stamp);
   if (status != PXQ_EXIT_OK) return status;
-  printf("stamp        pxr5; builds: %s (platform flags 0x%02X)\n", PlatformFlagsText(stamp.platformflags).c_str(),
-         stamp.platformflags);
-  printf("archive      at offset %u (0x%X)\n", stamp.archiveoffset, stamp.archiveoffset);
   ReleaseFacts release;
   std::string releasefault = ReadReleaseFacts(path, &release);
-  if (!releasefault.empty()) return Failure(path, releasefault);
-  PrintReleaseFacts(release);
+  ListJson json;
+  if (asjson) {
+    if (!releasefault.empty()) return Failure(path, releasefault);
+    JsonListBegin(&json, path, stamp, release);
+  } else {
+    printf("stamp        pxr5; builds: %s (platform flags 0x%02X)\n", PlatformFlagsText(stamp.platformflags).c_str(),
+           stamp.platformflags);
+    printf("archive      at offset %u (0x%X)\n", stamp.archiveoffset, stamp.archiveoffset);
+    if (!releasefault.empty()) return Failure(path, releasefault);
+    PrintReleaseFacts(release);
+  }
 
   ArchiveCheck check;
   uint32_t buildsfound = 0;  // PlatformFlags bits of the installer builds met
@@ -138,6 +155,7 @@ int CommandList(int argc, char** argv) {
   auto showheader = [&]() {
     if (headershown || !check.opened) return;
     headershown = true;
+    if (asjson) return JsonListArchive(&json, check);
     printf("format       gmo3 version 0x%08X, flags 0x%X\n", check.header.formatversion, check.header.archiveflags);
     printf("lzma         lc %u, lp %u, pb %u, dictionary %u bytes\n", check.properties.lc, check.properties.lp,
            check.properties.pb, check.properties.dictionarysize);
@@ -156,13 +174,35 @@ int CommandList(int argc, char** argv) {
   CheckArchive(path, stamp.archiveoffset,
                [&](uint64_t number, const EntryHeader& entry) {
                  showheader();
-                 PrintEntry(number, entry);
+                 if (asjson) {
+                   JsonListEntry(&json, number, entry);
+                 } else {
+                   PrintEntry(number, entry);
+                 }
                  buildsfound |= BuildFlagOf((static_cast<uint64_t>(entry.idhigh) << 32) | entry.idlow);
                },
                &check);
   CountPlatformReads(nullptr);
   EndProgress(&progress);
   showheader();
+  // The first fault: the walk's, else a build the stamp announces in vain.
+  std::string fault = check.fault;
+  static const struct {
+    uint32_t flag;
+    uint64_t id;
+  } kBuilds[] = {{PLATFORM_FLAG_GENERIC, GenericInstallerId},
+                 {PLATFORM_FLAG_NT_X86, NtX86InstallerId},
+                 {PLATFORM_FLAG_NT_X64, NtX64InstallerId}};
+  for (const auto& build : kBuilds) {
+    if (fault.empty() && (stamp.platformflags & build.flag) != 0 && (buildsfound & build.flag) == 0)
+      fault = std::string("the stamp announces ") + EntryIdName(build.id) +
+              " but the archive holds no such entry (the loader would fail with 250 where it chooses that build)";
+  }
+  if (asjson) {
+    JsonListEnd(&json, check, stamp, fault);
+    fflush(stdout);
+    return fault.empty() ? PXQ_EXIT_OK : Failure(path, fault);
+  }
   if (!check.fault.empty()) {
     fflush(stdout);
     return Failure(path, check.fault);
@@ -172,20 +212,9 @@ int CommandList(int argc, char** argv) {
          static_cast<unsigned long long>(check.entries));
   printf("trailer      at offset %llu\n",
          static_cast<unsigned long long>(stamp.archiveoffset + STREAM_OFFSET + check.streamlength));
-
-  static const struct {
-    uint32_t flag;
-    uint64_t id;
-  } kBuilds[] = {{PLATFORM_FLAG_GENERIC, GenericInstallerId},
-                 {PLATFORM_FLAG_NT_X86, NtX86InstallerId},
-                 {PLATFORM_FLAG_NT_X64, NtX64InstallerId}};
-  for (const auto& build : kBuilds) {
-    if ((stamp.platformflags & build.flag) != 0 && (buildsfound & build.flag) == 0) {
-      fflush(stdout);
-      return Failure(path, std::string("the stamp announces ") + EntryIdName(build.id) +
-                               " but the archive holds no such entry (the loader would fail with 250 where it "
-                               "chooses that build)");
-    }
+  if (!fault.empty()) {
+    fflush(stdout);
+    return Failure(path, fault);
   }
   return PXQ_EXIT_OK;
 }
