@@ -1,6 +1,7 @@
 # make test  — install what is missing, build, and run every test
 # make demo  — pack a sample installer and run it through the loader
 # make bench — run the benchmarks
+# make package — build the Debian package (CPack) in $(BUILD)
 # make fuzz  — run each fuzz target for FUZZ_SECONDS (default 120); FUZZ_MERGE=1 keeps new seeds
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -32,6 +33,13 @@ bench: deps
 
 fuzz: deps
 	bash scripts/fuzz
+
+# PREFIX=/usr/local by default; DESTDIR is honoured.
+install: build
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz
