@@ -12,9 +12,13 @@ using nlohmann::json;
 
 namespace {
 
+// Text that is not UTF-8 (a file name is any bytes) is written with U+FFFD
+// in place of the bad bytes, not refused.
+std::string Dump(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
 // One member of the object being written: "," before all but the first.
 void Member(const char* key, const json& value, bool first = false) {
-  std::string text = (first ? "" : ",") + json(key).dump() + ":" + value.dump();
+  std::string text = (first ? "" : ",") + Dump(json(key)) + ":" + Dump(value);
   fputs(text.c_str(), stdout);
 }
 
@@ -131,7 +135,7 @@ void JsonListEntry(ListJson* json, uint64_t number, const EntryHeader& entry) {
                          {"filetime", entry.lastwritetime},
                          {"attributes", entry.attributes},
                          {"attributenames", AttributeNames(entry.attributes)}};
-  std::string text = (json->entries == 0 ? "" : ",") + item.dump();
+  std::string text = (json->entries == 0 ? "" : ",") + Dump(item);
   fputs(text.c_str(), stdout);
   ++json->entries;
 }

@@ -70,6 +70,13 @@ TEST(PxqListJson, ReportParsesBackWithEveryField) {
   EXPECT_EQ("pxq: " + dir.File("cut.exe") + ": " + damaged["fault"].get<std::string>() + "\n", cut.err);
   EXPECT_TRUE(damaged["stream"].is_null());
   EXPECT_LE(damaged["entries"].size(), 2u);
+
+  // A file name that is not UTF-8 still gives valid JSON.
+  std::string odd = dir.File("setup-\xff.exe");
+  WriteFileBytes(odd, ReadFileBytes(setup));
+  CommandResult named = RunPxq({"list", "--json", odd});
+  EXPECT_EQ(0, named.status) << named.err;
+  EXPECT_EQ(dir.File("setup-\xEF\xBF\xBD.exe"), json::parse(named.out)["file"]);
 }
 
 }  // namespace
