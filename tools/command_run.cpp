@@ -13,11 +13,12 @@
 #include "platform/platform.h"
 #include "platform/posix.h"
 #include "tools/host_error.h"
+#include "tools/progress.h"
 #include "tools/pxq_cli.h"
 #include "tools/signals.h"
 
 static const char kRunHelp[] =
-    "Usage: pxq run FILE [ARGUMENTS...]\n"
+    "Usage: pxq run [-q | -v] FILE [ARGUMENTS...]\n"
     "\n"
     "Runs the loader file FILE as the Windows stub would: picks the installer\n"
     "build for this host, extracts it into the temporary directory, runs it\n"
@@ -78,6 +79,11 @@ DWORD PXQ_WINAPI InterruptibleWait(DWORD nCount, const HANDLE* pHandles, BOOL fW
 }  // namespace
 
 int CommandRun(int argc, char** argv) {
+  // -q and -v only before FILE: everything after it is the installer's.
+  while (argc >= 2 && IsVerbosityOption(argv[1])) {
+    --argc;
+    ++argv;
+  }
   if (argc < 2) return UsageError("run", "no FILE given");
   if (IsHelp(argv[1])) {
     fputs(kRunHelp, stdout);

@@ -170,4 +170,37 @@ TEST(PxqOptions, QuietVerboseAndVersion) {
       << beside.out;
 }
 
+// On a terminal (script(1) gives pxq one): progress without -v, and no
+// binary data written to it.
+TEST(PxqOptions, OnATerminal) {
+  Builds in;
+  if (RunShell("command -v script").status != 0) GTEST_SKIP() << "script(1) is not installed";
+  // Random bytes at preset 9: seconds of work, long enough for updates.
+  ASSERT_EQ(0, RunShell("head -c 2000000 /dev/urandom > " + ShellQuote(in.dir.File("big.bin"))).status);
+  auto onterminal = [](const std::string& command) {
+    return RunShell("script -qec " + ShellQuote(command) + " /dev/null");
+  };
+  std::string pack = ShellQuote(PxqPath()) + " pack --stub " + ShellQuote(in.dir.File("stub.exe")) + " --generic " +
+                     ShellQuote(in.dir.File("big.bin")) + " --preset 9 -o ";
+  CommandResult progress = onterminal(pack + ShellQuote(in.dir.File("setup.exe")));
+  EXPECT_EQ(0, progress.status) << progress.out;
+  EXPECT_NE(std::string::npos, progress.out.find("\rpxq pack: ")) << progress.out;
+  EXPECT_NE(std::string::npos, progress.out.find(" left")) << progress.out;
+  EXPECT_NE(std::string::npos, progress.out.find(" MiB/s in ")) << progress.out;
+
+  CommandResult quiet = onterminal(ShellQuote(PxqPath()) + " pack -q --stub " + ShellQuote(in.dir.File("stub.exe")) +
+                                   " --generic " + ShellQuote(in.dir.File("new.exe")) + " -o " +
+                                   ShellQuote(in.dir.File("setup.exe")));
+  EXPECT_EQ(0, quiet.status) << quiet.out;
+  EXPECT_EQ("", quiet.out);
+
+  std::vector<std::string> names = DirectoryNames(in.dir.path);
+  CommandResult refused = onterminal(pack + "-");
+  EXPECT_EQ(1, refused.status) << refused.out;
+  EXPECT_NE(std::string::npos,
+            refused.out.find("pxq: standard output: is a terminal; pxq does not write binary data to a terminal"))
+      << refused.out;
+  EXPECT_EQ(names, DirectoryNames(in.dir.path));
+}
+
 }  // namespace

@@ -55,6 +55,11 @@ TEST(PxqRun, RunsTheInstallerAndExitsWithItsCode) {
     EXPECT_EQ(c.out, run.out) << c.environment;
     EXPECT_TRUE(DirectoryNames(temporary).empty()) << "the installer's copy was left behind";
   }
+  // -q and -v before FILE are pxq's; after it, the installer's.
+  CommandResult quiet = RunShell("EXIT_WITH=3 TMPDIR=" + ShellQuote(temporary) + " " + ShellQuote(PxqPath()) +
+                                 " run -q -v " + ShellQuote(setup) + " -q");
+  EXPECT_EQ(3, quiet.status) << quiet.err;
+  EXPECT_EQ("[-q]\n[" + setup + "]\n", quiet.out);
 }
 
 TEST(PxqRun, LoaderFailuresGiveTheirExitCodes) {
