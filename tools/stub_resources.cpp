@@ -31,7 +31,12 @@ std::string ManifestExecutionLevel(const std::string& manifest) {
   char quote = manifest[level + 6];
   size_t end = manifest.find(quote, level + 7);
   if (end == std::string::npos) return "";
-  return manifest.substr(level + 7, end - level - 7);
+  // Only a plain word is shown: a hostile manifest's bytes reach neither a
+  // terminal nor a JSON string (which must be UTF-8).
+  std::string value = manifest.substr(level + 7, end - level - 7);
+  bool plain = !value.empty() && value.size() <= 64;
+  for (char c : value) plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'));
+  return plain ? value : "(not a plain word)";
 }
 
 static std::string Manifest(int level) {
