@@ -4,6 +4,7 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -50,6 +51,7 @@ std::string Kind(const std::string& path) {
   if (S_ISDIR(info.st_mode)) return "directory";
   if (S_ISFIFO(info.st_mode)) return "fifo";
   if (S_ISSOCK(info.st_mode)) return "socket";
+  if (S_ISCHR(info.st_mode)) return "device";
   return S_ISREG(info.st_mode) ? "file" : "other";
 }
 
@@ -67,7 +69,8 @@ TEST(PxqOutput, RefusesWhatIsNotARegularFileBeforeAnyWork) {
     std::string name;
     std::string kind;
     std::string message;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {"dir", "directory", "Is a directory"},
       {"fifo", "fifo", "is a FIFO, not a regular file"},
       {"sock", "socket", "is a socket, not a regular file"},
@@ -75,6 +78,9 @@ TEST(PxqOutput, RefusesWhatIsNotARegularFileBeforeAnyWork) {
       {"dangling", "link", link},
       {"missing/out", "missing", "No such file or directory"},
   };
+  // A device node of our own (as /dev/null), where we may make one (root).
+  if (mknod(in.dir.File("dev").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+    cases.push_back({"dev", "device", "is a character device, not a regular file"});
   for (const auto& c : cases) {
     std::string output = in.dir.File(c.name);
     for (const auto& arguments :
