@@ -83,8 +83,9 @@ TEST(PxqOutput, RefusesWhatIsNotARegularFileBeforeAnyWork) {
     cases.push_back({"dev", "device", "is a character device, not a regular file"});
   for (const auto& c : cases) {
     std::string output = in.dir.File(c.name);
-    for (const auto& arguments :
-         {in.PackTo(output), std::vector<std::string>{"extract", in.setup, "--generic", "-o", output}}) {
+    for (const auto& arguments : {in.PackTo(output),
+                                  std::vector<std::string>{"extract", in.setup, "--generic", "-o", output},
+                                  std::vector<std::string>{"tag", "--pad", "-o", output, in.setup, "campaign"}}) {
       std::vector<std::string> names = DirectoryNames(in.dir.path);
       CommandResult result = RunPxq(arguments);
       EXPECT_EQ(1, result.status) << arguments[0] << " " << c.name;
@@ -132,6 +133,11 @@ TEST(PxqOutput, DashIsStandardOutputForPackAndExtract) {
   CommandResult expected = RunShell("od -An -v -tx1 " + ShellQuote(in.dir.File("build.exe")));
   EXPECT_EQ(expected.out, extract.out);
   EXPECT_TRUE(DirectoryNames(temporary).empty()) << "the scratch copy was left";
+
+  // tag rewrites at places within its output: it takes no '-'.
+  CommandResult tag = RunPxq({"tag", "-o", "-", in.setup, "campaign"});
+  EXPECT_EQ(2, tag.status);
+  EXPECT_NE(std::string::npos, tag.err.find("-o - is not supported: tag writes a file; name one")) << tag.err;
 
   // Standard output redirected onto an input: refused (the shell has already emptied it).
   CommandResult onto = RunShell(line + " >>" + ShellQuote(in.dir.File("build.exe")));
