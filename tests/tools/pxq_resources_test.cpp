@@ -142,17 +142,26 @@ TEST(PxqResources, PackWritesWhatTheLoaderListAndWindowsToolsRead) {
 TEST(PxqResources, UnsetResourcesKeepTheStubsAndLevelNoneDropsTheManifest) {
   Stubs stubs;
   if (stubs.stub.empty()) GTEST_SKIP() << "the mingw-w64 toolchain is not installed";
-  std::string first = stubs.dir.File("first.exe"), second = stubs.dir.File("second.exe");
-  ASSERT_EQ(0, stubs.Pack(first, stubs.stub, {"--execution-level", "asInvoker", "--product-name", "Acme"}).status);
-  // A stub that already carries resources of ours (cut back to the stub itself).
-  CommandResult list = RunPxq({"list", first});
-  ASSERT_NE(std::string::npos, list.out.find("execution level asInvoker")) << list.out;
-  ASSERT_EQ(0, stubs.Pack(second, stubs.stub, {"--arguments", "/quiet"}).status);
-  list = RunPxq({"list", second});
+  // A stub with a manifest of its own.
+  std::string manifested = BuildWindowsExe(
+      stubs.dir, "manifested",
+      std::string(kStubResources) +
+          "1 24 { \"<assembly><trustInfo><security><requestedPrivileges><requestedExecutionLevel "
+          "level=\"\"requireAdministrator\"\"/></requestedPrivileges></security></trustInfo></assembly>\" }\n",
+      "-Wl,--disable-reloc-section");
+  ASSERT_FALSE(manifested.empty());
+  std::string kept = stubs.dir.File("kept.exe"), dropped = stubs.dir.File("dropped.exe");
+  ASSERT_EQ(0, stubs.Pack(kept, manifested, {"--arguments", "/quiet"}).status);
+  CommandResult list = RunPxq({"list", kept});
   for (const char* line : {"arguments    \"/quiet\"\n", "version      file 1.0.0.0, product 1.0.0.0\n",
                            "             FileDescription  \"Test stub\"\n", "             ProductName      \"pxq\"\n",
-                           "manifest     none (execution level none)\n", "icon         none\n"})
+                           "             FileVersion      \"1.0.0\"\n",
+                           "manifest     execution level requireAdministrator\n", "icon         none\n"})
     EXPECT_NE(std::string::npos, list.out.find(line)) << line << "\n" << list.out;
+  ASSERT_EQ(0, stubs.Pack(dropped, manifested, {"--execution-level", "none"}).status);
+  list = RunPxq({"list", dropped});
+  EXPECT_NE(std::string::npos, list.out.find("manifest     none (execution level none)\n")) << list.out;
+  EXPECT_NE(std::string::npos, list.out.find("arguments    empty\n")) << list.out;
 }
 
 TEST(PxqResources, RefusalsLeaveNoOutput) {
