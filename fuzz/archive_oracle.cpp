@@ -143,8 +143,10 @@ std::string JudgeExtraction(const Reference& reference, const ReferenceEntry* en
   if (reference.HasCrc() && entry->crc != entry->storedcrc) return "";
   // The decoder may find damage in the call that gives the entry's last
   // bytes: a failure is due unless the stream goes on whole past the entry
-  // (to the next header, or to its end marker).
+  // (to the next header, or to its end marker). In a stream that the file
+  // cuts short, the reader fails once its input is used up, which liblzma's
+  // read-ahead makes happen before all that this input holds is out.
   const bool last = entry == &reference.entries.back();
-  if (last && !reference.ended) return "";
+  if ((last && !reference.ended) || reference.truncated) return "";
   return "the extraction failed, yet the stream holds the entry whole and sound";
 }
