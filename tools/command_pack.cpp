@@ -41,7 +41,7 @@ static const char kPackHelp[] =
     "  --nt-x64 FILE     the installer build for Windows NT on x64\n"
     "  --entry ID=FILE   a further entry; ID in hexadecimal (0x...) or decimal\n"
     "  --preset N[e]     compression effort 0 to 9, 'e' for extreme (default 6)\n"
-    "  --dict SIZE       the largest LZMA dictionary, 4KiB to 1536MiB (default 8MiB);\n"
+    "  --dict SIZE       the largest LZMA dictionary, 4KiB to 1536MiB (default 64MiB);\n"
     "                    SIZE in bytes, or with KiB or MiB\n"
     "  --keep-order      store the entries in the order given\n"
     "  --mtime TIME      every entry's last-write time: @SECONDS since 1970, or\n"
