@@ -75,10 +75,14 @@ void CheckAt(const std::string& input, const uint8_t* data, size_t size, size_t 
     if (!entry.valid) break;
     ++valid;
     if (!entry.complete) break;
+    if (ref.HasCrc() && entry.crc != entry.storedcrc) {
+      // List stops at the first entry whose data does not match its CRC.
+      crcsmatch = false;
+      break;
+    }
     ++complete;
-    if (entry.crc != entry.storedcrc) crcsmatch = false;
   }
-  const bool sound = ref.sound && (!ref.HasCrc() || crcsmatch);
+  const bool sound = ref.sound && crcsmatch;
   Check(check.fault.empty() == sound, offset, sound ? "a sound archive called damaged" : "damage not found", check);
   if (!ref.opened) return;
 
@@ -98,10 +102,9 @@ void CheckAt(const std::string& input, const uint8_t* data, size_t size, size_t 
     Check((static_cast<uint64_t>(seen[i].idhigh) << 32 | seen[i].idlow) == entry.id && seen[i].datasize == entry.datasize,
           offset, "entry " + std::to_string(i + 1) + " reported with another header", check);
   }
-  if (!ref.HasCrc() || crcsmatch)
-    Check(check.complete == complete || (ref.truncated && check.complete < complete) ||
-              (lastindoubt && complete == ref.entries.size() && check.complete + 1 == complete),
-          offset,
+  Check(check.complete == complete || (ref.truncated && check.complete < complete) ||
+            (lastindoubt && complete == ref.entries.size() && check.complete + 1 == complete),
+        offset,
           "entries read whole: " + std::to_string(check.complete) + ", the stream holds " + std::to_string(complete),
           check);
   if (check.fault.empty()) {
