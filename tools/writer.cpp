@@ -57,7 +57,10 @@ uint32_t Encode(Encoder* encoder, const uint8_t* bytes, size_t count, lzma_actio
     }
     if (ret == LZMA_STREAM_END) return 0;
     if (ret != LZMA_OK) return ResultFromLzma(ret);
-    if (action == LZMA_RUN && stream->avail_in == 0) return 0;
+    // liblzma takes input into its window at once but encodes it only as far
+    // as the output room allows; go on while it fills the output, so that
+    // what has been fed has also been encoded (pack's progress counts it).
+    if (action == LZMA_RUN && stream->avail_in == 0 && stream->avail_out != 0) return 0;
   }
 }
 

@@ -176,7 +176,7 @@ TEST(PxqOptions, OnATerminal) {
   Builds in;
   if (RunShell("command -v script").status != 0) GTEST_SKIP() << "script(1) is not installed";
   // Random bytes at preset 9: seconds of work, long enough for updates.
-  ASSERT_EQ(0, RunShell("head -c 2000000 /dev/urandom > " + ShellQuote(in.dir.File("big.bin"))).status);
+  ASSERT_EQ(0, RunShell("head -c 6000000 /dev/urandom > " + ShellQuote(in.dir.File("big.bin"))).status);
   auto onterminal = [](const std::string& command) {
     return RunShell("script -qec " + ShellQuote(command) + " /dev/null");
   };
