@@ -126,10 +126,15 @@ static void LoadAndLaunch(char* ownpath, char* temppath) {
     temppath[0] = 0;
     return;
   }
-  FormTemporaryPath(temppath, ownpath, processid);
-  if (temppath[0] == 0) {
-    // Nothing could be extracted under a cut name: say so now, not after decoding.
-    ReportError("Temporary path longer than 519 bytes => %u\n", ERROR_FILENAME_EXCED_RANGE);
+  // Nothing could be extracted without a whole name: say so now, not after decoding.
+  DWORD nameerror = FormTemporaryPath(temppath, ownpath, processid);
+  if (nameerror == ERROR_FILENAME_EXCED_RANGE) {
+    ReportError("Temporary path longer than 519 bytes => %u\n", nameerror);
+    ExitCode = 255;
+    return;
+  }
+  if (nameerror != 0) {
+    ReportError("wsprintf() failed => %u\n", nameerror);
     ExitCode = 255;
     return;
   }

@@ -14,7 +14,7 @@ uint16_t TempNameKey(uint32_t processid) {
   return static_cast<uint16_t>((processid >> 16) ^ (processid & 0xFFFFu));
 }
 
-void FormTemporaryPath(char* temppath, const char* ownpath, uint32_t processid) {
+uint32_t FormTemporaryPath(char* temppath, const char* ownpath, uint32_t processid) {
   uint32_t directoryend = 0;
   while (directoryend < TEMPORARY_PATH_SIZE && temppath[directoryend] != 0) ++directoryend;
 
@@ -43,13 +43,17 @@ void FormTemporaryPath(char* temppath, const char* ownpath, uint32_t processid) 
   // not formed at all.
   if (directoryend >= TEMPORARY_PATH_SIZE || suffixat + SUFFIX_SIZE > TEMPORARY_PATH_SIZE) {
     temppath[0] = 0;
-    return;
+    return ERROR_FILENAME_EXCED_RANGE;
   }
   if (suffixat > directoryend)
     CopyBytes(temppath + directoryend, ownpath + basestart, static_cast<uint32_t>(suffixat - directoryend));
   // A suffix that was not written leaves the base name unterminated: no path.
-  if (FormatText(temppath + suffixat, "-%04X.exe", static_cast<unsigned>(TempNameKey(processid))) != SUFFIX_SIZE - 1)
+  if (FormatText(temppath + suffixat, "-%04X.exe", static_cast<unsigned>(TempNameKey(processid))) != SUFFIX_SIZE - 1) {
+    DWORD error = Sys().GetLastError();
     temppath[0] = 0;
+    return error != 0 ? error : ERROR_INVALID_DATA;
+  }
+  return 0;
 }
 
 void RemoveTemporaryCopy(const char* temppath) {

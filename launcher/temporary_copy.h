@@ -14,10 +14,13 @@ uint16_t TempNameKey(uint32_t processid);
 // `temppath` (a buffer of TEMPORARY_PATH_SIZE bytes) holds the temporary
 // directory with its trailing backslash; on return it holds
 // <directory><own base name without its last extension>-XXXX.exe, XXXX being
-// TempNameKey in upper-case hexadecimal. When the whole path would not fit the
-// buffer, the buffer is left empty instead: nothing is extracted under a cut
-// name, and the removal step has nothing to do.
-void FormTemporaryPath(char* temppath, const char* ownpath, uint32_t processid);
+// TempNameKey in upper-case hexadecimal, and the result is 0. When no whole
+// path can be formed the buffer is left empty instead, so that nothing is
+// extracted under a cut name and the removal step has nothing to do; the
+// result then says why: ERROR_FILENAME_EXCED_RANGE when the path would not
+// fit the buffer, else the error of the formatter that failed to write the
+// suffix (ERROR_INVALID_DATA where it gives none).
+uint32_t FormTemporaryPath(char* temppath, const char* ownpath, uint32_t processid);
 
 // Deletes the file named by `temppath` (attributes reset first), retrying
 // every 500 ms while access is denied, at most 10 attempts. Calls nothing at

@@ -640,6 +640,16 @@ void PXQ_WINAPI TestingOutputDebugStringA(LPCSTR lpOutputString) {
   state.inner->OutputDebugStringA(lpOutputString);
 }
 
+// Recorded with its format, which tells the formatter's callers apart.
+int PXQ_WINAPI TestingwvsprintfA(LPSTR lpOutput, LPCSTR lpFormat, va_list arglist) {
+  DWORD error;
+  if (Enter(Op_wvsprintfA, Text(lpFormat), &error)) {
+    SetError(error);
+    return 0;
+  }
+  return state.inner->wvsprintfA(lpOutput, lpFormat, arglist);
+}
+
 // Recorded and closed at once with OK; nothing is shown.
 int PXQ_WINAPI TestingMessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
   (void)hWnd;
@@ -694,6 +704,7 @@ Platform MakeTable() {
   table.Sleep = TestingSleep;
   table.OutputDebugStringA = TestingOutputDebugStringA;
   table.MessageBoxA = TestingMessageBoxA;
+  table.wvsprintfA = TestingwvsprintfA;
   return table;
 }
 

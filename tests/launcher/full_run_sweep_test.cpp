@@ -366,7 +366,7 @@ Outcome Expected(const Site& site, const std::string& first, DWORD error, bool o
         case Op_GetTempPathW:
           return Fails(255, OpName(site.op) + "() failed => " + e + "\n");
         case Op_wvsprintfA:  // the temporary name cannot be formed
-          return Fails(255, "Temporary path longer than 519 bytes => 206\n");
+          return Fails(255, "wsprintf() failed => " + e + "\n");
         default:
           return runs;  // the process heap is taken again when first needed; GetSystemInfo stands in
       }

@@ -120,6 +120,10 @@ TEST(RunLoader, StartUpFailuresEndWithTheirCodeAndTouchNothing) {
          Testing().modulepath = "/" + std::string(200, 's') + ".exe";
        },
        255, "Temporary path longer than 519 bytes => 206\n", 2},
+      // The formatter fails on the temporary name: said as it is, not as a
+      // path too long.
+      {"temporary name not formatted", [] { Testing().faults = {{Op_wvsprintfA, 1, 87}}; }, 255,
+       "wsprintf() failed => 87\n", 2},
       // The directory does not fit the buffer, which then holds no directory.
       {"temporary directory too long", [] { Testing().temppath = "/" + std::string(600, 't') + "/"; }, 255,
        "GetTempPath() failed => 122\n", 2},

@@ -22,3 +22,17 @@ TEST(ReportError, LongMessagesAreCutAtTheFormattersLimit) {
   EXPECT_EQ(1023u, Testing().messages[0].size());
   EXPECT_EQ("GetExitCodeProcess(ppp", Testing().messages[0].substr(0, 22));
 }
+
+TEST(ReportError, AFailedFormatterShowsTheFormatAsItStands) {
+  TestingScope scope;
+  Testing().faults = {{Op_wvsprintfA, 1, ERROR_INVALID_PARAMETER}};
+  ReportError("GetTempPath() failed => %u\n", 5u);
+  const std::string text = "GetTempPath() failed => %u\n";
+  EXPECT_EQ((std::vector<std::string>{"OutputDebugStringA(" + text + ")", "MessageBoxA(" + text + ")"}), CallTrace());
+  // A format longer than the buffer is cut there, terminated.
+  const std::string path(2000, 'p');
+  Testing().faults = {{Op_wvsprintfA, 2, ERROR_INVALID_PARAMETER}};
+  ReportError((path + " %u\n").c_str(), 5u);
+  ASSERT_EQ(2u, Testing().messages.size());
+  EXPECT_EQ(path.substr(0, 1023), Testing().messages[1]);
+}

@@ -14,14 +14,18 @@
 namespace {
 
 // Forms the path in a buffer of exactly TEMPORARY_PATH_SIZE bytes followed
-// by guard bytes, and checks that the guard is untouched.
-std::string Form(const std::string& directory, const std::string& ownpath, uint32_t processid) {
+// by guard bytes, and checks that the guard is untouched and that the result
+// is 0 exactly when a path was formed. `result` receives the result.
+std::string Form(const std::string& directory, const std::string& ownpath, uint32_t processid,
+                 uint32_t* result = nullptr) {
   std::vector<char> buffer(TEMPORARY_PATH_SIZE + 16, '#');
   EXPECT_LT(directory.size(), TEMPORARY_PATH_SIZE);
   std::copy(directory.begin(), directory.end(), buffer.begin());
   buffer[directory.size()] = '\0';
-  FormTemporaryPath(buffer.data(), ownpath.c_str(), processid);
+  const uint32_t formed = FormTemporaryPath(buffer.data(), ownpath.c_str(), processid);
   for (size_t i = TEMPORARY_PATH_SIZE; i < buffer.size(); ++i) EXPECT_EQ('#', buffer[i]) << "byte " << i;
+  EXPECT_EQ(formed == 0, buffer[0] != '\0') << "result " << formed;
+  if (result != nullptr) *result = formed;
   return std::string(buffer.data());
 }
 
@@ -76,7 +80,9 @@ TEST(FormTemporaryPath, NeverWritesBeyondTheBuffer) {
   EXPECT_EQ(fits + "\\" + std::string(200, 'b') + "-1A2C.exe", formed);
   // One byte more does not fit: nothing is formed, and the removal step
   // will have nothing to remove.
-  EXPECT_EQ("", Form(fits + "d\\", own, 0x1A2C));
+  uint32_t result = 0;
+  EXPECT_EQ("", Form(fits + "d\\", own, 0x1A2C, &result));
+  EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, result);
   EXPECT_EQ("", Form(std::string(TEMPORARY_PATH_SIZE - 1, 'd'), "D:\\s.exe", 0x1A2C));
   // A base name without an extension needs the same room.
   EXPECT_EQ("", Form(fits + "d\\", "D:\\x\\" + std::string(200, 'b'), 0x1A2C));
@@ -87,8 +93,15 @@ TEST(FormTemporaryPath, NothingFormedWhenTheSuffixCannotBeWritten) {
   TestingScope scope;
   // The base name is copied without a terminator: the failed format must
   // not leave it so, to be read on into whatever follows.
-  Testing().faults = {{Op_wvsprintfA, 1, ERROR_INVALID_PARAMETER}};
-  EXPECT_EQ("", Form("E:\\Temp\\", "D:\\x\\setup.exe", 0x1A2C));
+  // The result is the formatter's error, not that of a path too long; one
+  // that fails without an error still fails.
+  for (DWORD error : {ERROR_INVALID_PARAMETER, 0u}) {
+    Testing().faults = {{Op_wvsprintfA, 1, error}};
+    Testing().counts[Op_wvsprintfA] = 0;
+    uint32_t result = 0;
+    EXPECT_EQ("", Form("E:\\Temp\\", "D:\\x\\setup.exe", 0x1A2C, &result));
+    EXPECT_EQ(error != 0 ? error : ERROR_INVALID_DATA, result);
+  }
 }
 
 TEST(RemoveTemporaryCopy, NothingAtAllWhileThePathIsEmpty) {
