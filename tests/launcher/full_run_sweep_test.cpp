@@ -8,6 +8,13 @@
 // there. Each run must end as the table below says for that site: exit code
 // and message, the installer's exact command line when it ran, and the
 // temporary directory empty afterwards.
+//
+// Calls that only a failing run makes (the report's formatter and message
+// box, the removal's retries, the releases on the way out of a failed step)
+// are sites of their own, found from the record of the failing runs: each
+// is failed in the same ways, as a second fault in the run that reached it.
+// The first failure still decides the exit code; the message is the one
+// that can still be shown.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -90,6 +97,15 @@ Outcome Fails(uint32_t exitcode, const std::string& message) {
   outcome.message = message;
   outcome.ran = false;
   return outcome;
+}
+
+// A whole message, or the start of one that ends in text of the run's own.
+void ExpectMessage(const std::string& want, const std::string& got) {
+  if (want.back() == '\n') {
+    EXPECT_EQ(want, got);
+  } else {
+    EXPECT_EQ(0u, got.find(want)) << got;
+  }
 }
 
 struct FullRunSweep : ::testing::Test {
@@ -204,10 +220,8 @@ struct FullRunSweep : ::testing::Test {
       EXPECT_TRUE(Testing().messages.empty()) << Testing().messages[0];
     } else if (Testing().messages.size() != 1) {
       ADD_FAILURE() << Testing().messages.size() << " messages";
-    } else if (want.message.back() == '\n') {
-      EXPECT_EQ(want.message, Testing().messages[0]);
     } else {
-      EXPECT_EQ(0u, Testing().messages[0].find(want.message)) << Testing().messages[0];
+      ExpectMessage(want.message, Testing().messages[0]);
     }
     if (want.stillrunning) {
       EXPECT_EQ(ExpectedLine(tail, want), LastLine());
@@ -320,6 +334,8 @@ std::vector<DWORD> ErrorsOf(PlatformOp op) {
       return {ERROR_ACCESS_DENIED, ERROR_PATH_NOT_FOUND};
     case Op_GetModuleFileNameA:
       return {ERROR_ACCESS_DENIED, ERROR_INSUFFICIENT_BUFFER};
+    case Op_GetShortPathNameW:
+      return {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND};
     case Op_MultiByteToWideChar:
     case Op_WideCharToMultiByte:
       return {ERROR_INSUFFICIENT_BUFFER, 1113 /* ERROR_NO_UNICODE_TRANSLATION */};
@@ -429,12 +445,59 @@ Outcome Expected(const Site& site, const std::string& first, DWORD error, bool o
   return runs;
 }
 
+// A call site that only failing runs reach, and the faults under which it is
+// swept: those of the run that reached it most often (one fault of a site
+// of the clean runs, or that and the faults that reached a failure-path
+// site in turn).
+struct PathSite {
+  PlatformOp op;
+  uint64_t site;
+  std::vector<TestingFault> context;  // the faults that reach it
+  Outcome before;                     // ... and what they alone give
+  std::string within;                 // ... described
+  size_t variant;                     // the tail under which it is swept
+  std::vector<std::string> details;   // of its calls under those faults
+  bool report;     // the formatter of a failure message
+  bool aftertemp;  // first called once the temporary directory was asked for
+};
+
+// The table for the sites that only failing runs reach: what failing one
+// (its `nth` call, with `error`) makes of the outcome of the faults that
+// reached it.
+Outcome ExpectedOnFailurePath(const PathSite& path, uint32_t nth, DWORD error) {
+  const Outcome& first = path.before;
+  if (path.report) {
+    // A message that cannot be formatted is shown as its format.
+    Outcome outcome = first;
+    outcome.message = path.details[nth - 1];
+    return outcome;
+  }
+  switch (path.op) {
+    case Op_MessageBoxA: {
+      Outcome outcome = first;
+      outcome.message.clear();
+      return outcome;
+    }
+    case Op_GetProcessHeap:  // taken again when first needed, and failing again: nothing can be allocated
+      return Fails(250, "Extraction of the installer failed => 8\n");
+    case Op_GetShortPathNameW:  // a path taken for lossy, whose short form cannot be had
+    case Op_WideCharToMultiByte:
+    case Op_MultiByteToWideChar:
+      return Fails(255, "No short (8.3) name for the "s + (path.aftertemp ? "temporary directory" : "own path") +
+                            ", which the ANSI code page cannot hold => " +
+                            std::to_string(path.op == Op_MultiByteToWideChar ? 1113u : error) + "\n");
+    default:
+      return first;  // releases on the way out, the removal's look at what refused deletion
+  }
+}
+
 }  // namespace
 
 TEST_F(FullRunSweep, EveryCallSiteFailedEndsAsItsStepSays) {
   TestingScope scope;
+  typedef std::pair<uint32_t, uint64_t> Key;  // operation and site
   std::vector<Site> sites;
-  std::map<std::pair<uint32_t, uint64_t>, std::vector<std::string>> details;  // of each call, per site
+  std::map<Key, std::vector<std::string>> details;  // of each call, per site
   std::set<uint64_t> headerreads;
   for (size_t v = 0; v < tails.size(); ++v) {
     WriteLoader(tails[v]);
@@ -443,12 +506,12 @@ TEST_F(FullRunSweep, EveryCallSiteFailedEndsAsItsStepSays) {
     const std::vector<TestingCall> calls = Testing().calls;
     ASSERT_EQ(ExpectedLine(tails[v], Outcome()), LastLine()) << tails[v].name;
     const std::vector<Step> steps = StepsOf(calls);
-    std::set<std::pair<uint32_t, uint64_t>> here;
+    std::set<Key> here;
     for (size_t i = 0; i < calls.size(); ++i) {
       const TestingCall& call = calls[i];
       if (!CanFail(call.op)) continue;
       ASSERT_NE(0u, call.site) << OpName(call.op) << " was not called through the sweep's base";
-      auto key = std::make_pair(static_cast<uint32_t>(call.op), call.site);
+      Key key(call.op, call.site);
       if (call.op == Op_ReadFile && headerreads.empty()) headerreads.insert(call.site);
       if (details.count(key) != 0 && here.count(key) == 0) continue;  // swept under an earlier tail
       if (here.insert(key).second) sites.push_back({call.op, call.site, steps[i], call.detail, 0, v});
@@ -461,31 +524,132 @@ TEST_F(FullRunSweep, EveryCallSiteFailedEndsAsItsStepSays) {
            tails[s.variant].name, s.detail.substr(0, 48).c_str());
   }
 
+  // The fault of site `n`, mode and error, and what it alone must give.
+  auto primaryfault = [&](size_t n, Mode mode, DWORD error) {
+    const Site& site = sites[n];
+    const uint32_t nth = mode == LastCall ? site.calls : 1;
+    return TestingFault{site.op, nth, error, site.site, mode == FromFirstCall};
+  };
+  auto primaryoutcome = [&](size_t n, Mode mode, DWORD error) {
+    const Site& site = sites[n];
+    const uint32_t nth = mode == LastCall ? site.calls : 1;
+    return Expected(site, details[{site.op, site.site}][nth - 1], error, mode != FromFirstCall,
+                    headerreads.count(site.site) != 0, ExpectedCopy());
+  };
+  auto describe = [&](size_t n, Mode mode, DWORD error) {
+    const Site& site = sites[n];
+    return OpName(site.op) + " in the " + kStepNames[site.step] + " (" + site.detail.substr(0, 50) + "), " +
+           kModeNames[mode] + ", error " + std::to_string(error) + ", " + tails[site.variant].name;
+  };
+
   size_t runs = 0;
   std::set<size_t> reached;
+  std::vector<PathSite> paths;  // in the order found
+  std::map<Key, size_t> pathindex;
+  // The sites of the run just made that neither a clean run nor an earlier
+  // failing run has shown: each is swept under the faults of the run that
+  // calls it most often, among those made before its turn comes.
+  auto discover = [&](const std::vector<TestingFault>& context, const Outcome& before, const std::string& within,
+                      size_t variant, size_t processed) {
+    const std::vector<TestingCall>& made = Testing().calls;
+    std::map<Key, PathSite> seen;
+    std::vector<Key> order;
+    bool aftertemp = false;
+    for (size_t i = 0; i < made.size(); ++i) {
+      const TestingCall& call = made[i];
+      aftertemp = aftertemp || call.op == Op_GetTempPathA;
+      if (!CanFail(call.op)) continue;
+      if (call.site == 0) {
+        ADD_FAILURE() << OpName(call.op) << " was not called through the sweep's base";
+        continue;
+      }
+      const Key key(call.op, call.site);
+      if (details.count(key) != 0) continue;
+      auto it = seen.find(key);
+      if (it == seen.end()) {
+        it = seen.emplace(key, PathSite{call.op, call.site, context, before, within, variant, {}, false, aftertemp})
+                 .first;
+        order.push_back(key);
+      }
+      it->second.details.push_back(call.detail);
+      // The report hands the formatted text to the debugger output next.
+      if (call.op == Op_wvsprintfA && i + 1 < made.size() && made[i + 1].op == Op_OutputDebugStringA)
+        it->second.report = true;
+    }
+    for (const Key& key : order) {
+      auto known = pathindex.find(key);
+      if (known == pathindex.end()) {
+        pathindex[key] = paths.size();
+        paths.push_back(seen[key]);
+      } else if (known->second >= processed && paths[known->second].details.size() < seen[key].details.size()) {
+        paths[known->second] = seen[key];
+      }
+    }
+  };
+
   for (size_t n = 0; n < sites.size(); ++n) {
     const Site& site = sites[n];
     WriteLoader(tails[site.variant]);
-    const std::vector<std::string>& calls = details[{site.op, site.site}];
     for (Mode mode : {FirstCall, LastCall, FromFirstCall}) {
       if (mode == LastCall && site.calls < 2) continue;
       for (DWORD error : ErrorsOf(site.op)) {
-        SCOPED_TRACE(OpName(site.op) + " in the " + kStepNames[site.step] + " (" + site.detail.substr(0, 50) +
-                     "), " + kModeNames[mode] + ", error " + std::to_string(error) + ", " + tails[site.variant].name);
+        const std::string within = describe(n, mode, error);
+        SCOPED_TRACE(within);
         Fresh();
-        const uint32_t nth = mode == LastCall ? site.calls : 1;
-        Testing().faults = {{site.op, nth, error, site.site, mode == FromFirstCall}};
+        Testing().faults = {primaryfault(n, mode, error)};
         const uint32_t exitcode = Run();
         ++runs;
         if (Testing().injected != 0) reached.insert(n);
-        const Outcome want = Expected(site, calls[nth - 1], error, mode != FromFirstCall,
-                                      headerreads.count(site.site) != 0, ExpectedCopy());
+        const Outcome want = primaryoutcome(n, mode, error);
         CheckOutcome(tails[site.variant], want, exitcode);
+        discover(Testing().faults, want, within, site.variant, 0);
       }
     }
   }
-  printf("full-run sweep: %zu call sites, %zu runs\n", sites.size(), runs);
   EXPECT_EQ(sites.size(), reached.size()) << "sites never failed";
   for (size_t n = 0; n < sites.size(); ++n)
     if (reached.count(n) == 0) ADD_FAILURE() << "not reached: " << OpName(sites[n].op) << " " << sites[n].detail;
+
+  // Each failure-path site failed in its turn, inside a run that the faults
+  // before it already make fail; what that run shows anew joins the list.
+  size_t pathruns = 0;
+  std::set<size_t> pathreached;
+  for (size_t n = 0; n < paths.size(); ++n) {
+    const PathSite path = paths[n];  // a copy: the list grows
+    printf("failure-path site %-20s %2zu call(s), %zu fault(s) before, under %s: %s\n", OpName(path.op).c_str(),
+           path.details.size(), path.context.size(), path.within.c_str(), path.details[0].substr(0, 40).c_str());
+    WriteLoader(tails[path.variant]);
+    const uint32_t calls = static_cast<uint32_t>(path.details.size());
+    for (Mode mode : {FirstCall, LastCall, FromFirstCall}) {
+      if (mode == LastCall && calls < 2) continue;
+      for (DWORD error : ErrorsOf(path.op)) {
+        const std::string within = OpName(path.op) + " (" + path.details[0].substr(0, 50) + "), " +
+                                   kModeNames[mode] + ", error " + std::to_string(error) + ", under " + path.within;
+        SCOPED_TRACE(within);
+        Fresh();
+        const uint32_t nth = mode == LastCall ? calls : 1;
+        Testing().faults = path.context;
+        Testing().faults.push_back({path.op, nth, error, path.site, mode == FromFirstCall});
+        const uint32_t exitcode = Run();
+        ++pathruns;
+        if (Testing().sitecalls[Key(path.op, path.site)] >= nth) pathreached.insert(n);
+        if (path.op == Op_MessageBoxA) {
+          // No box; the debugger output still has the message.
+          const std::vector<std::string> debug = CallsOf(Op_OutputDebugStringA);
+          ASSERT_FALSE(path.before.message.empty());
+          ASSERT_EQ(1u, debug.size());
+          ExpectMessage(path.before.message, debug[0]);
+        }
+        const Outcome want = ExpectedOnFailurePath(path, nth, error);
+        CheckOutcome(tails[path.variant], want, exitcode);
+        discover(Testing().faults, want, within, path.variant, n + 1);
+      }
+    }
+  }
+  printf("full-run sweep: %zu call sites and %zu on failure paths only, %zu + %zu = %zu runs\n", sites.size(),
+         paths.size(), runs, pathruns, runs + pathruns);
+  EXPECT_EQ(paths.size(), pathreached.size()) << "failure-path sites never failed";
+  for (size_t n = 0; n < paths.size(); ++n)
+    if (pathreached.count(n) == 0)
+      ADD_FAILURE() << "not reached: " << OpName(paths[n].op) << " " << paths[n].details[0];
 }
