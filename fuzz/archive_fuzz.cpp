@@ -16,13 +16,12 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "archive_oracle.h"
+#include "fuzz_support.h"
 #include "package/archive_reader.h"
 #include "platform/testing.h"
 #include "tools/archive_check.h"
@@ -36,20 +35,7 @@ const int kMostEntries = 64;
 const uint32_t kLargestWindow = 1u << 24;
 const size_t kReferenceCap = 1u << 25;
 
-std::string& WorkDir() {
-  static std::string dir;
-  return dir;
-}
-
-void RemoveWorkDir() {
-  std::error_code error;
-  std::filesystem::remove_all(WorkDir(), error);
-}
-
-void Fail(const char* where, const std::string& what) {
-  fprintf(stderr, "%s: %s\n", where, what.c_str());
-  abort();
-}
+void Fail(const char* where, const std::string& what) { FuzzFail(where + (": " + what)); }
 
 void CheckNothingOpen(const char* where) {
   if (!TestingNothingOpen()) Fail(where, "left open: " + TestingOpenSummary());
@@ -142,16 +128,9 @@ uint32_t ExtractById(const std::string& input, const std::string& output, uint64
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (WindowAt(data, size, 0) > kLargestWindow || WindowAt(data, size, kSmallOffset) > kLargestWindow) return -1;
-  if (WorkDir().empty()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pxq-archive-fuzz-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) abort();
-    WorkDir() = pattern;
-    atexit(RemoveWorkDir);
-  }
-  const std::string input = WorkDir() + "/input";
-  const std::string output = WorkDir() + "/output";
-  FILE* file = fopen(input.c_str(), "wb");
-  if (file == nullptr || (size != 0 && fwrite(data, 1, size, file) != size) || fclose(file) != 0) abort();
+  static const std::string input = FuzzScratchFile("input");
+  static const std::string output = FuzzScratchFile("output");
+  FuzzWriteFile(input, data, size);
 
   const Reference atzero = ReadReference(data, size, 0, kReferenceCap);
   const Reference atsmall = ReadReference(data, size, kSmallOffset, kReferenceCap);

@@ -9,16 +9,13 @@
 // - nothing is left open.
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "archive_oracle.h"
+#include "fuzz_support.h"
 #include "platform/testing.h"
 #include "tools/archive_check.h"
 
@@ -28,20 +25,9 @@ const size_t kSmallOffset = 7;
 const uint32_t kLargestWindow = 1u << 24;
 const size_t kReferenceCap = 1u << 25;
 
-std::string& WorkDir() {
-  static std::string dir;
-  return dir;
-}
-
-void RemoveWorkDir() {
-  std::error_code error;
-  std::filesystem::remove_all(WorkDir(), error);
-}
-
 void Check(bool condition, size_t offset, const std::string& what, const ArchiveCheck& check) {
   if (condition) return;
-  fprintf(stderr, "list at offset %zu: %s (list said: \"%s\")\n", offset, what.c_str(), check.fault.c_str());
-  abort();
+  FuzzFail("list at offset " + std::to_string(offset) + ": " + what + " (list said: \"" + check.fault + "\")");
 }
 
 uint32_t Le32(const uint8_t* p) {
@@ -117,15 +103,8 @@ void CheckAt(const std::string& input, const uint8_t* data, size_t size, size_t 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (WindowAt(data, size, 0) > kLargestWindow || WindowAt(data, size, kSmallOffset) > kLargestWindow) return -1;
-  if (WorkDir().empty()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pxq-list-fuzz-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) abort();
-    WorkDir() = pattern;
-    atexit(RemoveWorkDir);
-  }
-  const std::string input = WorkDir() + "/input";
-  FILE* file = fopen(input.c_str(), "wb");
-  if (file == nullptr || (size != 0 && fwrite(data, 1, size, file) != size) || fclose(file) != 0) abort();
+  static const std::string input = FuzzScratchFile("input");
+  FuzzWriteFile(input, data, size);
   CheckAt(input, data, size, 0);
   CheckAt(input, data, size, kSmallOffset);
   return 0;

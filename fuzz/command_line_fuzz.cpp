@@ -6,18 +6,14 @@
 //   0x01).
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "platform/windows_command_line.h"
 
 static void Check(bool condition, const char* what, const std::string& line) {
-  if (condition) return;
-  fprintf(stderr, "%s: [%s]\n", what, line.c_str());
-  abort();
+  if (!condition) FuzzFail(std::string(what) + ": [" + line + "]");
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

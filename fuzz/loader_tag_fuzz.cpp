@@ -7,69 +7,40 @@
 // and an ASCII one unchanged.
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "launcher/trailing_tag.h"
 #include "platform/testing.h"
 
-namespace {
-
-std::string& FilePath() {
-  static std::string path;
-  return path;
-}
-
-void RemoveFile() {
-  std::error_code error;
-  std::filesystem::remove_all(std::filesystem::path(FilePath()).parent_path(), error);
-}
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  fprintf(stderr, "broken: %s\n", what);
-  abort();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > 0x20000) return 0;
-  if (FilePath().empty()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pxq-tag-fuzz-XXXXXX").string();
-    Check(mkdtemp(&pattern[0]) != nullptr, "no temporary directory");
-    FilePath() = pattern + "/setup.exe";
-    atexit(RemoveFile);
-  }
+  static const std::string path = FuzzScratchFile("setup.exe");
   // Filler of '<' and '|' bytes now and then, so that markers in front of
   // the input are met too.
   std::vector<uint8_t> file(0x10000 + data[0] * 257u, 'z');
   for (size_t i = 0; i < file.size(); i += 4093) file[i] = (i & 1) != 0 ? '<' : '|';
   file.insert(file.end(), data + 1, data + size);
-  FILE* out = fopen(FilePath().c_str(), "wb");
-  Check(out != nullptr && fwrite(file.data(), 1, file.size(), out) == file.size() && fclose(out) == 0, "write");
+  FuzzWriteFile(path, file.data(), file.size());
 
   TestingScope scope;
-  char* text = ReadTrailingTag(FilePath().c_str());
+  char* text = ReadTrailingTag(path.c_str());
   const uint32_t windowsize = 0x10000u + static_cast<uint32_t>(file.size() % 0x10000u);
   const uint8_t* window = file.data() + file.size() - windowsize;
   TagSearch tag = SearchTrailingTag(window, windowsize);
-  Check((text != nullptr) == (tag.form != TagAbsent), "a tag read exactly when the window holds one");
+  FuzzCheck((text != nullptr) == (tag.form != TagAbsent), "a tag read exactly when the window holds one");
   if (text != nullptr) {
     const size_t length = strlen(text);
     const uint8_t* bytes = window + tag.start;
     if (tag.form == TagPlain) {
       const size_t expected = strnlen(reinterpret_cast<const char*>(bytes), tag.length);
-      Check(length == expected && memcmp(text, bytes, length) == 0, "a plain tag byte for byte");
+      FuzzCheck(length == expected && memcmp(text, bytes, length) == 0, "a plain tag byte for byte");
     } else {
       // A UTF-8 text of b bytes has at most b units.
-      Check(length <= 2 * static_cast<size_t>(tag.length), "at most two bytes a unit");
+      FuzzCheck(length <= 2 * static_cast<size_t>(tag.length), "at most two bytes a unit");
       const size_t step = tag.form == TagUtf16 ? 2 : 1;
       bool ascii = true;
       std::string plain;
@@ -78,10 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (c == 0 || c >= 0x80 || (step == 2 && bytes[i * 2 + 1] != 0)) ascii = false;
         plain.push_back(static_cast<char>(c));
       }
-      if (ascii) Check(plain == text, "an ASCII tag unchanged");
+      if (ascii) FuzzCheck(plain == text, "an ASCII tag unchanged");
     }
     Sys().GlobalFree(text);
   }
-  Check(TestingNothingOpen(), "nothing left open");
+  FuzzCheck(TestingNothingOpen(), "nothing left open");
   return 0;
 }

@@ -6,35 +6,17 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "launcher/version_arguments.h"
 #include "platform/posix.h"
 #include "platform/testing.h"
 
 namespace {
-
-std::string& FilePath() {
-  static std::string path;
-  return path;
-}
-
-void RemoveFile() {
-  std::error_code error;
-  std::filesystem::remove_all(std::filesystem::path(FilePath()).parent_path(), error);
-}
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  fprintf(stderr, "broken: %s\n", what);
-  abort();
-}
 
 // The Arguments value as the host's version calls give it, or absent.
 bool Expected(const char* path, std::string* text) {
@@ -61,24 +43,18 @@ bool Expected(const char* path, std::string* text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (FilePath().empty()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pxq-loader-version-fuzz-XXXXXX").string();
-    Check(mkdtemp(&pattern[0]) != nullptr, "no temporary directory");
-    FilePath() = pattern + "/setup.exe";
-    atexit(RemoveFile);
-  }
-  FILE* out = fopen(FilePath().c_str(), "wb");
-  Check(out != nullptr && (size == 0 || fwrite(data, 1, size, out) == size) && fclose(out) == 0, "write");
+  static const std::string path = FuzzScratchFile("setup.exe");
+  FuzzWriteFile(path, data, size);
 
   std::string expected;
-  const bool present = Expected(FilePath().c_str(), &expected);
+  const bool present = Expected(path.c_str(), &expected);
   TestingScope scope;
-  char* text = ReadVersionArguments(FilePath().c_str());
-  Check((text != nullptr) == present, "present exactly when the value is");
+  char* text = ReadVersionArguments(path.c_str());
+  FuzzCheck((text != nullptr) == present, "present exactly when the value is");
   if (text != nullptr) {
-    Check(expected == text, "the value's text");
+    FuzzCheck(expected == text, "the value's text");
     Sys().GlobalFree(text);
   }
-  Check(TestingNothingOpen(), "nothing left open");
+  FuzzCheck(TestingNothingOpen(), "nothing left open");
   return 0;
 }

@@ -5,29 +5,22 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "launcher/command_line.h"
 
 namespace {
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    fprintf(stderr, "broken: %s\n", what);
-    abort();
-  }
-}
 
 void CheckSkip(const std::string& line) {
   const char* start = line.c_str();
   const char* rest = SkipProgramName(start);
   size_t at = static_cast<size_t>(rest - start);
-  Check(rest >= start && at <= line.size(), "the rest lies in the line");
-  Check(*rest != ' ', "the rest does not start with a space");
+  FuzzCheck(rest >= start && at <= line.size(), "the rest lies in the line");
+  FuzzCheck(*rest != ' ', "the rest does not start with a space");
 
   // The part stepped over: spaces, the name, spaces.
   size_t i = 0;
@@ -35,15 +28,15 @@ void CheckSkip(const std::string& line) {
   if (i < at && line[i] == '"') {
     ++i;
     while (i < at && line[i] != '"') ++i;
-    Check(i < at || at == line.size(), "an open quote takes the rest of the line");
+    FuzzCheck(i < at || at == line.size(), "an open quote takes the rest of the line");
     if (i < at) ++i;
   } else {
     while (i < at && line[i] != ' ') ++i;
-    Check(i < at || at == line.size(), "an unquoted name ends at a space or the end");
+    FuzzCheck(i < at || at == line.size(), "an unquoted name ends at a space or the end");
     if (i < at) ++i;
   }
   while (i < at && line[i] == ' ') ++i;
-  Check(i == at, "only spaces follow the name");
+  FuzzCheck(i == at, "only spaces follow the name");
 }
 
 void CheckAssembly(const std::string& data) {
@@ -65,13 +58,13 @@ void CheckAssembly(const std::string& data) {
   uint64_t length = CommandLineLength(&pieces);
   std::vector<char> buffer(length + 2, '#');
   AssembleCommandLine(&pieces, buffer.data());
-  Check(buffer[length] == '\0' && buffer[length + 1] == '#', "exactly the line and its terminator");
+  FuzzCheck(buffer[length] == '\0' && buffer[length + 1] == '#', "exactly the line and its terminator");
 
   std::vector<char> expected(length + 1);
   int written = snprintf(expected.data(), expected.size(), "\"%s\" %s %s %s \"%s\"", pieces.text[0], pieces.text[1],
                          pieces.text[2], pieces.text[3], pieces.text[4]);
-  Check(written >= 0 && static_cast<uint64_t>(written) == length, "the length of the format's output");
-  Check(std::string(buffer.data()) == std::string(expected.data()), "the format's output");
+  FuzzCheck(written >= 0 && static_cast<uint64_t>(written) == length, "the length of the format's output");
+  FuzzCheck(std::string(buffer.data()) == std::string(expected.data()), "the format's output");
 }
 
 }  // namespace

@@ -5,21 +5,12 @@
 // from the end.
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-
 #include <vector>
 
+#include "fuzz_support.h"
 #include "launcher/trailing_tag.h"
 
 namespace {
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    fprintf(stderr, "broken: %s\n", what);
-    abort();
-  }
-}
 
 bool Bytes2(const uint8_t* w, size_t at, uint8_t a, uint8_t b) { return w[at] == a && w[at + 1] == b; }
 
@@ -57,10 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> window(data, data + size);
   TagSearch found = SearchTrailingTag(window.data(), static_cast<uint32_t>(size));
   TagSearch expected = Expected(window.data(), size);
-  Check(found.form == expected.form, "form");
+  FuzzCheck(found.form == expected.form, "form");
   if (found.form != TagAbsent) {
-    Check(found.start == expected.start, "start");
-    Check(found.length == expected.length, "length");
+    FuzzCheck(found.start == expected.start, "start");
+    FuzzCheck(found.length == expected.length, "length");
   }
   return 0;
 }

@@ -6,32 +6,13 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "platform/posix.h"
 #include "platform/version_resource.h"
-
-static std::string& FilePath() {
-  static std::string path;
-  return path;
-}
-
-static void RemoveFile() {
-  std::error_code error;
-  std::filesystem::remove_all(std::filesystem::path(FilePath()).parent_path(), error);
-}
-
-static void Check(bool condition, const char* what) {
-  if (condition) return;
-  fprintf(stderr, "%s\n", what);
-  abort();
-}
 
 // Asks `path` of the block and checks where the answer lies.
 static bool Query(const std::vector<uint8_t>& block, const char* path, std::string* text,
@@ -41,7 +22,7 @@ static bool Query(const std::vector<uint8_t>& block, const char* path, std::stri
   if (!PosixPlatform()->VerQueryValueA(block.data(), path, &value, &length)) return false;
   const uint8_t* at = static_cast<const uint8_t*>(value);
   const uint8_t* end = block.data() + block.size();
-  Check(at >= block.data() && at <= end && length <= static_cast<size_t>(end - at), "answer outside the block");
+  FuzzCheck(at >= block.data() && at <= end && length <= static_cast<size_t>(end - at), "answer outside the block");
   if (text != NULL) text->assign(static_cast<const char*>(value), length);
   if (start != NULL) *start = static_cast<const char*>(value);
   return true;
@@ -56,22 +37,14 @@ static bool IsText(const std::vector<uint8_t>& block, const char* path) {
 }
 
 static void AsFile(const uint8_t* data, size_t size) {
-  if (FilePath().empty()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pxq-version-fuzz-XXXXXX").string();
-    Check(mkdtemp(&pattern[0]) != NULL, "no temporary directory");
-    FilePath() = pattern + "/input.exe";
-    atexit(RemoveFile);
-  }
-  {
-    std::ofstream out(FilePath(), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
+  static const std::string file = FuzzScratchFile("input.exe");
+  FuzzWriteFile(file, data, size);
   const Platform& host = *PosixPlatform();
   DWORD handle = 0;
-  DWORD room = host.GetFileVersionInfoSizeA(FilePath().c_str(), &handle);
+  DWORD room = host.GetFileVersionInfoSizeA(file.c_str(), &handle);
   if (room == 0) return;
   std::vector<uint8_t> block(room);
-  if (!host.GetFileVersionInfoA(FilePath().c_str(), handle, room, block.data())) return;
+  if (!host.GetFileVersionInfoA(file.c_str(), handle, room, block.data())) return;
 
   std::string translation, text;
   const char* paths[] = {"\\", "\\StringFileInfo", "\\StringFileInfo\\000004b0\\Arguments", "\\\\x\\\\", ""};
@@ -86,7 +59,7 @@ static void AsFile(const uint8_t* data, size_t size) {
       // Text ends inside the block: the byte after the answer is its
       // terminator. A binary value (wType 0) is handed out as its bytes.
       const char* end = reinterpret_cast<const char*>(block.data() + block.size());
-      Check(start + text.size() < end && start[text.size()] == '\0', "text not terminated inside the block");
+      FuzzCheck(start + text.size() < end && start[text.size()] == '\0', "text not terminated inside the block");
     }
   }
 }
@@ -98,12 +71,12 @@ static void AsBlock(const uint8_t* data, size_t size) {
     std::vector<WCHAR> path(ascii, ascii + std::string(ascii).size());
     VersionValue value;
     if (FindVersionValue(data, size, path.data(), path.size(), &value)) {
-      Check(value.offset <= size && value.length <= size - value.offset, "value outside the block");
+      FuzzCheck(value.offset <= size && value.length <= size - value.offset, "value outside the block");
     }
   }
   size_t offset, length;
   if (FindVersionBlock(data, size, &offset, &length) == 0) {
-    Check(offset <= size && length <= size - offset && length >= 6, "block outside the file");
+    FuzzCheck(offset <= size && length <= size - offset && length >= 6, "block outside the file");
   }
 }
 
