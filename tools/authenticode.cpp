@@ -2,11 +2,7 @@
 
 #include <string.h>
 
-#include <openssl/asn1.h>
-#include <openssl/objects.h>
-#include <openssl/pkcs7.h>
-#include <openssl/x509.h>
-
+#include "tools/crypto_library.h"
 #include "tools/pe_image.h"
 
 // The tag attribute's type: an OID of the UUID arc 2.25, which needs no
@@ -17,51 +13,76 @@ static const char kNestedSignatureOid[] = "1.3.6.1.4.1.311.2.4.1";
 
 namespace {
 
+// libcrypto's functions, set by ReadSignature and RetagSignature before
+// they use any of them.
+const CryptoLibrary* crypto = nullptr;
+
+bool UseCrypto(std::string* fault) {
+  crypto = LoadCryptoLibrary(fault);
+  return crypto != nullptr;
+}
+
+// The headers' sk_TYPE_* wrappers, over the loaded library.
+template <typename Stack>
+int StackCount(const Stack* stack) {
+  return crypto->OPENSSL_sk_num(reinterpret_cast<const OPENSSL_STACK*>(stack));
+}
+template <typename Item, typename Stack>
+Item* StackItem(const Stack* stack, int index) {
+  return static_cast<Item*>(crypto->OPENSSL_sk_value(reinterpret_cast<const OPENSSL_STACK*>(stack), index));
+}
+
+bool IsSignedData(const PKCS7* p7) { return crypto->OBJ_obj2nid(p7->type) == NID_pkcs7_signed; }
+
 struct Pkcs7Holder {
   PKCS7* p7 = nullptr;
-  ~Pkcs7Holder() { PKCS7_free(p7); }
+  ~Pkcs7Holder() {
+    if (p7 != nullptr) crypto->PKCS7_free(p7);
+  }
 };
 
 struct ObjectHolder {
   ASN1_OBJECT* object = nullptr;
-  explicit ObjectHolder(const char* oid) : object(OBJ_txt2obj(oid, 1)) {}
-  ~ObjectHolder() { ASN1_OBJECT_free(object); }
+  explicit ObjectHolder(const char* oid) : object(crypto->OBJ_txt2obj(oid, 1)) {}
+  ~ObjectHolder() {
+    if (object != nullptr) crypto->ASN1_OBJECT_free(object);
+  }
 };
 
 bool Encode(PKCS7* p7, std::vector<uint8_t>* der) {
-  int length = i2d_PKCS7(p7, nullptr);
+  int length = crypto->i2d_PKCS7(p7, nullptr);
   if (length <= 0) return false;
   der->resize(static_cast<size_t>(length));
   unsigned char* out = der->data();
-  return i2d_PKCS7(p7, &out) == length;
+  return crypto->i2d_PKCS7(p7, &out) == length;
 }
 
 // Decodes a SignedData structure and checks that it is DER: re-encoded, it
 // gives its own bytes. *length gets its length.
 std::string Decode(const uint8_t* bytes, size_t size, Pkcs7Holder* holder, size_t* length) {
   const unsigned char* cursor = bytes;
-  holder->p7 = d2i_PKCS7(nullptr, &cursor, static_cast<long>(size));
+  holder->p7 = crypto->d2i_PKCS7(nullptr, &cursor, static_cast<long>(size));
   if (holder->p7 == nullptr) return "the certificate table holds no readable PKCS#7 structure";
   *length = static_cast<size_t>(cursor - bytes);
-  if (!PKCS7_type_is_signed(holder->p7)) return "the certificate table's PKCS#7 structure is not SignedData";
-  STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(holder->p7);
-  if (signers == nullptr || sk_PKCS7_SIGNER_INFO_num(signers) == 0) return "the signature has no signer";
+  if (!IsSignedData(holder->p7)) return "the certificate table's PKCS#7 structure is not SignedData";
+  STACK_OF(PKCS7_SIGNER_INFO)* signers = crypto->PKCS7_get_signer_info(holder->p7);
+  if (signers == nullptr || StackCount(signers) == 0) return "the signature has no signer";
   return "";
 }
 
 PKCS7_SIGNER_INFO* LastSigner(PKCS7* p7) {
-  STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(p7);
-  return sk_PKCS7_SIGNER_INFO_value(signers, sk_PKCS7_SIGNER_INFO_num(signers) - 1);
+  STACK_OF(PKCS7_SIGNER_INFO)* signers = crypto->PKCS7_get_signer_info(p7);
+  return StackItem<PKCS7_SIGNER_INFO>(signers, StackCount(signers) - 1);
 }
 
 std::string SignerSubject(PKCS7* p7, PKCS7_SIGNER_INFO* signer) {
   X509* certificate = nullptr;
   if (p7->d.sign->cert != nullptr && signer->issuer_and_serial != nullptr)
-    certificate = X509_find_by_issuer_and_serial(p7->d.sign->cert, signer->issuer_and_serial->issuer,
+    certificate = crypto->X509_find_by_issuer_and_serial(p7->d.sign->cert, signer->issuer_and_serial->issuer,
                                                  signer->issuer_and_serial->serial);
   if (certificate == nullptr) return "(the signer's certificate is not in the signature)";
   char text[512];
-  X509_NAME_oneline(X509_get_subject_name(certificate), text, sizeof text);
+  crypto->X509_NAME_oneline(crypto->X509_get_subject_name(certificate), text, sizeof text);
   return text;
 }
 
@@ -88,31 +109,33 @@ std::string ReadCertificateTable(const uint8_t* table, size_t size, std::vector<
 
 std::string ReadSignature(const uint8_t* certificate, size_t size, SignatureSummary* summary) {
   *summary = SignatureSummary();
+  std::string fault;
+  if (!UseCrypto(&fault)) return fault;
   Pkcs7Holder holder;
-  std::string fault = Decode(certificate, size, &holder, &summary->derlength);
+  fault = Decode(certificate, size, &holder, &summary->derlength);
   if (!fault.empty()) return fault;
   PKCS7_SIGNER_INFO* signer = LastSigner(holder.p7);
   summary->subject = SignerSubject(holder.p7, signer);
-  summary->digest = OBJ_nid2sn(OBJ_obj2nid(signer->digest_alg->algorithm));
+  summary->digest = crypto->OBJ_nid2sn(crypto->OBJ_obj2nid(signer->digest_alg->algorithm));
   ObjectHolder tagtype(kTagAttributeOid), nestedtype(kNestedSignatureOid);
-  int count = sk_X509_ATTRIBUTE_num(signer->unauth_attr);
+  int count = StackCount(signer->unauth_attr);
   for (int i = 0; i < count; ++i) {
-    X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(signer->unauth_attr, i);
-    const ASN1_OBJECT* type = X509_ATTRIBUTE_get0_object(attribute);
-    if (OBJ_cmp(type, tagtype.object) == 0) {
+    X509_ATTRIBUTE* attribute = StackItem<X509_ATTRIBUTE>(signer->unauth_attr, i);
+    const ASN1_OBJECT* type = crypto->X509_ATTRIBUTE_get0_object(attribute);
+    if (crypto->OBJ_cmp(type, tagtype.object) == 0) {
       summary->tagged = true;
       summary->taglast = i == count - 1;
       continue;
     }
-    if (OBJ_cmp(type, nestedtype.object) != 0) continue;
-    for (int v = 0; v < X509_ATTRIBUTE_count(attribute); ++v) {
-      ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, v);
+    if (crypto->OBJ_cmp(type, nestedtype.object) != 0) continue;
+    for (int v = 0; v < crypto->X509_ATTRIBUTE_count(attribute); ++v) {
+      ASN1_TYPE* value = crypto->X509_ATTRIBUTE_get0_type(attribute, v);
       if (value == nullptr || value->type != V_ASN1_SEQUENCE) continue;
       Pkcs7Holder nested;
       const unsigned char* cursor = value->value.sequence->data;
-      nested.p7 = d2i_PKCS7(nullptr, &cursor, value->value.sequence->length);
-      if (nested.p7 == nullptr || !PKCS7_type_is_signed(nested.p7) || PKCS7_get_signer_info(nested.p7) == nullptr ||
-          sk_PKCS7_SIGNER_INFO_num(PKCS7_get_signer_info(nested.p7)) == 0) {
+      nested.p7 = crypto->d2i_PKCS7(nullptr, &cursor, value->value.sequence->length);
+      if (nested.p7 == nullptr || !IsSignedData(nested.p7) || crypto->PKCS7_get_signer_info(nested.p7) == nullptr ||
+          StackCount(crypto->PKCS7_get_signer_info(nested.p7)) == 0) {
         summary->nested.push_back("(unreadable)");
         continue;
       }
@@ -124,9 +147,11 @@ std::string ReadSignature(const uint8_t* certificate, size_t size, SignatureSumm
 
 std::string RetagSignature(const uint8_t* certificate, size_t size, const std::vector<uint8_t>* tag,
                            size_t minimumlength, std::vector<uint8_t>* der) {
+  std::string fault;
+  if (!UseCrypto(&fault)) return fault;
   Pkcs7Holder holder;
   size_t length = 0;
-  std::string fault = Decode(certificate, size, &holder, &length);
+  fault = Decode(certificate, size, &holder, &length);
   if (!fault.empty()) return fault;
   std::vector<uint8_t> original;
   if (!Encode(holder.p7, &original)) return "OpenSSL cannot encode the signature";
@@ -136,27 +161,29 @@ std::string RetagSignature(const uint8_t* certificate, size_t size, const std::v
   PKCS7_SIGNER_INFO* signer = LastSigner(holder.p7);
   ObjectHolder tagtype(kTagAttributeOid);
   if (tagtype.object == nullptr) return "OpenSSL does not take the tag attribute's type";
-  for (int i = sk_X509_ATTRIBUTE_num(signer->unauth_attr) - 1; i >= 0; --i) {
-    X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(signer->unauth_attr, i);
-    if (OBJ_cmp(X509_ATTRIBUTE_get0_object(attribute), tagtype.object) != 0) continue;
-    X509_ATTRIBUTE_free(sk_X509_ATTRIBUTE_delete(signer->unauth_attr, i));
+  for (int i = StackCount(signer->unauth_attr) - 1; i >= 0; --i) {
+    X509_ATTRIBUTE* attribute = StackItem<X509_ATTRIBUTE>(signer->unauth_attr, i);
+    if (crypto->OBJ_cmp(crypto->X509_ATTRIBUTE_get0_object(attribute), tagtype.object) != 0) continue;
+    crypto->X509_ATTRIBUTE_free(
+        static_cast<X509_ATTRIBUTE*>(crypto->OPENSSL_sk_delete(reinterpret_cast<OPENSSL_STACK*>(signer->unauth_attr), i)));
   }
   if (tag == nullptr) {
     // An absent set, not an empty one, as a signature without attributes had.
-    if (signer->unauth_attr != nullptr && sk_X509_ATTRIBUTE_num(signer->unauth_attr) == 0) {
-      sk_X509_ATTRIBUTE_free(signer->unauth_attr);
+    if (signer->unauth_attr != nullptr && StackCount(signer->unauth_attr) == 0) {
+      crypto->OPENSSL_sk_free(reinterpret_cast<OPENSSL_STACK*>(signer->unauth_attr));
       signer->unauth_attr = nullptr;
     }
     return Encode(holder.p7, der) ? "" : "OpenSSL cannot encode the signature";
   }
-  if (signer->unauth_attr == nullptr) signer->unauth_attr = sk_X509_ATTRIBUTE_new_null();
+  if (signer->unauth_attr == nullptr)
+    signer->unauth_attr = reinterpret_cast<STACK_OF(X509_ATTRIBUTE)*>(crypto->OPENSSL_sk_new_null());
   if (signer->unauth_attr == nullptr) return "out of memory";
 
   // The longest other attribute: the tag's attribute must encode longer to
   // sort after it.
   size_t longest = 0;
-  for (int i = 0; i < sk_X509_ATTRIBUTE_num(signer->unauth_attr); ++i) {
-    int encoded = i2d_X509_ATTRIBUTE(sk_X509_ATTRIBUTE_value(signer->unauth_attr, i), nullptr);
+  for (int i = 0; i < StackCount(signer->unauth_attr); ++i) {
+    int encoded = crypto->i2d_X509_ATTRIBUTE(StackItem<X509_ATTRIBUTE>(signer->unauth_attr, i), nullptr);
     if (encoded > 0 && static_cast<size_t>(encoded) > longest) longest = static_cast<size_t>(encoded);
   }
   size_t filler = 0;
@@ -164,23 +191,23 @@ std::string RetagSignature(const uint8_t* certificate, size_t size, const std::v
   for (int round = 0; round < 64; ++round) {
     value.assign(filler, 0);
     value.insert(value.end(), tag->begin(), tag->end());
-    X509_ATTRIBUTE* attribute = X509_ATTRIBUTE_create_by_OBJ(nullptr, tagtype.object, V_ASN1_OCTET_STRING,
-                                                             value.data(), static_cast<int>(value.size()));
+    X509_ATTRIBUTE* attribute = crypto->X509_ATTRIBUTE_create_by_OBJ(nullptr, tagtype.object, V_ASN1_OCTET_STRING,
+                                                                     value.data(), static_cast<int>(value.size()));
     if (attribute == nullptr) return "OpenSSL cannot make the tag attribute";
-    size_t own = static_cast<size_t>(i2d_X509_ATTRIBUTE(attribute, nullptr));
+    size_t own = static_cast<size_t>(crypto->i2d_X509_ATTRIBUTE(attribute, nullptr));
     if (own <= longest) {
-      X509_ATTRIBUTE_free(attribute);
+      crypto->X509_ATTRIBUTE_free(attribute);
       filler += longest + 1 - own;
       continue;
     }
-    if (!sk_X509_ATTRIBUTE_push(signer->unauth_attr, attribute)) {
-      X509_ATTRIBUTE_free(attribute);
+    if (!crypto->OPENSSL_sk_push(reinterpret_cast<OPENSSL_STACK*>(signer->unauth_attr), attribute)) {
+      crypto->X509_ATTRIBUTE_free(attribute);
       return "out of memory";
     }
     bool encoded = Encode(holder.p7, der);
     // By pointer: encoding a SET OF may sort the stack.
-    sk_X509_ATTRIBUTE_delete_ptr(signer->unauth_attr, attribute);
-    X509_ATTRIBUTE_free(attribute);
+    crypto->OPENSSL_sk_delete_ptr(reinterpret_cast<OPENSSL_STACK*>(signer->unauth_attr), attribute);
+    crypto->X509_ATTRIBUTE_free(attribute);
     if (!encoded) return "OpenSSL cannot encode the signature";
     bool last = der->size() >= tag->size() &&
                 memcmp(der->data() + der->size() - tag->size(), tag->data(), tag->size()) == 0;

@@ -239,6 +239,44 @@ TEST(PxqTag, Refusals) {
   EXPECT_NE(std::string::npos, appended.err.find("does not end the file")) << appended.err;
 }
 
+// libcrypto is loaded only for a signature. Where it cannot be loaded (here
+// a damaged copy found first through LD_LIBRARY_PATH), list and tag name it
+// and what to install; the signed file is left as it was, and commands that
+// need no signature work as before.
+TEST(PxqTag, UnloadableLibcryptoIsNamedAndOnlySignaturesNeedIt) {
+  if (!Have("openssl") || !Have("osslsigncode")) GTEST_SKIP() << "openssl or osslsigncode is not installed";
+  Loader loader(70000);
+  if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
+  std::string signedfile = loader.dir.File("signed.exe");
+  loader.Sign(loader.setup, signedfile);
+  std::vector<uint8_t> asSigned = ReadFileBytes(signedfile);
+  ASSERT_EQ(0, RunShell("mkdir " + ShellQuote(loader.dir.File("lib")) + " && echo damaged > " +
+                        ShellQuote(loader.dir.File("lib/libcrypto.so.3")))
+                   .status);
+  auto run = [&](const std::string& arguments) {
+    return RunShell("LD_LIBRARY_PATH=" + ShellQuote(loader.dir.File("lib")) + " " + ShellQuote(PxqPath()) + " " +
+                    arguments);
+  };
+  const std::string named = "pxq needs OpenSSL's libcrypto (libcrypto.so.3) for Authenticode signatures";
+  CommandResult tag = run("tag --pad -o " + ShellQuote(loader.dir.File("tagged.exe")) + " " +
+                          ShellQuote(signedfile) + " x");
+  EXPECT_EQ(1, tag.status);
+  EXPECT_NE(std::string::npos, tag.err.find(named)) << tag.err;
+  EXPECT_NE(std::string::npos, tag.err.find("install it")) << tag.err;
+  EXPECT_FALSE(FileExists(loader.dir.File("tagged.exe")));
+  EXPECT_EQ(asSigned, ReadFileBytes(signedfile));
+
+  CommandResult list = run("list " + ShellQuote(signedfile));
+  EXPECT_EQ(0, list.status) << list.err;
+  EXPECT_NE(std::string::npos, list.out.find("             not readable: " + named)) << list.out;
+
+  // An unsigned file is tagged, and an entry extracted, without libcrypto.
+  EXPECT_EQ(0, run("tag " + ShellQuote(loader.setup) + " x").status);
+  EXPECT_EQ(0, run("extract --generic -o " + ShellQuote(loader.dir.File("out.sh")) + " " + ShellQuote(signedfile))
+                   .status);
+  EXPECT_EQ("[x]\n[" + loader.setup + "]\n", loader.Run(loader.setup));
+}
+
 TEST(PxqTag, InPlaceKeepsTheFileMode) {
   Loader loader(70000);
   if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
