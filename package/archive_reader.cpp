@@ -1,7 +1,6 @@
 #include "package/archive_reader.h"
 
-#include <lzma.h>
-
+#include "package/crc32.h"
 #include "platform/heap.h"
 #include "platform/platform.h"
 
@@ -102,11 +101,6 @@ static bool EntryCrcAnnounced(const ArchiveReader* reader) {
   return (header.archiveflags & ARCHIVE_FLAG_ENTRY_CRC) != 0;
 }
 
-// The CRC32 of a piece, continued from `crc` (0 for the first).
-static uint32_t ContinueCrc(const uint8_t* bytes, uint32_t count, uint32_t crc) {
-  return lzma_crc32(bytes, count, crc);
-}
-
 // Decodes and discards the entry's data; `check`: and compares its CRC32.
 static uint32_t ConsumeEntryData(ArchiveReader* reader, const EntryHeader* entry, bool check) {
   uint64_t remaining = entry->datasize;
@@ -119,7 +113,7 @@ static uint32_t ConsumeEntryData(ArchiveReader* reader, const EntryHeader* entry
       uint32_t piece = remaining >= FILE_BUFFER_SIZE ? FILE_BUFFER_SIZE : static_cast<uint32_t>(remaining);
       remaining -= piece;
       code = DecodeExact(reader, scratch, piece, ERROR_HANDLE_EOF);
-      if (code == 0 && check) crc = ContinueCrc(scratch, piece, crc);
+      if (code == 0 && check) crc = ContinueCrc32(scratch, piece, crc);
     }
     FreeBlock(scratch);
   }
@@ -162,7 +156,7 @@ static uint32_t WriteEntryData(ArchiveReader* reader, const EntryHeader* entry, 
     remaining -= piece;
     uint32_t code = DecodeExact(reader, writer->position, piece, ERROR_HANDLE_EOF);
     if (code != 0) return code;
-    if (check) crc = ContinueCrc(writer->position, piece, crc);
+    if (check) crc = ContinueCrc32(writer->position, piece, crc);
     writer->position += piece;
     code = FlushFileWriter(writer);
     if (code != 0) return code;

@@ -25,6 +25,8 @@ expect_eq "the resource section is the last section" .rsrc "$name"
 alignment=$((0x$(field FileAlignment)))
 expect_eq "the file ends with the resource section" "$(stat -c %s "$STUB")" \
   $((0x$rsrc_offset + (0x$rsrc_size + alignment - 1) / alignment * alignment))
+# ld's 1024 bytes of headers are compacted to one 512-byte unit.
+expect_eq "headers in one file-alignment unit" 00000200 "$(field SizeOfHeaders)"
 u16() { od -An -tu2 -j "$1" -N2 "$STUB" | tr -d ' '; }
 u32() { od -An -tu4 -j "$1" -N4 "$STUB" | tr -d ' '; }
 pe=$(u32 60)
