@@ -156,6 +156,18 @@ expect_failure "damaged check pair" 250 '^Extraction of the installer failed => 
 # A stream cut short in the middle of the one entry: the partial copy is removed.
 head -c $(($(stat -c %s "$WORK/generic-only.exe") - 4000)) "$WORK/generic-only.exe" >"$WORK/cut.exe"
 expect_failure "archive cut short" 250 '^Extraction of the installer failed => [0-9]+\\n$' "$WORK/cut.exe"
+# Installer bytes that do not match the CRC32 in their entry header (the
+# stream decoded, one bit of the stored CRC32 flipped, encoded again): the
+# stub's own CRC32 refuses them with 23, and the copy is removed.
+dictionary=$(dword "$WORK/generic-only.exe" $((offset + 73)))
+lzma1=(--format=raw "--lzma1=lc=3,lp=0,pb=2,dict=$dictionary")
+total=$(stat -c %s "$WORK/generic-only.exe")
+tail -c +$((offset + 78)) "$WORK/generic-only.exe" | head -c $((total - offset - 77 - 16)) |
+  xz "${lzma1[@]}" -dc >"$WORK/plain"
+patch_bytes "$WORK/plain" 44 "$(printf '\\x%02x' $(($(od -An -tu1 -j44 -N1 "$WORK/plain") ^ 1)))"
+{ head -c $((offset + 77)) "$WORK/generic-only.exe"; xz "${lzma1[@]}" -c "$WORK/plain"; tail -c 16 "$WORK/generic-only.exe"; } \
+  >"$WORK/bad-crc.exe"
+expect_failure "data not matching the CRC32" 250 '^Extraction of the installer failed => 23\\n$' "$WORK/bad-crc.exe"
 
 # --- Long own arguments: 31,000 bytes pass whole; a line past 32,766
 # characters is refused before anything starts.
