@@ -13,6 +13,9 @@ dpkg-deb -c "$deb" >"$work/contents"
 grep -q ' ./usr/bin/pxq$' "$work/contents" || { cat "$work/contents"; fail "no usr/bin/pxq"; }
 grep -q ' ./usr/share/pxq/pxq-loader.exe$' "$work/contents" || { cat "$work/contents"; fail "no stub"; }
 dpkg-deb -f "$deb" Package Version Depends
+# pxq loads libcrypto only for signatures, so no link names it: Depends must.
+dpkg-deb -f "$deb" Depends | grep -q 'libssl3' || fail "Depends does not name libcrypto's package"
+dpkg-deb -f "$deb" Depends | grep -q 'liblzma5' || fail "Depends does not name liblzma's package"
 dpkg-deb -x "$deb" "$work/root"
 cmp "$work/root/usr/share/pxq/pxq-loader.exe" "$PXQ_BUILD_DIR/bin/pxq-loader.exe" || fail "the packaged stub differs"
 
