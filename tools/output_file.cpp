@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/host_error.h"
+#include "tools/pxq_cli.h"
 #include "tools/signals.h"
 
 bool IsStandardOutput(const std::string& path) { return path == "-"; }
@@ -121,18 +122,7 @@ int WriteFully(int fd, const uint8_t* bytes, size_t count) {
 }
 
 int CopyFileToStandardOutput(const std::string& path) {
-  int fd = -1;
-  int error = OpenInputFile(path, &fd);
-  if (error != 0) return error;
-  uint8_t piece[65536];
-  for (;;) {
-    ssize_t n = read(fd, piece, sizeof piece);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) error = errno;
-    if (n <= 0) break;
-    error = WriteFully(STDOUT_FILENO, piece, static_cast<size_t>(n));
-    if (error != 0) break;
-  }
-  close(fd);
-  return error;
+  return ReadInputPieces(path, [](const uint8_t* piece, size_t count) {
+    return WriteFully(STDOUT_FILENO, piece, count);
+  });
 }

@@ -3,8 +3,10 @@
 // tools/output_file.h; host error words: tools/host_error.h.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,10 @@ std::string PlatformFlagsText(uint32_t flags);
 // with a Windows error (5 for a file that is not a regular file).
 uint32_t ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes);
 uint32_t ReadFileAt(const std::string& path, uint64_t offset, uint8_t* bytes, size_t count, size_t* got);
+// Reads a regular file (see OpenInputFile) to its end in pieces of up to
+// 64 KiB, handing each to `take`; stops at a failed read or at the first
+// nonzero result of `take`. 0, the host error, or `take`'s result.
+int ReadInputPieces(const std::string& path, const std::function<int(const uint8_t*, size_t)>& take);
 // Reads a whole regular file (see OpenInputFile). 0 or a host error
 // (HostErrorText tells it).
 int ReadInputFile(const std::string& path, std::vector<uint8_t>* bytes);

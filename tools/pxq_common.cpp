@@ -133,8 +133,7 @@ std::string PlatformFlagsText(uint32_t flags) {
   return text.empty() ? "none" : text;
 }
 
-int ReadInputFile(const std::string& path, std::vector<uint8_t>* bytes) {
-  bytes->clear();
+int ReadInputPieces(const std::string& path, const std::function<int(const uint8_t*, size_t)>& take) {
   int fd = -1;
   int error = OpenInputFile(path, &fd);
   if (error != 0) return error;
@@ -144,10 +143,19 @@ int ReadInputFile(const std::string& path, std::vector<uint8_t>* bytes) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) error = errno;
     if (n <= 0) break;
-    bytes->insert(bytes->end(), piece, piece + n);
+    error = take(piece, static_cast<size_t>(n));
+    if (error != 0) break;
   }
   close(fd);
   return error;
+}
+
+int ReadInputFile(const std::string& path, std::vector<uint8_t>* bytes) {
+  bytes->clear();
+  return ReadInputPieces(path, [bytes](const uint8_t* piece, size_t count) {
+    bytes->insert(bytes->end(), piece, piece + count);
+    return 0;
+  });
 }
 
 int ReadInputAt(const std::string& path, uint64_t offset, uint8_t* bytes, size_t count, size_t* got) {
