@@ -1,12 +1,12 @@
 # make test  — install what is missing, build, and run every test
 # make demo  — pack a sample installer and run it through the loader
-# make bench — run the benchmarks
+# make bench — run the benchmarks (make bench-long: more rounds, preset 6)
 # make package — build the Debian package (CPack) in $(BUILD)
 # make fuzz  — run each fuzz target for FUZZ_SECONDS (default 120); FUZZ_MERGE=1 keeps new seeds
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo bench fuzz clean
+.PHONY: all deps configure build test demo bench bench-long fuzz clean
 
 all: build
 
@@ -30,6 +30,10 @@ demo: deps
 bench: deps
 	$(MAKE) build
 	bash scripts/bench $(BUILD)
+
+bench-long: deps
+	$(MAKE) build
+	bash scripts/bench --long $(BUILD)
 
 fuzz: deps
 	bash scripts/fuzz
