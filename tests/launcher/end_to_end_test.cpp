@@ -134,23 +134,28 @@ struct EndToEnd : ::testing::Test {
     return record;
   }
 
-  std::string ExpectedCopy() const {
-    uint32_t pid = static_cast<uint32_t>(getpid());
-    char key[8];
-    snprintf(key, sizeof(key), "%04X", (pid >> 16) ^ (pid & 0xFFFF));
-    return temp + "setup-" + key + ".exe";
-  }
+  std::string ExpectedCopy() const { return ExpectedCopyIn(temp); }
 
-  std::string OwnPath() const {
-    char* resolved = realpath(loader.c_str(), nullptr);
-    std::string path = resolved != nullptr ? resolved : loader;
-    free(resolved);
-    return path;
-  }
+  std::string OwnPath() const { return ResolvedPath(loader); }
 
   void ExpectCleanEnd() {
     EXPECT_FALSE(FileExists(ExpectedCopy()));
     EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+  }
+
+  // The end of a run with the fault injected at failable call `n`: the
+  // installer's own code (77) with no message, or one of the loader's
+  // failures with its one message; nothing left open either way.
+  void ExpectOneFaultEnded(uint32_t exitcode, uint32_t n) {
+    EXPECT_EQ(1u, Testing().injected) << "call " << n;
+    if (exitcode == 77) {
+      EXPECT_TRUE(Testing().messages.empty()) << "call " << n;
+    } else {
+      EXPECT_LE(250u, exitcode) << "call " << n;
+      EXPECT_GE(255u, exitcode) << "call " << n;
+      EXPECT_EQ(1u, Testing().messages.size()) << "call " << n;
+    }
+    EXPECT_TRUE(TestingNothingOpen()) << "call " << n << ": " << TestingOpenSummary();
   }
 };
 
@@ -381,17 +386,7 @@ TEST_F(EndToEnd, EveryFailingCallEndsCleanly) {
       TestingScope sweep;
       Testing().temppath = temp;
       Testing().faults = {{PlatformOpCount, n, error}};
-      uint32_t exitcode = Run();
-      EXPECT_EQ(1u, Testing().injected) << "call " << n;
-      // The installer's own code, or one of the loader's failures with its one message.
-      if (exitcode == 77) {
-        EXPECT_TRUE(Testing().messages.empty()) << "call " << n;
-      } else {
-        EXPECT_LE(250u, exitcode) << "call " << n;
-        EXPECT_GE(255u, exitcode) << "call " << n;
-        EXPECT_EQ(1u, Testing().messages.size()) << "call " << n;
-      }
-      EXPECT_TRUE(TestingNothingOpen()) << "call " << n << ": " << TestingOpenSummary();
+      ExpectOneFaultEnded(Run(), n);
       // Only a failed deletion, the run's last call, leaves the copy behind;
       // a denied one is retried.
       if (FileExists(ExpectedCopy())) {
@@ -455,16 +450,7 @@ TEST_F(LossyPaths, EveryFailingCallEndsCleanly) {
     TestingScope sweep;
     Rescript();
     Testing().faults = {{PlatformOpCount, n, ERROR_ACCESS_DENIED}};
-    const uint32_t exitcode = Run();
-    EXPECT_EQ(1u, Testing().injected) << "call " << n;
-    if (exitcode == 77) {
-      EXPECT_TRUE(Testing().messages.empty()) << "call " << n;
-    } else {
-      EXPECT_LE(250u, exitcode) << "call " << n;
-      EXPECT_GE(255u, exitcode) << "call " << n;
-      EXPECT_EQ(1u, Testing().messages.size()) << "call " << n;
-    }
-    EXPECT_TRUE(TestingNothingOpen()) << "call " << n << ": " << TestingOpenSummary();
+    ExpectOneFaultEnded(Run(), n);
     EXPECT_FALSE(FileExists(ExpectedCopy())) << "call " << n;
   }
 }

@@ -190,19 +190,9 @@ struct FullRunSweep : ::testing::Test {
     Testing().sitebase = reinterpret_cast<const void*>(&SweepRunLoader);
   }
 
-  std::string ExpectedCopy() const {
-    uint32_t pid = static_cast<uint32_t>(getpid());
-    char key[8];
-    snprintf(key, sizeof(key), "%04X", (pid >> 16) ^ (pid & 0xFFFF));
-    return temp + "setup-" + key + ".exe";
-  }
+  std::string ExpectedCopy() const { return ExpectedCopyIn(temp); }
 
-  std::string OwnPath() const {
-    char* resolved = realpath(loader.c_str(), nullptr);
-    std::string path = resolved != nullptr ? resolved : loader;
-    free(resolved);
-    return path;
-  }
+  std::string OwnPath() const { return ResolvedPath(loader); }
 
   // The installer's command line for this tail, less the pieces that `outcome` drops.
   std::string ExpectedLine(const Tail& tail, const Outcome& outcome) const {

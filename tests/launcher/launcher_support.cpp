@@ -1,6 +1,9 @@
 #include "launcher_support.h"
 
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "platform/posix.h"
 #include "platform/testing.h"
@@ -12,6 +15,20 @@ std::vector<uint8_t> StampedHeader(uint8_t flags, uint32_t archiveoffset, const 
   header[0x28] = flags;
   for (int i = 0; i < 4; ++i) header[0x2C + i] = static_cast<uint8_t>(archiveoffset >> (8 * i));
   return header;
+}
+
+std::string ExpectedCopyIn(const std::string& tempdir) {
+  uint32_t pid = static_cast<uint32_t>(getpid());
+  char key[8];
+  snprintf(key, sizeof(key), "%04X", (pid >> 16) ^ (pid & 0xFFFF));
+  return tempdir + "setup-" + key + ".exe";
+}
+
+std::string ResolvedPath(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  std::string result = resolved != nullptr ? resolved : path;
+  free(resolved);
+  return result;
 }
 
 std::string OpName(PlatformOp op) {

@@ -16,6 +16,13 @@
 std::vector<uint8_t> StampedHeader(uint8_t flags, uint32_t archiveoffset = 0x4600, const char* magic = "pxr5",
                                    const char* signature = "MZ");
 
+// Where a loader named setup.exe puts its copy when run by this process:
+// TEMPDIR (ending in '/') + "setup-XXXX.exe", the key from this process id.
+std::string ExpectedCopyIn(const std::string& tempdir);
+
+// PATH as realpath resolves it (the loader names itself so), else as given.
+std::string ResolvedPath(const std::string& path);
+
 // The name of an operation of the seam.
 std::string OpName(PlatformOp op);
 
