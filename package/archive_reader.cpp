@@ -131,6 +131,11 @@ uint32_t VerifyEntryData(ArchiveReader* reader, const EntryHeader* entry) {
   return ConsumeEntryData(reader, entry, EntryCrcAnnounced(reader));
 }
 
+uint32_t DecodeEntryBytes(ArchiveReader* reader, uint8_t* output, uint32_t count) {
+  if (reader == NULL || output == NULL) return ERROR_INVALID_PARAMETER;
+  return DecodeExact(reader, output, count, ERROR_HANDLE_EOF);
+}
+
 uint32_t FindEntry(ArchiveReader* reader, EntryHeader* entry, uint32_t idlow, uint32_t idhigh) {
   if (reader == NULL) return ERROR_INVALID_PARAMETER;
   for (;;) {

@@ -41,6 +41,11 @@ uint32_t SkipEntryData(ArchiveReader* reader, const EntryHeader* entry);
 // the loader checks only the entry it writes.
 uint32_t VerifyEntryData(ArchiveReader* reader, const EntryHeader* entry);
 
+// Decodes the next `count` bytes of the current entry's data to `output`, for
+// a reader that consumes the data itself (and checks its CRC32). 0; 38
+// (ERROR_HANDLE_EOF) when the stream ends first; 30 for damaged data; 8.
+uint32_t DecodeEntryBytes(ArchiveReader* reader, uint8_t* output, uint32_t count);
+
 // Writes the current entry's data to `outputpath` (replaced), then sets its
 // last-write time and, once closed, its attributes. When ArchiveFlags
 // announces entry CRC32s, data that does not match gives 23 (ERROR_CRC). On

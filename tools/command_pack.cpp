@@ -13,6 +13,8 @@
 #include "platform/posix.h"
 #include "platform/types.h"
 #include "tools/pe_image.h"
+#include "package/data_archive.h"
+#include "tools/data_inputs.h"
 #include "tools/host_error.h"
 #include "tools/output_file.h"
 #include "tools/progress.h"
@@ -29,6 +31,7 @@ static const char kPackHelp[] =
     "                [--file-version VERSION] [--icon FILE.ico]\n"
     "                [--execution-level none|asInvoker|highestAvailable|requireAdministrator]\n"
     "                [--mtime TIME] [--attributes normal|readonly|from-file]\n"
+    "                [--data PATH]...\n"
     "                [--no-machine-check] [-q | -v]\n"
     "\n"
     "Builds the loader file OUT: the stub executable, stamped with the builds\n"
@@ -45,6 +48,9 @@ static const char kPackHelp[] =
     "  --dict SIZE       the largest LZMA dictionary, 4KiB to 1536MiB (default 64MiB);\n"
     "                    SIZE in bytes, or with KiB or MiB\n"
     "  --keep-order      store the entries in the order given\n"
+    "  --data PATH       product files for the installer, in a data archive after\n"
+    "                    the loader's (which the loader never decodes): a file by\n"
+    "                    its name, a directory by its contents; may be repeated\n"
     "  --no-machine-check\n"
     "                    store each build whatever its PE machine; for test set-ups\n"
     "  --mtime TIME      every entry's last-write time: @SECONDS since 1970, or\n"
@@ -161,6 +167,7 @@ int CommandPack(int argc, char** argv) {
   const char* output = nullptr;
   const char* stub = nullptr;
   std::vector<Input> inputs;  // in the order given
+  std::vector<std::string> datapaths;  // --data, in the order given
   bool keeporder = false;
   bool machinecheck = true;
   PackageOptions options;
@@ -233,6 +240,10 @@ int CommandPack(int argc, char** argv) {
     if (match == 0 && (match = OptionValue(argc, argv, &i, "--dict", &value)) == 1) {
       if (!ParseDictionarySize(value, &options.dictionarycap))
         return UsageError("pack", std::string("bad dictionary size '") + value + "', expected 4KiB to 1536MiB");
+      continue;
+    }
+    if (match == 0 && (match = OptionValue(argc, argv, &i, "--data", &value)) == 1) {
+      datapaths.push_back(value);
       continue;
     }
     if (match == 0 && strcmp(argv[i], "--keep-order") == 0) {
@@ -415,6 +426,32 @@ int CommandPack(int argc, char** argv) {
     inputbytes += static_cast<uint64_t>(info.st_size);
   }
   if (!keeporder) OrderEntriesForLoading(&entries);
+  // The data archive's items take their times and attributes by the same rules.
+  std::vector<DataArchiveItem> dataitems;
+  uint64_t databytes = 0;
+  std::string datafault = CollectDataItems(
+      datapaths,
+      [&](const struct stat& info, DataArchiveItem* item) {
+        int64_t seconds = static_cast<int64_t>(info.st_mtim.tv_sec);
+        uint32_t nanoseconds = static_cast<uint32_t>(info.st_mtim.tv_nsec);
+        if (hasfixedtime || (clamped && seconds >= clamp)) {
+          seconds = hasfixedtime ? fixedtime : clamp;
+          nanoseconds = 0;
+        }
+        item->lastwritetime = FileTimeFromUnix(seconds, nanoseconds);
+        bool readonly = attributemode == AttributesReadOnly ||
+                        (attributemode == AttributesFromFile && (info.st_mode & S_IWUSR) == 0);
+        item->attributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
+                           : readonly            ? FILE_ATTRIBUTE_READONLY
+                                                 : FILE_ATTRIBUTE_NORMAL;
+      },
+      &dataitems, &databytes);
+  if (!datafault.empty()) return Failure("pack --data", datafault);
+  for (const DataArchiveItem& item : dataitems) {
+    if (!item.path.empty() && !IsStandardOutput(output) && SameFile(output, item.path))
+      return Failure(OutputDisplayName(output), "is also an input; choose another output file");
+  }
+  inputbytes += databytes;
 
   // A stub with a PE checksum gets the checksum of the whole loader file,
   // summed as it is written and put in place at the end. Standard output
@@ -424,7 +461,8 @@ int CommandPack(int argc, char** argv) {
   bool checksummed = ReadPeImage(stubbytes.data(), stubbytes.size(), &image).empty() && image.checksum != 0;
   PeChecksum checksum;
   checksum.checksumoffset = image.checksumoffset;
-  bool viascratch = checksummed && IsStandardOutput(output);
+  // The data archive's locator is written in place at the end too.
+  bool viascratch = (checksummed || !dataitems.empty()) && IsStandardOutput(output);
   OutputFile out;
   error = viascratch ? BeginScratchFile(&out) : BeginOutput(output, 0777, &out);
   if (error != 0) return HostFailure(output, error);
@@ -445,6 +483,44 @@ int CommandPack(int argc, char** argv) {
         return writeerror != 0 ? ERROR_WRITE_FAULT : 0;
       },
       &failedentry);
+  // The data archive follows the loader's trailer; its offset goes into the
+  // locator, bytes of the loader's archive header that the loader never reads.
+  uint64_t dataoffset = written;
+  size_t faileditem = SIZE_MAX;
+  if (result == 0 && !dataitems.empty()) {
+    PackageOptions dataoptions = options;
+    dataoptions.dictionarysize = 0;
+    result = WriteDataArchiveTo(
+        dataitems, dataoptions,
+        [&](const uint8_t* bytes, size_t count) -> uint32_t {
+          written += count;
+          if (checksummed) AddPeChecksum(&checksum, bytes, count);
+          writeerror = WriteFully(out.fd, bytes, count);
+          return writeerror != 0 ? ERROR_WRITE_FAULT : 0;
+        },
+        &faileditem);
+    uint8_t locator[16];
+    EncodeDataLocator(dataoffset, locator);
+    if (result == 0 && pwrite(out.fd, locator, sizeof locator, static_cast<off_t>(stubbytes.size())) != sizeof locator) {
+      writeerror = errno;
+      result = ERROR_WRITE_FAULT;
+    }
+    if (result == 0 && checksummed) {
+      // The locator's bytes were zero when summed; the sum takes them at their place.
+      PeChecksum patch = checksum;
+      patch.position = stubbytes.size();
+      AddPeChecksum(&patch, locator, sizeof locator);
+      checksum.sum = patch.sum;
+    }
+    if (result != 0 && faileditem != SIZE_MAX) {
+      EndProgress(&progress);
+      DiscardOutput(&out);
+      const std::string& path = dataitems[faileditem].path;
+      if (result == ERROR_HANDLE_EOF) return Failure(path, "became shorter while being packed; nothing was written");
+      if (result == ERROR_READ_FAULT) return Failure(path, "changed while being packed; nothing was written");
+      return Failure(path, ResultWords(result));
+    }
+  }
   EndProgress(&progress);
   if (result == 0 && checksummed) {
     uint8_t field[4];
@@ -476,5 +552,10 @@ int CommandPack(int argc, char** argv) {
           OutputDisplayName(output).c_str(), static_cast<unsigned long long>(written), stubbytes.size(),
           static_cast<unsigned long long>(written - stubbytes.size()), PlatformFlagsText(platformflags).c_str(),
           entries.size(), entries.size() == 1 ? "entry" : "entries", dictionary / 1024);
+  if (!dataitems.empty())
+    fprintf(report, "%s: data archive at offset %llu: %llu bytes, %zu %s, %llu bytes of files\n",
+            OutputDisplayName(output).c_str(), static_cast<unsigned long long>(dataoffset),
+            static_cast<unsigned long long>(written - dataoffset), dataitems.size(),
+            dataitems.size() == 1 ? "item" : "items", static_cast<unsigned long long>(databytes));
   return PXQ_EXIT_OK;
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "package/data_archive.h"
 #include "package/records.h"
 #include "platform/posix.h"
 #include "platform/types.h"
@@ -127,6 +128,9 @@ uint32_t EncodeFileEntry(Encoder* encoder, const PackageEntry& entry, bool withc
     std::vector<uint8_t> piece(kPieceSize);
     uint32_t datacrc = 0;
     if (withcrc) result = FileCrc(fd, remaining, &piece, &datacrc);
+    if (result == 0 && entry.known && remaining != entry.knownsize)
+      result = remaining < entry.knownsize ? ERROR_HANDLE_EOF : ERROR_READ_FAULT;
+    if (result == 0 && entry.known && withcrc && datacrc != entry.knowncrc) result = ERROR_READ_FAULT;
     uint8_t header[ENTRY_HEADER_SIZE];
     PutHeader(entry, remaining, datacrc, header);
     if (result == 0) result = Encode(encoder, header, sizeof header, LZMA_RUN);
@@ -187,6 +191,7 @@ uint32_t SetUpEncoder(Encoder* encoder, const PackageOptions& options, uint32_t 
 uint32_t WriteArchiveWith(Encoder* encoder, const std::vector<PackageEntry>& entries, const PackageOptions& options,
                           uint32_t dictionarysize, const PackageSink& sink, size_t* failedentry) {
   uint8_t head[ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE + LZMA_PROPERTIES_SIZE] = {};
+  WriteLe32(head, options.headermagic);
   WriteLe32(head + 16, ARCHIVE_MAGIC);
   WriteLe32(head + 20, FORMAT_VERSION);
   WriteLe32(head + 24, options.archiveflags | (options.entrycrc ? ARCHIVE_FLAG_ENTRY_CRC : 0u));
@@ -269,6 +274,93 @@ uint32_t WriteArchive(const std::vector<PackageEntry>& entries, const PackageOpt
     out->insert(out->end(), bytes, bytes + count);
     return 0;
   });
+}
+
+uint32_t BuildDataIndex(const std::vector<DataArchiveItem>& items, std::vector<uint8_t>* index,
+                        std::vector<PackageEntry>* entries, size_t* faileditem) {
+  if (faileditem != nullptr) *faileditem = SIZE_MAX;
+  index->assign(DATA_INDEX_HEADER_SIZE, 0);
+  WriteLe32(index->data(), DATA_INDEX_MAGIC);
+  WriteLe32(index->data() + 4, DATA_INDEX_VERSION);
+  WriteLe32(index->data() + 8, static_cast<uint32_t>(items.size()));
+  entries->clear();
+  std::vector<uint8_t> piece(kPieceSize);
+  for (size_t i = 0; i < items.size(); ++i) {
+    const DataArchiveItem& item = items[i];
+    PackageEntry entry;
+    entry.idlow = static_cast<uint32_t>(i + 1);
+    entry.lastwritetime = item.lastwritetime;
+    entry.attributes = item.directory ? (item.attributes | FILE_ATTRIBUTE_DIRECTORY) & ~FILE_ATTRIBUTE_NORMAL
+                                      : item.attributes;
+    entry.known = true;
+    if (item.directory) {
+      // no data
+    } else if (item.path.empty()) {
+      entry.data = item.data;
+      entry.knownsize = item.data.size();
+      entry.knowncrc = lzma_crc32(item.data.data(), item.data.size(), 0);
+    } else {
+      entry.path = item.path;
+      int fd = open(item.path.c_str(), O_RDONLY | O_CLOEXEC);
+      struct stat info;
+      uint32_t result = fd < 0 ? ErrnoResult() : fstat(fd, &info) != 0 ? ErrnoResult() : 0;
+      if (result == 0 && !S_ISREG(info.st_mode)) result = ERROR_ACCESS_DENIED;
+      if (result == 0) {
+        entry.knownsize = static_cast<uint64_t>(info.st_size);
+        result = FileCrc(fd, entry.knownsize, &piece, &entry.knowncrc);
+      }
+      if (fd >= 0) close(fd);
+      if (result != 0) {
+        if (faileditem != nullptr) *faileditem = i;
+        return result;
+      }
+    }
+    uint8_t record[DATA_RECORD_SIZE];
+    WriteLe64(record, entry.knownsize);
+    WriteLe64(record + 8, entry.lastwritetime);
+    WriteLe32(record + 16, entry.attributes);
+    WriteLe32(record + 20, entry.knowncrc);
+    WriteLe32(record + 24, static_cast<uint32_t>(item.name.size()));
+    index->insert(index->end(), record, record + sizeof record);
+    index->insert(index->end(), item.name.begin(), item.name.end());
+    entries->push_back(std::move(entry));
+  }
+  return 0;
+}
+
+uint32_t WriteDataArchiveTo(const std::vector<DataArchiveItem>& items, const PackageOptions& options,
+                            const PackageSink& sink, size_t* faileditem) {
+  if (faileditem != nullptr) *faileditem = SIZE_MAX;
+  std::vector<uint8_t> index;
+  std::vector<PackageEntry> entries;
+  uint32_t result = BuildDataIndex(items, &index, &entries, faileditem);
+  if (result != 0) return result;
+  if (index.size() > DATA_INDEX_MAX) return ERROR_FILENAME_EXCED_RANGE;
+  PackageEntry indexentry;
+  indexentry.idlow = DATA_INDEX_ID_LOW;
+  indexentry.idhigh = DATA_INDEX_ID_HIGH;
+  indexentry.data = std::move(index);
+  entries.insert(entries.begin(), std::move(indexentry));
+  PackageOptions dataoptions = options;
+  dataoptions.headermagic = DATA_ARCHIVE_MAGIC;
+  dataoptions.entrycrc = true;
+  dataoptions.dictionarysize = 0;
+  size_t failedentry = SIZE_MAX;
+  result = WriteArchiveTo(entries, dataoptions, sink, &failedentry);
+  if (failedentry != SIZE_MAX && failedentry != 0 && faileditem != nullptr) *faileditem = failedentry - 1;
+  return result;
+}
+
+uint32_t AppendDataArchive(const std::vector<DataArchiveItem>& items, const PackageOptions& options,
+                           uint32_t archiveoffset, std::vector<uint8_t>* file) {
+  if (static_cast<uint64_t>(archiveoffset) + ARCHIVE_HEADER_SIZE > file->size()) return ERROR_INVALID_PARAMETER;
+  uint64_t offset = file->size();
+  uint32_t result = WriteDataArchiveTo(items, options, [file](const uint8_t* bytes, size_t count) -> uint32_t {
+    file->insert(file->end(), bytes, bytes + count);
+    return 0;
+  });
+  if (result == 0) EncodeDataLocator(offset, file->data() + archiveoffset);
+  return result;
 }
 
 uint32_t StampLoaderHeader(const std::vector<uint8_t>& stub, uint32_t platformflags, uint8_t header[64]) {

@@ -21,6 +21,11 @@ struct PackageEntry {
   uint64_t lastwritetime = 0;  // FILETIME
   uint64_t othertime = 0;      // FILETIME; no reader uses it
   uint32_t attributes = 0x80;  // FILE_ATTRIBUTE_NORMAL
+  // Set when the size and CRC32 were taken before (the data archive's index
+  // holds them): a file that differs at packing is reported, not packed.
+  bool known = false;
+  uint64_t knownsize = 0;
+  uint32_t knowncrc = 0;
 };
 
 // The largest dictionary that the packer chooses by itself: the loader
@@ -44,6 +49,7 @@ struct PackageOptions {
   uint32_t preset = 6;  // 0 to 9: the encoder's effort; lc, lp, pb and the dictionary above override it
   bool extreme = false;
   uint32_t archiveflags = 0;
+  uint32_t headermagic = 0;  // the word at +0 of the archive header ("pxda" for a data archive)
   // Stores each entry's CRC32 in its header and announces it with
   // ArchiveFlags bit 1, so that the loader refuses corrupted data.
   bool entrycrc = true;
@@ -88,6 +94,36 @@ uint32_t WriteArchiveTo(const std::vector<PackageEntry>& entries, const PackageO
 // The same, appended to `out`.
 uint32_t WriteArchive(const std::vector<PackageEntry>& entries, const PackageOptions& options,
                       std::vector<uint8_t>* out);
+
+// One item of a data archive: a file, read from `path` (or `data` when
+// `path` is empty), or a directory.
+struct DataArchiveItem {
+  std::string name;  // relative, '/' between components
+  std::string path;
+  std::vector<uint8_t> data;
+  bool directory = false;
+  uint64_t lastwritetime = 0;  // FILETIME
+  uint32_t attributes = 0x80;  // FILE_ATTRIBUTE_DIRECTORY is added for a directory
+};
+
+// The bytes of the data archive's index for `items`, with each file's size
+// and CRC32 taken now. 0, or the system error of a file that cannot be read
+// (`faileditem` gets its index).
+uint32_t BuildDataIndex(const std::vector<DataArchiveItem>& items, std::vector<uint8_t>* index,
+                        std::vector<PackageEntry>* entries, size_t* faileditem);
+
+// Writes the data archive ("pxda" at +0 of its header; the index entry, then
+// one entry per item, CRC32s always) to `sink`. The dictionary is sized to
+// its own payload, up to `options.dictionarycap`. Results as
+// WriteArchiveTo's; `faileditem` gets the index of the item whose input
+// failed, or SIZE_MAX.
+uint32_t WriteDataArchiveTo(const std::vector<DataArchiveItem>& items, const PackageOptions& options,
+                            const PackageSink& sink, size_t* faileditem = nullptr);
+
+// Appends the data archive to the loader file `file` (whose own archive
+// starts at `archiveoffset`) and writes its locator there.
+uint32_t AppendDataArchive(const std::vector<DataArchiveItem>& items, const PackageOptions& options,
+                           uint32_t archiveoffset, std::vector<uint8_t>* file);
 
 // Copies the stub's DOS header and stamps it for an archive that starts right
 // after the stub: 0x1C the archive offset, 0x20 its complement, 0x24 "pxr5",
