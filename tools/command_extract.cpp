@@ -79,10 +79,16 @@ int CommandExtract(int argc, char** argv) {
   if (status != PXQ_EXIT_OK) return status;
 
   // The loader's extraction writes to a named file: for standard output, a
-  // scratch file that is copied out and removed.
+  // scratch file that is copied out and removed. A failure to write it is
+  // blamed on its directory, which is what fills up or refuses.
+  bool scratch = IsStandardOutput(output);
+  std::string blamed = scratch ? ScratchDirectory() : OutputDisplayName(output);
   OutputFile out;
-  error = IsStandardOutput(output) ? BeginScratchFile(&out) : BeginOutput(output, 0666, &out);
-  if (error != 0) return HostFailure(output, error);
+  error = scratch ? BeginScratchFile(&out) : BeginOutput(output, 0666, &out);
+  if (error != 0 && scratch)
+    return Failure(blamed, "cannot make the scratch file for standard output: " + HostErrorText(error) +
+                                "; set TMPDIR to a directory that pxq can write");
+  if (error != 0) return HostFailure(blamed, error);
   uint32_t code = 0;
   // Progress: the package bytes the loader's reader takes in.
   struct stat info;
@@ -127,5 +133,8 @@ int CommandExtract(int argc, char** argv) {
   if (found == 0 && check.fault.empty() && code == ERROR_READ_FAULT)
     return Failure(path, "no " + entry + " in the archive");
   if (!check.fault.empty() && !entrysound) return Failure(path, check.fault);
-  return Failure(OutputDisplayName(output), "cannot write " + entry + ": " + ResultWords(code));
+  if (scratch)
+    return Failure(blamed, "cannot write " + entry + " into the scratch file for standard output: " +
+                                ResultWords(code) + "; set TMPDIR to a directory with room");
+  return Failure(blamed, "cannot write " + entry + ": " + ResultWords(code));
 }

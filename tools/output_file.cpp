@@ -68,10 +68,14 @@ int BeginOutput(const std::string& path, uint32_t mode, OutputFile* output) {
   return BeginStaged(directory, "." + base + ".pxq-XXXXXX", mode, output);
 }
 
+std::string ScratchDirectory() {
+  const char* directory = getenv("TMPDIR");
+  return directory != nullptr && directory[0] != '\0' ? directory : "/tmp";
+}
+
 int BeginScratchFile(OutputFile* output) {
   *output = OutputFile();
-  const char* directory = getenv("TMPDIR");
-  std::string base = directory != nullptr && directory[0] != '\0' ? directory : "/tmp";
+  std::string base = ScratchDirectory();
   if (base.back() != '/') base += '/';
   int error = BeginStaged(base, "pxq-XXXXXX", 0600, output);
   output->path = output->temporary;

@@ -34,6 +34,8 @@ int BeginOutput(const std::string& path, uint32_t mode, OutputFile* output);
 // A scratch file of pxq's own in $TMPDIR (else /tmp), removed on a signal
 // and by DiscardOutput.
 int BeginScratchFile(OutputFile* output);
+// The directory scratch files go to: $TMPDIR, else /tmp.
+std::string ScratchDirectory();
 // Closes the staged file and renames it to the final name; on failure it
 // is removed. For standard output: nothing to do. 0 or an errno value.
 int CommitOutput(OutputFile* output);

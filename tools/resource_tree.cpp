@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 
 #include "tools/pe_image.h"
 
@@ -12,45 +13,58 @@ struct Reader {
   size_t size;
   uint32_t rva;
   std::vector<Resource>* resources;
-  size_t visited = 0;
+  std::vector<bool> visited;  // by offset: the directories already read
+  size_t databytes = 0;       // data copied out of the section so far
+  size_t namebytes = 0;       // name bytes read or copied so far
 };
 
-std::string ReadKey(const Reader& reader, uint32_t field, ResourceKey* key) {
+// Counts `bytes` of names against their budget, twice the section's size:
+// each name is read once per entry that names it and copied once into each
+// resource beneath it, and a sound tree names each entry for itself.
+std::string ChargeNames(Reader* reader, size_t bytes) {
+  if (2 * reader->size - reader->namebytes < bytes)
+    return "the resources' names add up to more than their section holds (entries share long names)";
+  reader->namebytes += bytes;
+  return "";
+}
+
+std::string ReadKey(Reader* reader, uint32_t field, ResourceKey* key) {
   *key = ResourceKey();
   if ((field & 0x80000000u) == 0) {
     key->id = static_cast<uint16_t>(field);
     return "";
   }
   size_t offset = field & 0x7FFFFFFFu;
-  if (offset > reader.size || reader.size - offset < 2) return "a resource name lies outside the section";
-  size_t length = GetLe16(reader.section + offset);
-  if ((reader.size - offset - 2) / 2 < length) return "a resource name runs past the section";
+  if (offset > reader->size || reader->size - offset < 2) return "a resource name lies outside the section";
+  size_t length = GetLe16(reader->section + offset);
+  if ((reader->size - offset - 2) / 2 < length) return "a resource name runs past the section";
+  std::string fault = ChargeNames(reader, 2 * length);
+  if (!fault.empty()) return fault;
   key->named = true;
-  for (size_t i = 0; i < length; ++i) key->name.push_back(GetLe16(reader.section + offset + 2 + 2 * i));
+  key->name.resize(length);
+  for (size_t i = 0; i < length; ++i) key->name[i] = GetLe16(reader->section + offset + 2 + 2 * i);
   return "";
 }
 
 // Reads the directory at `offset`, at `level` 0 (types), 1 (names) or 2
-// (languages), into the resource `current` filled so far.
-std::string ReadDirectory(Reader* reader, size_t offset, int level, Resource current) {
+// (languages), under the type and name that `current` holds.
+std::string ReadDirectory(Reader* reader, size_t offset, int level, Resource* current) {
   if (offset > reader->size || reader->size - offset < 16) return "a resource directory lies outside the section";
   size_t count = static_cast<size_t>(GetLe16(reader->section + offset + 12)) + GetLe16(reader->section + offset + 14);
   if ((reader->size - offset - 16) / 8 < count) return "a resource directory's entries run past the section";
-  // Directories may share subdirectories; a bound on the walk keeps a
-  // hostile tree from taking forever.
-  reader->visited += count;
-  if (reader->visited > 65536) return "the resource tree has too many entries";
+  // A tree whose directories share subdirectories would be walked, and its
+  // data copied, once per path to them: each directory is read only once.
+  if (reader->visited[offset]) return "a resource directory is reached twice (directories share subdirectories)";
+  reader->visited[offset] = true;
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* entry = reader->section + offset + 16 + 8 * i;
     uint32_t name = GetLe32(entry), target = GetLe32(entry + 4);
     ResourceKey key;
-    std::string fault = ReadKey(*reader, name, &key);
+    std::string fault = ReadKey(reader, name, &key);
     if (!fault.empty()) return fault;
     bool subdirectory = (target & 0x80000000u) != 0;
-    if (level == 0) current.type = key;
-    if (level == 1) current.name = key;
-    if (level == 2) current.language = key.id;
     if (level < 2) {
+      (level == 0 ? current->type : current->name) = std::move(key);
       if (!subdirectory) return "a resource directory ends too early";
       fault = ReadDirectory(reader, target & 0x7FFFFFFFu, level + 1, current);
       if (!fault.empty()) return fault;
@@ -60,13 +74,24 @@ std::string ReadDirectory(Reader* reader, size_t offset, int level, Resource cur
     if (target > reader->size || reader->size - target < 16) return "a resource data entry lies outside the section";
     uint32_t datarva = GetLe32(reader->section + target);
     uint32_t datasize = GetLe32(reader->section + target + 4);
-    current.codepage = GetLe32(reader->section + target + 8);
     if (datarva < reader->rva || datarva - reader->rva > reader->size ||
         reader->size - (datarva - reader->rva) < datasize)
       return "a resource's data lies outside the resource section";
+    // Entries may share a data entry: the data copied is held to the
+    // section's size, the names to their budget.
+    if (reader->size - reader->databytes < datasize)
+      return "the resources' data adds up to more than their section (entries share data)";
+    reader->databytes += datasize;
+    fault = ChargeNames(reader, 2 * (current->type.name.size() + current->name.name.size()));
+    if (!fault.empty()) return fault;
+    Resource resource;
+    resource.type = current->type;
+    resource.name = current->name;
+    resource.language = key.id;
+    resource.codepage = GetLe32(reader->section + target + 8);
     const uint8_t* data = reader->section + (datarva - reader->rva);
-    current.data.assign(data, data + datasize);
-    reader->resources->push_back(current);
+    resource.data.assign(data, data + datasize);
+    reader->resources->push_back(std::move(resource));
   }
   return "";
 }
@@ -90,8 +115,9 @@ size_t Align(size_t value, size_t alignment) { return (value + alignment - 1) / 
 
 std::string ReadResources(const uint8_t* section, size_t size, uint32_t rva, std::vector<Resource>* resources) {
   resources->clear();
-  Reader reader{section, size, rva, resources};
-  return ReadDirectory(&reader, 0, 0, Resource());
+  Reader reader{section, size, rva, resources, std::vector<bool>(size)};
+  Resource current;
+  return ReadDirectory(&reader, 0, 0, &current);
 }
 
 const Resource* FindResource(const std::vector<Resource>& resources, uint16_t type) {

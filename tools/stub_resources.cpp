@@ -65,11 +65,22 @@ std::string CheckIconFile(const std::vector<uint8_t>& ico) {
   size_t count = GetLe16(ico.data() + 4);
   if (count == 0) return "the icon file holds no image";
   if ((ico.size() - 6) / 16 < count) return "the icon file's directory is cut short";
+  // (offset, end, number) of each image: the images may not overlap, so
+  // that what pack copies out adds up to no more than the file.
+  std::vector<std::pair<std::pair<uint32_t, uint32_t>, size_t>> images(count);
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* entry = ico.data() + 6 + 16 * i;
     uint32_t size = GetLe32(entry + 8), offset = GetLe32(entry + 12);
     if (size == 0 || offset > ico.size() || ico.size() - offset < size)
       return "image " + std::to_string(i + 1) + " of the icon file lies outside it";
+    images[i] = {{offset, offset + size}, i + 1};
+  }
+  std::sort(images.begin(), images.end());
+  for (size_t i = 1; i < count; ++i) {
+    if (images[i].first.first < images[i - 1].first.second) {
+      size_t a = std::min(images[i - 1].second, images[i].second), b = std::max(images[i - 1].second, images[i].second);
+      return "images " + std::to_string(a) + " and " + std::to_string(b) + " of the icon file overlap";
+    }
   }
   return "";
 }
@@ -117,7 +128,8 @@ ResourceSection FindResourceSection(const uint8_t* bytes, size_t size) {
   uint32_t rva = image.directories[PE_DIRECTORY_RESOURCE].address;
   size_t count = image.sections.size();
   size_t index = count;
-  for (size_t i = 0; i < count; ++i) {
+  // The first section that begins there wins, as everywhere else.
+  for (size_t i = 0; i < count && index == count; ++i) {
     if (image.sections[i].virtualaddress == rva) index = i;
   }
   if (index == count) {
@@ -174,7 +186,9 @@ StubFacts ReadStubFacts(const std::vector<uint8_t>& bytes) {
     facts.hasversion = ReadVersionInfo(bytes.data() + offset, length, &facts.version);
   ResourceSection section = FindResourceSection(bytes.data(), end);
   facts.resourcelast = section.fault.empty();
-  // The manifest and the icons, from the whole tree wherever it lies.
+  // The manifest and the icons, from the whole tree wherever it lies: in
+  // the first section that begins at the resource directory (a file may
+  // name that address in any number of section headers; one walk is all).
   for (const PeSection& candidate : image.sections) {
     if (image.directories.size() <= PE_DIRECTORY_RESOURCE) break;
     if (candidate.virtualaddress != image.directories[PE_DIRECTORY_RESOURCE].address) continue;
@@ -191,6 +205,7 @@ StubFacts ReadStubFacts(const std::vector<uint8_t>& bytes) {
         if (facts.manifestlevel.empty()) facts.manifestlevel = "(none named)";
       }
     }
+    break;
   }
   return facts;
 }
@@ -200,10 +215,11 @@ std::string ApplyStubResources(const StubResourceOptions& options, std::vector<u
   if (!found.fault.empty()) return found.fault;
   PeImage& image = found.image;
   PeSection section = image.sections[found.index];
-  if (static_cast<uint64_t>(section.rawoffset) + section.rawsize != stub->size())
-    return "data follows its last section (is it already a packed loader file?)";
+  // A signature follows the last section too: named first, as the cause.
   if (image.directories.size() > PE_DIRECTORY_SECURITY && image.directories[PE_DIRECTORY_SECURITY].size != 0)
     return "it is signed; pack an unsigned stub and sign the loader file";
+  if (static_cast<uint64_t>(section.rawoffset) + section.rawsize != stub->size())
+    return "data follows its last section (is it already a packed loader file?)";
   if (image.filealignment == 0 || image.sectionalignment == 0) return "its alignment fields are zero";
   std::string fault;
   std::vector<Resource> resources = SectionResources(stub->data(), section, &fault);

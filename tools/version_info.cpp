@@ -154,7 +154,9 @@ std::string BuildVersionInfo(const VersionInfo& info, std::vector<uint8_t>* bloc
   for (const auto& entry : info.strings) {
     Node string;
     string.text = true;
-    string.key = Units(entry.first);
+    // Keys are text like the values: a key outside ASCII is converted, not
+    // widened byte by byte (which grew it on every rewrite).
+    if (!Utf16FromUtf8(entry.first, &string.key)) return "the version string key " + entry.first + " is not valid UTF-8";
     std::vector<uint16_t> units;
     if (!Utf16FromUtf8(entry.second, &units)) return "the value of " + entry.first + " is not valid UTF-8";
     if (entry.first == "Arguments") {

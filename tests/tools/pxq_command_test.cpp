@@ -185,6 +185,18 @@ TEST(PxqCommand, ExtractBlamesTheOutputNotDamageBehindTheEntry) {
   EXPECT_EQ(0u, result.err.find("pxq: " + output + ": cannot write entry 0xFFFFFFFFFFFF000A (NtX64InstallerId): "))
       << result.err;
   EXPECT_EQ(names, DirectoryNames(in.dir.path)) << "a temporary file was left";
+  // To standard output, the entry goes through a scratch file in $TMPDIR:
+  // that is what fills up, not standard output.
+  std::string scratch = in.dir.File("scratch");
+  ASSERT_EQ(0, mkdir(scratch.c_str(), 0700));
+  result = RunShell("ulimit -f 20; trap '' XFSZ; TMPDIR=" + ShellQuote(scratch) + " " + ShellQuote(PxqPath()) +
+                    " extract " + ShellQuote(cut) + " --nt-x64 -o - >/dev/null");
+  EXPECT_EQ(1, result.status);
+  EXPECT_EQ(0u, result.err.find("pxq: " + scratch + ": cannot write entry 0xFFFFFFFFFFFF000A (NtX64InstallerId) "
+                                "into the scratch file for standard output: "))
+      << result.err;
+  EXPECT_NE(std::string::npos, result.err.find("; set TMPDIR to a directory with room\n")) << result.err;
+  EXPECT_TRUE(DirectoryNames(scratch).empty()) << "the scratch file was left";
   // An entry behind the cut is blamed on the damage.
   result = RunPxq({"extract", cut, "--generic", "-o", output});
   EXPECT_EQ(1, result.status);

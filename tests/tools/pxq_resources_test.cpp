@@ -4,6 +4,7 @@
 // icoutils reads it; the refusals, and the stubs that pack warns about.
 #include <stdio.h>
 
+#include <algorithm>
 #include <regex>
 
 #include <gtest/gtest.h>
@@ -169,6 +170,16 @@ TEST(PxqResources, RefusalsLeaveNoOutput) {
   if (stubs.stub.empty()) GTEST_SKIP() << "the mingw-w64 toolchain is not installed";
   WriteFileText(stubs.dir.File("not.ico"), "not an icon at all");
   std::string out = stubs.dir.File("out.exe");
+  // The stub signed: a certificate table after its last section, named in
+  // the security directory (PE32: optional header + 128).
+  std::vector<uint8_t> signedbytes = ReadFileBytes(stubs.stub);
+  size_t security = signedbytes[0x3C] + (signedbytes[0x3D] << 8) + 24 + 128;
+  uint32_t table = static_cast<uint32_t>(signedbytes.size());
+  for (int i = 0; i < 4; ++i) signedbytes[security + i] = static_cast<uint8_t>(table >> (8 * i));
+  signedbytes[security + 4] = 16;
+  signedbytes.insert(signedbytes.end(), {16, 0, 0, 0, 0, 2, 2, 0, 0x30, 0x82, 0, 0, 0, 0, 0, 0});
+  std::string signedstub = stubs.dir.File("signed.exe");
+  WriteFileBytes(signedstub, signedbytes);
   struct Case {
     std::string stub;
     std::vector<std::string> options;
@@ -183,6 +194,8 @@ TEST(PxqResources, RefusalsLeaveNoOutput) {
       {stubs.stub, {"--product-version", "70000.1"}, 2, "must begin with the version's numbers"},
       {stubs.stub, {"--icon", stubs.dir.File("not.ico")}, 1, "not an icon file"},
       {stubs.relocfirst, {"--arguments", "x"}, 1, "its resource section (.rsrc) is not its last section"},
+      // Its signature follows the last section, but the signature is why.
+      {signedstub, {"--arguments", "x"}, 1, "it is signed; pack an unsigned stub and sign the loader file"},
       {stubs.foreign, {"--arguments", std::string(70000, 'x')}, 2, "room for 64"},
   };
   for (const Case& c : cases) {
@@ -191,6 +204,40 @@ TEST(PxqResources, RefusalsLeaveNoOutput) {
     EXPECT_NE(std::string::npos, pack.err.find(c.message)) << pack.err;
     EXPECT_FALSE(FileExists(out)) << c.options[0];
   }
+}
+
+// A version string whose key is not ASCII keeps its key through pack's
+// rewrite of the resources, and through a rewrite of the rewritten stub.
+TEST(PxqResources, NonAsciiVersionKeysKeepTheirText) {
+  Stubs stubs;
+  if (stubs.stub.empty()) GTEST_SKIP() << "the mingw-w64 toolchain is not installed";
+  // "ProductName" becomes "Pr\u00F6ductName" in place, as UTF-16.
+  std::vector<uint8_t> bytes = ReadFileBytes(stubs.stub);
+  const uint8_t key[] = {'P', 0, 'r', 0, 'o', 0, 'd', 0, 'u', 0, 'c', 0, 't', 0, 'N', 0};
+  auto at = std::search(bytes.begin(), bytes.end(), key, key + sizeof key);
+  ASSERT_NE(bytes.end(), at);
+  at[4] = 0xF6;
+  std::string stub = stubs.dir.File("keyed.exe");
+  WriteFileBytes(stub, bytes);
+  const std::string line = "\n             Pr\xC3\xB6" "ductName";
+  std::string once = stubs.dir.File("once.exe"), twice = stubs.dir.File("twice.exe");
+  ASSERT_EQ(0, stubs.Pack(once, stub, {"--arguments", "first"}).status);
+  CommandResult list = RunPxq({"list", once});
+  EXPECT_NE(std::string::npos, list.out.find(line)) << list.out;
+  EXPECT_NE(std::string::npos, list.out.find("\"pxq\"", list.out.find(line))) << list.out;
+
+  // The rewritten stub (the loader file up to its archive) rewritten again.
+  std::vector<uint8_t> packed = ReadFileBytes(once);
+  size_t archive = packed[0x2C] | packed[0x2D] << 8 | packed[0x2E] << 16 | static_cast<size_t>(packed[0x2F]) << 24;
+  ASSERT_LT(archive, packed.size());
+  packed.resize(archive);
+  std::string rewritten = stubs.dir.File("rewritten.exe");
+  WriteFileBytes(rewritten, packed);
+  ASSERT_EQ(0, stubs.Pack(twice, rewritten, {"--arguments", "second"}).status);
+  list = RunPxq({"list", twice});
+  EXPECT_NE(std::string::npos, list.out.find(line)) << list.out;
+  EXPECT_NE(std::string::npos, list.out.find("arguments    \"second\"")) << list.out;
+  EXPECT_EQ(ReadFileBytes(once).size(), ReadFileBytes(twice).size()) << "the key grew";
 }
 
 TEST(PxqResources, ForeignAndPackedStubsAreNamed) {
