@@ -1,0 +1,113 @@
+/* The installer's side of a pxq loader file: reading the data archive, the
+ * product files that `pxq pack --data` puts after the loader's own archive,
+ * which the loader itself never decodes.
+ *
+ * The loader starts the installer with the loader file's path as the
+ * installer's last argument; PxqDataOpenSelf opens that file. Every
+ * operation returns 0 or a Windows system error number, and PxqDataMessage
+ * says in words what failed and what to do.
+ *
+ * Paths are wide (UTF-16) on Windows and bytes (UTF-8) elsewhere. Entry
+ * names are UTF-8 with '/' between components on every system.
+ *
+ * Usable from C and C++. Not for use by several threads at once on one
+ * archive; separate archives are independent. */
+#ifndef PXQ_INSTALLER_DATA_H
+#define PXQ_INSTALLER_DATA_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#ifdef _WIN32
+#include <wchar.h>
+typedef wchar_t PxqPathChar;
+#else
+typedef char PxqPathChar;
+#endif
+
+/* An open data archive. */
+typedef struct PxqData PxqData;
+
+/* One entry: a file or a directory. `name` stays valid until PxqDataClose. */
+typedef struct PxqDataEntry {
+  uint32_t number;         /* 1 to PxqDataCount(), in archive order */
+  const char* name;        /* UTF-8, '/' between components, NUL-terminated */
+  uint64_t size;           /* bytes of data; 0 for a directory */
+  uint64_t lastwritetime;  /* FILETIME: 100 ns units since 1601-01-01 UTC */
+  uint32_t attributes;     /* Windows file attributes (0x1 read-only, 0x10 directory, 0x80 normal) */
+  uint32_t crc;            /* CRC32 of the data (IEEE, as zlib computes it) */
+  int isdirectory;
+  int nameissafe;          /* 0: the name would leave the target directory or cannot be a Windows name */
+} PxqDataEntry;
+
+/* Opens the data archive of the loader file at `path`: reads the loader's
+ * stamp, the locator in its archive header and the data archive's index (a
+ * fixed number of reads, whatever the size of the installer builds). `*data`
+ * is set even on failure, unless memory ran out, so that PxqDataMessage can
+ * say why; close it in every case. 2 (ERROR_FILE_NOT_FOUND) for a loader
+ * file without a data archive. */
+uint32_t PxqDataOpen(const PxqPathChar* path, PxqData** data);
+
+/* The same for the loader file named by the last argument of this process's
+ * command line. */
+uint32_t PxqDataOpenSelf(PxqData** data);
+
+void PxqDataClose(PxqData* data);
+
+/* The last failure in words (UTF-8), or "" after success. */
+const char* PxqDataMessage(const PxqData* data);
+
+uint32_t PxqDataCount(const PxqData* data);
+
+/* The entry of number `number` (1 to PxqDataCount). 87 out of range. */
+uint32_t PxqDataEntryAt(const PxqData* data, uint32_t number, PxqDataEntry* entry);
+
+/* The entry named `name` (UTF-8, exact bytes). 2 when there is none. */
+uint32_t PxqDataFind(const PxqData* data, const char* name, PxqDataEntry* entry);
+
+/* Called during extraction with the data bytes done so far and in all, and
+ * the entry at hand; returning nonzero cancels (1223, ERROR_CANCELLED). */
+typedef int (*PxqDataProgress)(void* context, uint64_t done, uint64_t total, const PxqDataEntry* entry);
+
+/* Extracts every entry below `directory` (created if missing; its parent
+ * must exist), in archive order. Every name is checked first: when one is
+ * unsafe (absolute, a drive letter, '..', ':' streams, device names such as
+ * CON or NUL, characters Windows cannot hold) nothing is written and the
+ * result is 123 (ERROR_INVALID_NAME). Each file is written under a
+ * temporary name in its directory and renamed over its name only when whole
+ * and its CRC32 matches; then its last-write time and attributes are set. A
+ * file or link standing where a directory goes is not followed: 183
+ * (ERROR_ALREADY_EXISTS). On failure or cancellation the entry at hand leaves
+ * nothing behind; entries finished before it stay. `progress` may be null. */
+uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataProgress progress, void* context);
+
+/* Extracts the entry named `name` to the file `path` (replaced only when
+ * the new file is whole and its CRC32 matches). */
+uint32_t PxqDataExtractTo(PxqData* data, const char* name, const PxqPathChar* path);
+
+/* Receives the data of one entry piece by piece; a nonzero result stops the
+ * extraction and is passed on. */
+typedef uint32_t (*PxqDataSink)(void* context, const void* bytes, size_t count);
+
+/* Streams the data of the entry named `name` to `sink`. The CRC32 is known
+ * to match only when the result is 0: on 23 (ERROR_CRC) the bytes handed
+ * over are damaged and must be discarded. */
+uint32_t PxqDataExtractStream(PxqData* data, const char* name, PxqDataSink sink, void* context);
+
+/* Decodes the whole data archive without writing anything and checks every
+ * entry against the index and its CRC32, the stream's end and the trailer.
+ * `progress` as for PxqDataExtractAll. */
+uint32_t PxqDataVerify(PxqData* data, PxqDataProgress progress, void* context);
+
+/* Where the data archive lies in the file. */
+uint64_t PxqDataOffset(const PxqData* data);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,59 @@
+// The installer library's file layer: what the data archive reader needs of
+// the system beyond the platform seam that package/ reads through. Wide
+// paths on Windows (file_layer_win32.cpp), POSIX on the host
+// (file_layer_posix.cpp). No standard library: installers link it as it is.
+#pragma once
+
+#include <stdint.h>
+
+#include "pxq/installer_data.h"
+#include "platform/types.h"
+
+#ifndef ERROR_BAD_ARGUMENTS
+#define ERROR_BAD_ARGUMENTS 160u
+#endif
+
+// Installs the platform seam the reader uses, unless one is active.
+void LayerUsePlatform();
+
+// A path in a heap block (AllocZeroed), NUL-terminated; FreeBlock frees it.
+uint32_t LayerLength(const PxqPathChar* path);
+
+// `directory` + separator + the UTF-8 `name` ('/' becoming the system's
+// separator), or null when memory runs out or the name cannot be converted.
+PxqPathChar* LayerJoin(const PxqPathChar* directory, const char* name, uint32_t namelength);
+
+// A copy of `path` cut before its last separator (the parent directory), or
+// null when it has none; `*hasparent` says which.
+PxqPathChar* LayerParent(const PxqPathChar* path, bool* hasparent);
+
+// The path as UTF-8 for messages (a heap block), or null.
+char* LayerDisplayPath(const PxqPathChar* path);
+
+// The last argument of this process's command line (a heap block).
+uint32_t LayerSelfPath(PxqPathChar** path);
+
+// Opens `path` for reading through the platform seam (Sys().ReadFile and
+// Sys().CloseHandle serve the handle).
+uint32_t LayerOpenRead(const PxqPathChar* path, HANDLE* file);
+
+// Creates the directory `path`; one already there is accepted when it is a
+// directory and not a link (183 otherwise: nothing is followed), or with
+// `allowlink` a link to a directory (the target the caller named).
+uint32_t LayerMakeDirectory(const PxqPathChar* path, bool allowlink);
+
+// A file being written.
+struct LayerFile {
+  intptr_t handle;           // the system's handle or descriptor; -1 when none
+  PxqPathChar* temporary;    // its temporary name, beside its final name
+};
+
+// Creates a new temporary file beside `finalpath` (never an existing one).
+uint32_t LayerCreateTemporary(const PxqPathChar* finalpath, LayerFile* file);
+uint32_t LayerWrite(LayerFile* file, const uint8_t* bytes, uint32_t count);
+// Sets the last-write time, closes the file and renames it over
+// `finalpath` (a read-only file there is replaced), then gives it
+// `attributes` (read-only: no write permission on the host).
+uint32_t LayerCommit(LayerFile* file, const PxqPathChar* finalpath, uint64_t lastwritetime, uint32_t attributes);
+// Closes and removes the temporary file. Harmless when repeated.
+void LayerDiscard(LayerFile* file);

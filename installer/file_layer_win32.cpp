@@ -1,0 +1,238 @@
+// The installer library's file layer on Windows: UTF-16 paths and the wide
+// calls, so that any folder name works whatever the ANSI code page. The
+// package file is read through a platform seam of its own that holds only
+// what the reader calls (the heap, ReadFile, SetFilePointer, CloseHandle,
+// the last error); it leaves the process's DLL search and user32 alone.
+#ifdef _WIN32
+
+#include <windows.h>
+
+#include "installer/file_layer.h"
+#include "platform/heap.h"
+#include "platform/platform.h"
+
+namespace {
+
+HANDLE WINAPI LayerGetProcessHeap() { return GetProcessHeap(); }
+LPVOID WINAPI LayerHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) { return HeapAlloc(heap, flags, bytes); }
+BOOL WINAPI LayerHeapFree(HANDLE heap, DWORD flags, LPVOID block) { return HeapFree(heap, flags, block); }
+BOOL WINAPI LayerReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got, LPOVERLAPPED overlapped) {
+  return ReadFile(file, buffer, count, got, overlapped);
+}
+DWORD WINAPI LayerSetFilePointer(HANDLE file, LONG low, PLONG high, DWORD method) {
+  return SetFilePointer(file, low, high, method);
+}
+BOOL WINAPI LayerCloseHandle(HANDLE object) { return CloseHandle(object); }
+DWORD WINAPI LayerGetLastError() { return GetLastError(); }
+void WINAPI LayerSetLastError(DWORD error) { SetLastError(error); }
+
+// Filled at run time: no global constructor.
+Platform layerPlatform;
+
+}  // namespace
+
+void LayerUsePlatform() {
+  if (activePlatform != nullptr) return;
+  layerPlatform.GetProcessHeap = LayerGetProcessHeap;
+  layerPlatform.HeapAlloc = LayerHeapAlloc;
+  layerPlatform.HeapFree = LayerHeapFree;
+  layerPlatform.ReadFile = LayerReadFile;
+  layerPlatform.SetFilePointer = LayerSetFilePointer;
+  layerPlatform.CloseHandle = LayerCloseHandle;
+  layerPlatform.GetLastError = LayerGetLastError;
+  layerPlatform.SetLastError = LayerSetLastError;
+  UsePlatform(&layerPlatform);
+}
+
+uint32_t LayerLength(const PxqPathChar* path) {
+  uint32_t length = 0;
+  while (path[length] != L'\0') ++length;
+  return length;
+}
+
+PxqPathChar* LayerJoin(const PxqPathChar* directory, const char* name, uint32_t namelength) {
+  uint32_t length = LayerLength(directory);
+  int units = namelength == 0 ? 0
+                              : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, static_cast<int>(namelength),
+                                                    NULL, 0);
+  if (namelength != 0 && units <= 0) return nullptr;
+  wchar_t* path = static_cast<wchar_t*>(AllocZeroed((length + 2 + static_cast<uint32_t>(units)) * sizeof(wchar_t)));
+  if (path == nullptr) return nullptr;
+  CopyBytes(path, directory, length * sizeof(wchar_t));
+  if (length == 0 || (path[length - 1] != L'\\' && path[length - 1] != L'/')) path[length++] = L'\\';
+  if (units > 0) MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, static_cast<int>(namelength), path + length, units);
+  for (uint32_t i = length; i < length + static_cast<uint32_t>(units); ++i) {
+    if (path[i] == L'/') path[i] = L'\\';
+  }
+  return path;
+}
+
+PxqPathChar* LayerParent(const PxqPathChar* path, bool* hasparent) {
+  uint32_t length = LayerLength(path);
+  while (length > 0 && path[length - 1] != L'\\' && path[length - 1] != L'/') --length;
+  *hasparent = length > 0;
+  wchar_t* parent = static_cast<wchar_t*>(AllocZeroed((length + 2) * sizeof(wchar_t)));
+  if (parent == nullptr) return nullptr;
+  if (length == 0) {
+    parent[0] = L'.';
+  } else {
+    CopyBytes(parent, path, length * sizeof(wchar_t));
+  }
+  return parent;
+}
+
+char* LayerDisplayPath(const PxqPathChar* path) {
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, path, -1, NULL, 0, NULL, NULL);
+  if (bytes <= 0) return nullptr;
+  char* shown = static_cast<char*>(AllocZeroed(static_cast<uint32_t>(bytes)));
+  if (shown != nullptr) WideCharToMultiByte(CP_UTF8, 0, path, -1, shown, bytes, NULL, NULL);
+  return shown;
+}
+
+// The last argument of the command line, read by the rules of
+// CommandLineToArgvW (without linking shell32): the program name up to its
+// closing quote or first blank, then arguments split at blanks outside
+// quotes, 2n backslashes before a quote giving n, 2n+1 giving n and a quote.
+uint32_t LayerSelfPath(PxqPathChar** path) {
+  *path = nullptr;
+  const wchar_t* line = GetCommandLineW();
+  if (line == NULL) return GetLastError();
+  uint32_t length = LayerLength(line);
+  wchar_t* argument = static_cast<wchar_t*>(AllocZeroed((length + 1) * sizeof(wchar_t)));
+  if (argument == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  const wchar_t* at = line;
+  if (*at == L'"') {
+    ++at;
+    while (*at != L'\0' && *at != L'"') ++at;
+    if (*at == L'"') ++at;
+  } else {
+    while (*at != L'\0' && *at != L' ' && *at != L'\t') ++at;
+  }
+  bool found = false;
+  for (;;) {
+    while (*at == L' ' || *at == L'\t') ++at;
+    if (*at == L'\0') break;
+    found = true;
+    uint32_t used = 0;
+    bool quoted = false;
+    while (*at != L'\0' && (quoted || (*at != L' ' && *at != L'\t'))) {
+      uint32_t backslashes = 0;
+      while (*at == L'\\') ++backslashes, ++at;
+      if (*at == L'"') {
+        for (uint32_t i = 0; i < backslashes / 2; ++i) argument[used++] = L'\\';
+        if (backslashes % 2 == 1) {
+          argument[used++] = L'"';
+        } else if (quoted && at[1] == L'"') {
+          argument[used++] = L'"';
+          ++at;
+        } else {
+          quoted = !quoted;
+        }
+        ++at;
+      } else {
+        for (uint32_t i = 0; i < backslashes; ++i) argument[used++] = L'\\';
+        if (*at != L'\0' && (quoted || (*at != L' ' && *at != L'\t'))) argument[used++] = *at++;
+      }
+    }
+    argument[used] = L'\0';
+  }
+  if (!found) {
+    FreeBlock(argument);
+    return ERROR_BAD_ARGUMENTS;
+  }
+  *path = argument;
+  return 0;
+}
+
+uint32_t LayerOpenRead(const PxqPathChar* path, HANDLE* file) {
+  *file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+  return *file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+}
+
+uint32_t LayerMakeDirectory(const PxqPathChar* path, bool allowlink) {
+  if (CreateDirectoryW(path, NULL)) return 0;
+  DWORD error = GetLastError();
+  if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return error;
+  DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_ALREADY_EXISTS;
+  // A junction or symbolic link to a directory is not followed.
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !allowlink) return ERROR_ALREADY_EXISTS;
+  return 0;
+}
+
+uint32_t LayerCreateTemporary(const PxqPathChar* finalpath, LayerFile* file) {
+  file->handle = -1;
+  file->temporary = nullptr;
+  bool hasparent = false;
+  wchar_t* parent = LayerParent(finalpath, &hasparent);
+  if (parent == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  static uint32_t counter;
+  uint32_t code = ERROR_FILE_EXISTS;
+  for (int attempt = 0; attempt < 100 && code == ERROR_FILE_EXISTS; ++attempt) {
+    char name[40] = ".pxq-";
+    uint32_t value = GetCurrentProcessId() ^ (++counter << 16) ^ GetTickCount();
+    for (int i = 0; i < 8; ++i) name[5 + i] = "0123456789abcdef"[(value >> (28 - 4 * i)) & 15];
+    CopyBytes(name + 13, ".partial", 9);
+    wchar_t* temporary = LayerJoin(parent, name, 21);
+    if (temporary == nullptr) {
+      code = ERROR_NOT_ENOUGH_MEMORY;
+      break;
+    }
+    HANDLE handle = CreateFileW(temporary, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (handle != INVALID_HANDLE_VALUE) {
+      file->handle = reinterpret_cast<intptr_t>(handle);
+      file->temporary = temporary;
+      code = 0;
+    } else {
+      code = GetLastError();
+      if (code == ERROR_ALREADY_EXISTS) code = ERROR_FILE_EXISTS;
+      FreeBlock(temporary);
+    }
+  }
+  FreeBlock(parent);
+  return code;
+}
+
+uint32_t LayerWrite(LayerFile* file, const uint8_t* bytes, uint32_t count) {
+  while (count != 0) {
+    DWORD written = 0;
+    if (!WriteFile(reinterpret_cast<HANDLE>(file->handle), bytes, count, &written, NULL)) return GetLastError();
+    if (written == 0) return ERROR_HANDLE_DISK_FULL;
+    bytes += written;
+    count -= written;
+  }
+  return 0;
+}
+
+uint32_t LayerCommit(LayerFile* file, const PxqPathChar* finalpath, uint64_t lastwritetime, uint32_t attributes) {
+  HANDLE handle = reinterpret_cast<HANDLE>(file->handle);
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(lastwritetime);
+  time.dwHighDateTime = static_cast<DWORD>(lastwritetime >> 32);
+  uint32_t code = SetFileTime(handle, NULL, NULL, &time) ? 0 : GetLastError();
+  if (!CloseHandle(handle) && code == 0) code = GetLastError();
+  file->handle = -1;
+  if (code != 0) return code;
+  // A read-only file at the name could not be replaced.
+  DWORD existing = GetFileAttributesW(finalpath);
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+      (existing & FILE_ATTRIBUTE_READONLY) != 0)
+    SetFileAttributesW(finalpath, existing & ~FILE_ATTRIBUTE_READONLY);
+  if (!MoveFileExW(file->temporary, finalpath, MOVEFILE_REPLACE_EXISTING)) return GetLastError();
+  FreeBlock(file->temporary);
+  file->temporary = nullptr;
+  DWORD wanted = attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE);
+  if (wanted != FILE_ATTRIBUTE_NORMAL && wanted != 0 && !SetFileAttributesW(finalpath, wanted)) return GetLastError();
+  return 0;
+}
+
+void LayerDiscard(LayerFile* file) {
+  if (file->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file->handle));
+  file->handle = -1;
+  if (file->temporary != nullptr) DeleteFileW(file->temporary);
+  FreeBlock(file->temporary);
+  file->temporary = nullptr;
+}
+
+#endif

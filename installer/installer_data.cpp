@@ -1,0 +1,554 @@
+// The installer library over package/'s archive reader: locating the data
+// archive from the loader's stamp and archive header, reading its index, and
+// decoding its entries to files, to a sink or to nowhere (a check).
+#include "pxq/installer_data.h"
+
+#include "installer/file_layer.h"
+#include "package/archive_reader.h"
+#include "package/crc32.h"
+#include "package/data_archive.h"
+#include "platform/heap.h"
+#include "platform/platform.h"
+
+#ifndef ERROR_CANCELLED
+#define ERROR_CANCELLED 1223u
+#endif
+
+#define MESSAGE_SIZE 1024u
+
+struct PxqDataItem {
+  DataItem item;
+  const char* name;  // NUL-terminated copy
+  bool safe;
+};
+
+struct PxqData {
+  PxqPathChar* path;
+  uint64_t offset;
+  uint32_t count;
+  PxqDataItem* items;
+  char* names;
+  char message[MESSAGE_SIZE];
+};
+
+namespace {
+
+// Messages are put together without a C runtime.
+void Append(PxqData* data, const char* text) {
+  uint32_t at = 0;
+  while (at < MESSAGE_SIZE - 1 && data->message[at] != '\0') ++at;
+  while (at < MESSAGE_SIZE - 1 && *text != '\0') data->message[at++] = *text++;
+  data->message[at] = '\0';
+}
+
+void AppendNumber(PxqData* data, uint64_t value) {
+  char digits[24];
+  int at = 23;
+  digits[at] = '\0';
+  do {
+    digits[--at] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  Append(data, digits + at);
+}
+
+const char* CodeWords(uint32_t code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND: return "not found";
+    case ERROR_PATH_NOT_FOUND: return "the folder does not exist";
+    case ERROR_ACCESS_DENIED: return "access denied";
+    case ERROR_NOT_ENOUGH_MEMORY: return "not enough memory";
+    case ERROR_INVALID_DATA: return "the data archive is damaged";
+    case ERROR_CRC: return "data does not match its CRC32";
+    case ERROR_READ_FAULT: return "the data archive's stream cannot be decoded";
+    case ERROR_SHARING_VIOLATION: return "the file is in use by another program";
+    case ERROR_HANDLE_EOF: return "the file ends early (a download cut short?)";
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_DISK_FULL: return "the disk is full";
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return "a file or link stands where a folder goes";
+    case ERROR_INVALID_NAME: return "an unsafe name";
+    case ERROR_CANCELLED: return "cancelled";
+    default: return "system error";
+  }
+}
+
+// "WHAT: words (error N)".
+uint32_t Fail(PxqData* data, uint32_t code, const char* what, const char* detail = nullptr) {
+  data->message[0] = '\0';
+  Append(data, what);
+  if (detail != nullptr) Append(data, detail);
+  Append(data, ": ");
+  Append(data, CodeWords(code));
+  Append(data, " (error ");
+  AppendNumber(data, code);
+  Append(data, ")");
+  return code;
+}
+
+// The path in words, for a message.
+uint32_t FailAt(PxqData* data, uint32_t code, const PxqPathChar* path, const char* what) {
+  char* shown = LayerDisplayPath(path);
+  data->message[0] = '\0';
+  Append(data, what);
+  Append(data, shown != nullptr ? shown : "(a path)");
+  FreeBlock(shown);
+  Append(data, ": ");
+  Append(data, CodeWords(code));
+  Append(data, " (error ");
+  AppendNumber(data, code);
+  Append(data, ")");
+  return code;
+}
+
+uint32_t FailEntry(PxqData* data, uint32_t code, uint32_t number, const char* what) {
+  data->message[0] = '\0';
+  Append(data, "entry ");
+  AppendNumber(data, number);
+  if (number >= 1 && number <= data->count) {
+    Append(data, " (");
+    Append(data, data->items[number - 1].name);
+    Append(data, ")");
+  }
+  Append(data, what);
+  Append(data, " (error ");
+  AppendNumber(data, code);
+  Append(data, ")");
+  return code;
+}
+
+PxqPathChar* CopyPath(const PxqPathChar* path) {
+  uint32_t length = LayerLength(path);
+  PxqPathChar* copy = static_cast<PxqPathChar*>(AllocZeroed((length + 1) * sizeof(PxqPathChar)));
+  if (copy != nullptr) CopyBytes(copy, path, length * sizeof(PxqPathChar));
+  return copy;
+}
+
+// Reads `count` bytes at `offset` of `file`.
+uint32_t ReadAt(HANDLE file, uint64_t offset, uint8_t* bytes, uint32_t count) {
+  LONG high = static_cast<LONG>(offset >> 32);
+  Sys().SetLastError(0);
+  DWORD low = Sys().SetFilePointer(file, static_cast<LONG>(static_cast<uint32_t>(offset)), &high, FILE_BEGIN);
+  if (low == INVALID_SET_FILE_POINTER && Sys().GetLastError() != 0) return Sys().GetLastError();
+  while (count != 0) {
+    DWORD got = 0;
+    if (!Sys().ReadFile(file, bytes, count, &got, NULL)) return Sys().GetLastError();
+    if (got == 0) return ERROR_HANDLE_EOF;
+    if (got > count) got = count;
+    bytes += got;
+    count -= got;
+  }
+  return 0;
+}
+
+// The stamp and the locator: two reads of 64 bytes.
+uint32_t Locate(PxqData* data) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  uint32_t code = LayerOpenRead(data->path, &file);
+  if (code != 0) return FailAt(data, code, data->path, "cannot open ");
+  uint8_t bytes[64];
+  code = ReadAt(file, 0, bytes, LOADER_STAMP_SIZE);
+  LoaderStamp stamp;
+  if (code == 0) DecodeLoaderStamp(bytes, &stamp);
+  if (code == 0 && !StampIsValid(&stamp)) code = ERROR_BAD_FORMAT;
+  if (code == 0) code = ReadAt(file, stamp.archiveoffset, bytes, ARCHIVE_HEADER_SIZE);
+  Sys().CloseHandle(file);
+  if (code == ERROR_BAD_FORMAT || code == ERROR_HANDLE_EOF) {
+    FailAt(data, ERROR_BAD_FORMAT, data->path, "not a pxq loader file: ");
+    Append(data, " has no MZ/pxr5 stamp or no archive after it");
+    return ERROR_BAD_FORMAT;
+  }
+  if (code != 0) return FailAt(data, code, data->path, "cannot read ");
+  ArchiveHeader header;
+  DecodeArchiveHeader(bytes, &header);
+  if (header.archivemagic != ARCHIVE_MAGIC) return FailAt(data, ERROR_INVALID_DATA, data->path, "no archive in ");
+  if (!DecodeDataLocator(bytes, &data->offset)) {
+    data->message[0] = '\0';
+    char* shown = LayerDisplayPath(data->path);
+    Append(data, shown != nullptr ? shown : "the loader file");
+    FreeBlock(shown);
+    Append(data, " carries no data archive (it was packed without --data) (error 2)");
+    return ERROR_FILE_NOT_FOUND;
+  }
+  return 0;
+}
+
+// Opens the data archive with its stream at the start.
+uint32_t OpenStream(PxqData* data, ArchiveReader** reader) {
+  *reader = CreateArchiveReader();
+  if (*reader == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot read the data archive");
+  HANDLE file = INVALID_HANDLE_VALUE;
+  uint32_t code = LayerOpenRead(data->path, &file);
+  if (code != 0) return FailAt(data, code, data->path, "cannot open ");
+  code = OpenArchiveOnHandle(*reader, file, data->offset);
+  if (code == 0 && ReadLe32((*reader)->header) != DATA_ARCHIVE_MAGIC) code = ERROR_INVALID_DATA;
+  if (code == 0 && (ReadLe32((*reader)->header + 24) & ARCHIVE_FLAG_ENTRY_CRC) == 0) code = ERROR_INVALID_DATA;
+  if (code == ERROR_HANDLE_EOF) return Fail(data, code, "the data archive's header is cut off");
+  if (code != 0) return Fail(data, code, "the data archive cannot be opened");
+  return 0;
+}
+
+// Decodes the index entry and builds the item table.
+uint32_t ReadIndex(PxqData* data, ArchiveReader* reader) {
+  EntryHeader header;
+  uint32_t code = ReadEntryHeader(reader, &header);
+  if (code == 0 && (header.idlow != DATA_INDEX_ID_LOW || header.idhigh != DATA_INDEX_ID_HIGH ||
+                    header.datasize < DATA_INDEX_HEADER_SIZE || header.datasize > DATA_INDEX_MAX))
+    code = ERROR_INVALID_DATA;
+  if (code != 0) return Fail(data, code == ERROR_READ_FAULT ? code : ERROR_INVALID_DATA, "the data archive's index header is damaged");
+  uint32_t size = static_cast<uint32_t>(header.datasize);
+  uint8_t* index = static_cast<uint8_t*>(AllocZeroed(size));
+  if (index == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot hold the data archive's index");
+  code = DecodeEntryBytes(reader, index, size);
+  if (code == 0 && ContinueCrc32(index, size, 0) != header.datacrc) code = ERROR_CRC;
+  uint32_t count = 0;
+  if (code == 0) code = ReadDataIndexHeader(index, size, &count);
+  if (code == 0) {
+    data->items = static_cast<PxqDataItem*>(AllocZeroed(count == 0 ? 1 : count * static_cast<uint32_t>(sizeof(PxqDataItem))));
+    data->names = static_cast<char*>(AllocZeroed(size + count));
+    if (data->items == nullptr || data->names == nullptr) code = ERROR_NOT_ENOUGH_MEMORY;
+  }
+  uint32_t position = DATA_INDEX_HEADER_SIZE;
+  char* name = data->names;
+  for (uint32_t i = 0; code == 0 && i < count; ++i) {
+    PxqDataItem* item = &data->items[i];
+    code = ReadDataItem(index, size, &position, &item->item);
+    if (code != 0) break;
+    CopyBytes(name, item->item.name, item->item.namelength);
+    item->name = name;
+    item->safe = CheckDataName(item->item.name, item->item.namelength) == DataNameSafe;
+    name += item->item.namelength + 1;
+  }
+  if (code == 0 && position != size) code = ERROR_INVALID_DATA;  // bytes after the last record
+  FreeBlock(index);
+  if (code != 0) return Fail(data, code, "the data archive's index cannot be read");
+  data->count = count;
+  return 0;
+}
+
+void FillEntry(const PxqData* data, uint32_t number, PxqDataEntry* entry) {
+  const PxqDataItem& item = data->items[number - 1];
+  entry->number = number;
+  entry->name = item.name;
+  entry->size = item.item.size;
+  entry->lastwritetime = item.item.lastwritetime;
+  entry->attributes = item.item.attributes;
+  entry->crc = item.item.crc;
+  entry->isdirectory = (item.item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry->nameissafe = item.safe;
+}
+
+// Where one entry's data goes during a pass.
+enum PassMode { PassCheck, PassToDirectory, PassToPath, PassToSink };
+
+struct Pass {
+  PassMode mode;
+  uint32_t only;  // the one entry wanted (PassToPath, PassToSink), else 0
+  const PxqPathChar* target;
+  PxqDataSink sink;
+  PxqDataProgress progress;
+  void* context;
+  uint64_t done;
+  uint64_t total;
+};
+
+bool Cancelled(const Pass* pass, const PxqDataEntry* entry) {
+  return pass->progress != nullptr && pass->progress(pass->context, pass->done, pass->total, entry) != 0;
+}
+
+// Creates every directory on the way to the entry's name below `target`.
+uint32_t MakeParents(PxqData* data, const Pass* pass, const PxqDataItem& item) {
+  for (uint32_t i = 0; i < item.item.namelength; ++i) {
+    if (item.name[i] != '/') continue;
+    PxqPathChar* path = LayerJoin(pass->target, item.name, i);
+    if (path == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    uint32_t code = LayerMakeDirectory(path, false);
+    if (code != 0) FailAt(data, code, path, "cannot make the folder ");
+    FreeBlock(path);
+    if (code != 0) return code;
+  }
+  return 0;
+}
+
+// Decodes one entry's data to where the pass sends it, checking its CRC32.
+uint32_t ProcessEntry(PxqData* data, ArchiveReader* reader, Pass* pass, uint32_t number, uint8_t* buffer) {
+  const PxqDataItem& item = data->items[number - 1];
+  PxqDataEntry entry;
+  FillEntry(data, number, &entry);
+  PxqPathChar* finalpath = nullptr;
+  LayerFile file = {-1, nullptr};
+  uint32_t code = 0;
+  bool writing = pass->mode == PassToDirectory || pass->mode == PassToPath;
+  if (pass->mode == PassToDirectory) {
+    code = MakeParents(data, pass, item);
+    if (code != 0) return code;
+    finalpath = LayerJoin(pass->target, item.name, item.item.namelength);
+    if (finalpath == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot form a path");
+  } else if (pass->mode == PassToPath) {
+    finalpath = CopyPath(pass->target);
+    if (finalpath == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot form a path");
+  }
+  if (writing && entry.isdirectory) {
+    code = LayerMakeDirectory(finalpath, pass->mode == PassToPath);
+    if (code != 0) FailAt(data, code, finalpath, "cannot make the folder ");
+    FreeBlock(finalpath);
+    return code;
+  }
+  if (writing) {
+    code = LayerCreateTemporary(finalpath, &file);
+    if (code != 0) {
+      FailAt(data, code, finalpath, "cannot write beside ");
+      FreeBlock(finalpath);
+      return code;
+    }
+  }
+  uint32_t crc = 0;
+  uint64_t remaining = item.item.size;
+  while (code == 0 && remaining != 0) {
+    uint32_t piece = remaining >= FILE_BUFFER_SIZE ? FILE_BUFFER_SIZE : static_cast<uint32_t>(remaining);
+    code = DecodeEntryBytes(reader, buffer, piece);
+    if (code != 0) {
+      FailEntry(data, code, number, code == ERROR_HANDLE_EOF ? ": the data archive ends within its data"
+                                                             : ": its data cannot be decoded (the file is damaged)");
+      break;
+    }
+    crc = ContinueCrc32(buffer, piece, crc);
+    if (writing) {
+      code = LayerWrite(&file, buffer, piece);
+      if (code != 0) FailAt(data, code, finalpath, "cannot write ");
+    } else if (pass->mode == PassToSink) {
+      code = pass->sink(pass->context, buffer, piece);
+      if (code != 0) FailEntry(data, code, number, ": the receiver stopped the extraction");
+    }
+    remaining -= piece;
+    pass->done += piece;
+    if (code == 0 && Cancelled(pass, &entry)) code = Fail(data, ERROR_CANCELLED, "the extraction was cancelled");
+  }
+  if (code == 0 && crc != item.item.crc)
+    code = FailEntry(data, ERROR_CRC, number, ": its data does not match its CRC32 (the file is damaged; download it again)");
+  if (code == 0 && writing) {
+    code = LayerCommit(&file, finalpath, item.item.lastwritetime, item.item.attributes);
+    if (code != 0) FailAt(data, code, finalpath, "cannot put in place ");
+  }
+  if (writing) LayerDiscard(&file);
+  FreeBlock(finalpath);
+  return code;
+}
+
+// The entry header must repeat what the index says of the entry.
+bool HeaderMatches(const EntryHeader& header, const PxqDataItem& item, uint32_t number) {
+  return header.idlow == number && header.idhigh == 0 && header.datasize == item.item.size &&
+         header.lastwritetime == item.item.lastwritetime && header.attributes == item.item.attributes &&
+         header.datacrc == item.item.crc;
+}
+
+// The stream's end marker right after the last entry, then the trailer.
+uint32_t CheckEnd(PxqData* data, ArchiveReader* reader, uint64_t decoded) {
+  EntryHeader header;
+  uint32_t code = ReadEntryHeader(reader, &header);
+  LzmaDecoderProgress progress;
+  GetLzmaDecoderProgress(reader->decoder, &progress);
+  if (code == 0 || !progress.ended || progress.produced != decoded)
+    return Fail(data, ERROR_INVALID_DATA, "the data archive's stream does not end after its last entry");
+  HANDLE file = INVALID_HANDLE_VALUE;
+  code = LayerOpenRead(data->path, &file);
+  if (code != 0) return FailAt(data, code, data->path, "cannot open ");
+  uint8_t trailer[ARCHIVE_TRAILER_SIZE];
+  code = ReadAt(file, data->offset + STREAM_OFFSET + progress.consumed, trailer, sizeof trailer);
+  Sys().CloseHandle(file);
+  if (code != 0 || ReadLe32(trailer) != TRAILER_MAGIC || ReadLe32(trailer + 4) != TRAILER_WORD ||
+      ReadLe64(trailer + 8) != 0)
+    return Fail(data, ERROR_INVALID_DATA, "the data archive has no trailer after its stream");
+  return 0;
+}
+
+uint32_t RunPass(PxqData* data, Pass* pass) {
+  data->message[0] = '\0';
+  ArchiveReader* reader = nullptr;
+  uint8_t* buffer = static_cast<uint8_t*>(AllocZeroed(FILE_BUFFER_SIZE));
+  uint32_t code = buffer == nullptr ? Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot extract") : OpenStream(data, &reader);
+  EntryHeader header;
+  if (code == 0) {
+    // The index again: known already, skipped.
+    code = ReadEntryHeader(reader, &header);
+    if (code == 0) code = SkipEntryData(reader, &header);
+    if (code != 0) Fail(data, code, "the data archive's index cannot be decoded again");
+  }
+  uint64_t decoded = ENTRY_HEADER_SIZE + header.datasize;
+  uint32_t last = pass->only != 0 ? pass->only : data->count;
+  for (uint32_t number = 1; code == 0 && number <= last; ++number) {
+    const PxqDataItem& item = data->items[number - 1];
+    code = ReadEntryHeader(reader, &header);
+    if (code != 0) {
+      FailEntry(data, code, number, ": its header cannot be decoded (the file is damaged or cut short)");
+      break;
+    }
+    if (!HeaderMatches(header, item, number)) {
+      code = FailEntry(data, ERROR_INVALID_DATA, number, ": its header does not match the index (the file is damaged)");
+      break;
+    }
+    decoded += ENTRY_HEADER_SIZE + header.datasize;
+    if (pass->only != 0 && number != pass->only) {
+      code = SkipEntryData(reader, &header);
+      if (code != 0) FailEntry(data, code, number, ": its data cannot be decoded (the file is damaged)");
+      continue;
+    }
+    PxqDataEntry entry;
+    FillEntry(data, number, &entry);
+    if (Cancelled(pass, &entry)) {
+      code = Fail(data, ERROR_CANCELLED, "the extraction was cancelled");
+      break;
+    }
+    code = ProcessEntry(data, reader, pass, number, buffer);
+  }
+  if (code == 0 && pass->mode == PassCheck) code = CheckEnd(data, reader, decoded);
+  DestroyArchiveReader(reader);
+  FreeBlock(buffer);
+  return code;
+}
+
+uint32_t Lookup(PxqData* data, const char* name, uint32_t* number) {
+  for (uint32_t i = 0; name != nullptr && i < data->count; ++i) {
+    const char* a = data->items[i].name;
+    const char* b = name;
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    if (*a == '\0' && *b == '\0' && data->items[i].item.namelength == static_cast<uint32_t>(a - data->items[i].name)) {
+      *number = i + 1;
+      return 0;
+    }
+  }
+  data->message[0] = '\0';
+  Append(data, "the data archive holds no entry named ");
+  Append(data, name != nullptr ? name : "(none)");
+  Append(data, " (error 2)");
+  return ERROR_FILE_NOT_FOUND;
+}
+
+uint32_t OpenSteps(PxqData* data) {
+  uint32_t code = Locate(data);
+  if (code != 0) return code;
+  ArchiveReader* reader = nullptr;
+  code = OpenStream(data, &reader);
+  if (code == 0) code = ReadIndex(data, reader);
+  DestroyArchiveReader(reader);
+  return code;
+}
+
+uint32_t OpenWithPath(PxqPathChar* path, PxqData** result) {
+  PxqData* data = static_cast<PxqData*>(AllocZeroed(sizeof(PxqData)));
+  *result = data;
+  if (data == nullptr) {
+    FreeBlock(path);
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  data->path = path;
+  if (path == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot open the loader file");
+  uint32_t code = OpenSteps(data);
+  if (code == 0) data->message[0] = '\0';
+  return code;
+}
+
+}  // namespace
+
+extern "C" {
+
+uint32_t PxqDataOpen(const PxqPathChar* path, PxqData** data) {
+  if (data == nullptr) return ERROR_INVALID_PARAMETER;
+  *data = nullptr;
+  LayerUsePlatform();
+  if (path == nullptr) return ERROR_INVALID_PARAMETER;
+  return OpenWithPath(CopyPath(path), data);
+}
+
+uint32_t PxqDataOpenSelf(PxqData** data) {
+  if (data == nullptr) return ERROR_INVALID_PARAMETER;
+  *data = nullptr;
+  LayerUsePlatform();
+  PxqPathChar* path = nullptr;
+  uint32_t code = LayerSelfPath(&path);
+  if (code == 0) return OpenWithPath(path, data);
+  PxqData* failed = static_cast<PxqData*>(AllocZeroed(sizeof(PxqData)));
+  *data = failed;
+  if (failed != nullptr)
+    Fail(failed, code, "this program was started without the loader file's path as its last argument",
+         " (start it through the pxq loader)");
+  return code;
+}
+
+void PxqDataClose(PxqData* data) {
+  if (data == nullptr) return;
+  FreeBlock(data->path);
+  FreeBlock(data->items);
+  FreeBlock(data->names);
+  FreeBlock(data);
+}
+
+const char* PxqDataMessage(const PxqData* data) { return data == nullptr ? "not enough memory (error 8)" : data->message; }
+
+uint32_t PxqDataCount(const PxqData* data) { return data == nullptr ? 0 : data->count; }
+
+uint64_t PxqDataOffset(const PxqData* data) { return data == nullptr ? 0 : data->offset; }
+
+uint32_t PxqDataEntryAt(const PxqData* data, uint32_t number, PxqDataEntry* entry) {
+  if (data == nullptr || entry == nullptr || number == 0 || number > data->count) return ERROR_INVALID_PARAMETER;
+  FillEntry(data, number, entry);
+  return 0;
+}
+
+uint32_t PxqDataFind(const PxqData* data, const char* name, PxqDataEntry* entry) {
+  if (data == nullptr || entry == nullptr) return ERROR_INVALID_PARAMETER;
+  uint32_t number = 0;
+  uint32_t code = Lookup(const_cast<PxqData*>(data), name, &number);
+  if (code == 0) FillEntry(data, number, entry);
+  return code;
+}
+
+uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataProgress progress, void* context) {
+  if (data == nullptr || directory == nullptr) return ERROR_INVALID_PARAMETER;
+  // Every name is checked before anything is written.
+  for (uint32_t i = 0; i < data->count; ++i) {
+    const PxqDataItem& item = data->items[i];
+    if (item.safe) continue;
+    data->message[0] = '\0';
+    Append(data, "entry ");
+    AppendNumber(data, i + 1);
+    Append(data, " is refused: the name \"");
+    Append(data, item.name);
+    Append(data, "\" ");
+    Append(data, DataNameFaultText(CheckDataName(item.item.name, item.item.namelength)));
+    Append(data, "; nothing was extracted (error 123)");
+    return ERROR_INVALID_NAME;
+  }
+  uint32_t code = LayerMakeDirectory(directory, true);
+  if (code != 0) return FailAt(data, code, directory, "cannot make the target folder ");
+  Pass pass = {PassToDirectory, 0, directory, nullptr, progress, context, 0, 0};
+  for (uint32_t i = 0; i < data->count; ++i) pass.total += data->items[i].item.size;
+  return RunPass(data, &pass);
+}
+
+uint32_t PxqDataExtractTo(PxqData* data, const char* name, const PxqPathChar* path) {
+  if (data == nullptr || path == nullptr) return ERROR_INVALID_PARAMETER;
+  uint32_t number = 0;
+  uint32_t code = Lookup(data, name, &number);
+  if (code != 0) return code;
+  Pass pass = {PassToPath, number, path, nullptr, nullptr, nullptr, 0, data->items[number - 1].item.size};
+  return RunPass(data, &pass);
+}
+
+uint32_t PxqDataExtractStream(PxqData* data, const char* name, PxqDataSink sink, void* context) {
+  if (data == nullptr || sink == nullptr) return ERROR_INVALID_PARAMETER;
+  uint32_t number = 0;
+  uint32_t code = Lookup(data, name, &number);
+  if (code != 0) return code;
+  Pass pass = {PassToSink, number, nullptr, sink, nullptr, context, 0, data->items[number - 1].item.size};
+  return RunPass(data, &pass);
+}
+
+uint32_t PxqDataVerify(PxqData* data, PxqDataProgress progress, void* context) {
+  if (data == nullptr) return ERROR_INVALID_PARAMETER;
+  Pass pass = {PassCheck, 0, nullptr, nullptr, progress, context, 0, 0};
+  for (uint32_t i = 0; i < data->count; ++i) pass.total += data->items[i].item.size;
+  return RunPass(data, &pass);
+}
+
+}  // extern "C"
