@@ -53,6 +53,9 @@ static const char kPackHelp[] =
     "                    its name, a directory by its contents; may be repeated\n"
     "  --no-machine-check\n"
     "                    store each build whatever its PE machine; for test set-ups\n"
+    "                    (by default an x64 image as --generic or --nt-x86 is\n"
+    "                    refused, and a build that is no x86 or x64 PE image is\n"
+    "                    packed with a warning)\n"
     "  --mtime TIME      every entry's last-write time: @SECONDS since 1970, or\n"
     "                    YYYY-MM-DD[THH:MM:SS] in UTC\n"
     "  --attributes MODE normal (all NORMAL), readonly (all READONLY), or\n"
@@ -94,10 +97,106 @@ static const char kPackHelp[] =
 
 namespace {
 
+// The options that set the stub's version strings.
+const struct {
+  const char* option;
+  const char* key;
+} kVersionStrings[] = {
+    {"--arguments", "Arguments"},          {"--product-name", "ProductName"},
+    {"--file-description", "FileDescription"}, {"--company", "CompanyName"},
+    {"--copyright", "LegalCopyright"},    {"--product-version", "ProductVersion"},
+    {"--file-version", "FileVersion"},
+};
+
+// The option that sets a version string, or "".
+const char* VersionStringOption(const std::string& key) {
+  for (const auto& string : kVersionStrings) {
+    if (key == string.key) return string.option;
+  }
+  return "";
+}
+
 struct Input {
   uint64_t id;
   std::string path;
+  const char* option;  // "--generic", "--nt-x86", "--nt-x64" or "--entry"
+  std::string given;   // the option's value as given, for messages
 };
+
+// A version text's leading numbers: one to four of 0 to 65535, joined by
+// single dots. Text may follow them ("2.1.0.7 (spring)"), but not a dot:
+// "1..2" and "1.2.3.4.5" would quietly be taken as 1.0.0.0 and 1.2.3.4.
+// "" or what is wrong.
+std::string VersionNumbersFault(const char* text) {
+  const char* at = text;
+  int count = 0;
+  while (*at >= '0' && *at <= '9') {
+    ++count;
+    while (*at >= '0' && *at <= '9') ++at;
+    if (*at != '.') break;
+    ++at;
+  }
+  if (count == 0) return "must begin with the version's numbers, 1 to 4 of 0 to 65535 (2.1.0.7)";
+  if (count > 4) return "has more than four leading numbers; give 1 to 4 of 0 to 65535 (2.1.0.7)";
+  if (at[-1] == '.')
+    return "has malformed leading numbers (a dot with no number after it); give 1 to 4 of 0 to 65535 joined by "
+           "single dots (2.1.0.7)";
+  return "";
+}
+
+// Windows-1252, the ANSI code page of Western systems: Latin-1 but for
+// 0x80 to 0x9F, where it has these characters (0x81, 0x8D, 0x8F, 0x90 and
+// 0x9D map to the control characters of the same number).
+bool InWindows1252(uint32_t c) {
+  static const uint16_t kHigh[] = {0x20AC, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030,
+                                   0x0160, 0x2039, 0x0152, 0x017D, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+                                   0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x017E, 0x0178,
+                                   0x0081, 0x008D, 0x008F, 0x0090, 0x009D};
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return true;
+  for (uint16_t high : kHigh) {
+    if (c == high) return true;
+  }
+  return false;
+}
+
+// The characters of valid UTF-8 text that Windows-1252 lacks, each once.
+std::string OutsideWindows1252(const std::string& text) {
+  std::string outside;
+  for (size_t i = 0; i < text.size();) {
+    uint8_t lead = static_cast<uint8_t>(text[i]);
+    size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    uint32_t c = length == 1 ? lead : lead & (0xFF >> (length + 1));
+    for (size_t k = 1; k < length && i + k < text.size(); ++k) c = (c << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
+    std::string character = text.substr(i, length);
+    if (!InWindows1252(c) && outside.find(character) == std::string::npos) outside += character;
+    i += length;
+  }
+  return outside;
+}
+
+// What Windows can make of a build in its slot. An x64 image can never
+// start as the generic or NT x86 build (those run on 32-bit Windows), so it
+// is refused; anything else that Windows on x86 or x64 does not start is
+// warned about. "" or the fault; *refuse tells which.
+std::string BuildMachineFault(const Input& input, bool* refuse) {
+  *refuse = false;
+  PeImage image;
+  std::string fault = ReadPeImageFile(input.path, &image);
+  if (!fault.empty())
+    return input.option + (" " + input.path) + ": " + fault + "; the loader cannot start it on Windows";
+  char machine[16];
+  snprintf(machine, sizeof machine, "0x%04X", image.machine);
+  if (image.machine == 0x8664 && strcmp(input.option, "--nt-x64") != 0) {
+    *refuse = true;
+    return input.option + (" " + input.path) + ": an x64 image (PE machine " + machine +
+           "), which 32-bit Windows cannot start; give it as --nt-x64, or pass --no-machine-check to store it "
+           "anyway";
+  }
+  if (image.machine != 0x14C && image.machine != 0x8664)
+    return input.option + (" " + input.path) + ": PE machine " + machine +
+           ", neither x86 (0x014C) nor x64 (0x8664): Windows on x86 and x64 cannot start it";
+  return "";
+}
 
 // "65536", "64KiB", "64K", "8MiB", "8M": 4 KiB to 1536 MiB.
 bool ParseDictionarySize(const char* text, uint32_t* size) {
@@ -161,6 +260,55 @@ bool ParseTime(const char* text, int64_t* seconds) {
   return true;
 }
 
+// The resource option that alone (or "--a, --b" that together) make the
+// stub's resources fail where the stub takes the others, so that the
+// message names what to shorten; "" when the stub itself is at fault.
+std::string ResourceOptionAtFault(const StubResourceOptions& resources, const std::vector<uint8_t>& plain) {
+  auto fails = [&](const StubResourceOptions& tried) {
+    std::vector<uint8_t> bytes = plain;
+    return !ApplyStubResources(tried, &bytes).empty();
+  };
+  StubResourceOptions base = resources;
+  base.strings.clear();
+  base.icon.clear();
+  if (fails(base)) return "";
+  if (!resources.icon.empty()) {
+    StubResourceOptions icon = base;
+    icon.icon = resources.icon;
+    if (fails(icon)) return "--icon";
+  }
+  std::string together;
+  for (const auto& string : resources.strings) {
+    StubResourceOptions one = base;
+    one.strings.push_back(string);
+    const char* option = VersionStringOption(string.first);
+    if (fails(one)) return option;
+    together += (together.empty() ? "" : ", ") + std::string(option);
+  }
+  return together;
+}
+
+// Which of the stub's version strings stay in a file whose vendor gave
+// some of them (Explorer would show pxq's own FileDescription beside the
+// vendor's ProductName): a note naming them and their options, or "".
+std::string KeptVersionStrings(const StubResourceOptions& resources, const StubFacts& facts) {
+  bool branded = false;
+  for (const auto& given : resources.strings) branded = branded || given.first != "Arguments";
+  if (!branded || !facts.hasversion) return "";
+  std::string kept, options;
+  for (const auto& string : facts.version.strings) {
+    if (string.first == "Arguments" || string.second.empty()) continue;
+    bool given = false;
+    for (const auto& value : resources.strings) given = given || value.first == string.first;
+    if (given) continue;
+    kept += (kept.empty() ? "" : ", ") + string.first + " \"" + string.second + "\"";
+    const char* option = VersionStringOption(string.first);
+    if (option[0] != '\0') options += (options.empty() ? "" : ", ") + std::string(option);
+  }
+  if (kept.empty()) return "";
+  return "the stub's own " + kept + " stay" + (options.empty() ? "" : "; " + options + " would replace them");
+}
+
 }  // namespace
 
 int CommandPack(int argc, char** argv) {
@@ -177,15 +325,6 @@ int CommandPack(int argc, char** argv) {
   bool hasfixedtime = false;
   int64_t fixedtime = 0;
   AttributeMode attributemode = AttributesFromFile;
-  static const struct {
-    const char* option;
-    const char* key;
-  } kStrings[] = {
-      {"--arguments", "Arguments"},          {"--product-name", "ProductName"},
-      {"--file-description", "FileDescription"}, {"--company", "CompanyName"},
-      {"--copyright", "LegalCopyright"},    {"--product-version", "ProductVersion"},
-      {"--file-version", "FileVersion"},
-  };
   static const struct {
     const char* option;
     uint64_t id;
@@ -234,7 +373,8 @@ int CommandPack(int argc, char** argv) {
       continue;
     }
     if (match == 0 && (match = OptionValue(argc, argv, &i, "--preset", &value)) == 1) {
-      if (!ParsePreset(value, &options)) return UsageError("pack", std::string("bad preset '") + value + "'");
+      if (!ParsePreset(value, &options))
+        return UsageError("pack", std::string("bad preset '") + value + "'; give 0 to 9, or 0e to 9e for extreme");
       continue;
     }
     if (match == 0 && (match = OptionValue(argc, argv, &i, "--dict", &value)) == 1) {
@@ -259,7 +399,7 @@ int CommandPack(int argc, char** argv) {
       uint64_t id = 0;
       if (equals == nullptr || equals[1] == '\0' || !ParseEntryId(std::string(value, equals).c_str(), &id))
         return UsageError("pack", std::string("bad entry '") + value + "', expected ID=FILE");
-      inputs.push_back({id, equals + 1});
+      inputs.push_back({id, equals + 1, "--entry", value});
       continue;
     }
     if (match == 0 && (match = OptionValue(argc, argv, &i, "--icon", &value)) == 1) {
@@ -276,7 +416,7 @@ int CommandPack(int argc, char** argv) {
       resources.any = true;
       continue;
     }
-    for (const auto& string : kStrings) {
+    for (const auto& string : kVersionStrings) {
       if (match != 0) break;
       match = OptionValue(argc, argv, &i, string.option, &value);
       if (match != 1) continue;
@@ -288,9 +428,10 @@ int CommandPack(int argc, char** argv) {
       uint32_t words[2];
       bool numbers = ParseVersionNumbers(value, &words[0], &words[1]);
       if (strcmp(string.key, "FileVersion") == 0 || strcmp(string.key, "ProductVersion") == 0) {
-        if (!numbers)
-          return UsageError("pack", std::string(string.option) +
-                                        " must begin with the version's numbers, 1 to 4 of 0 to 65535 (2.1.0.7)");
+        std::string fault = VersionNumbersFault(value);
+        if (!numbers || !fault.empty())
+          return UsageError("pack", std::string(string.option) + " '" + value + "' " +
+                                        (fault.empty() ? VersionNumbersFault("") : fault));
         bool file = strcmp(string.key, "FileVersion") == 0;
         (file ? resources.filenumbers : resources.productnumbers) = true;
         uint32_t* target = file ? resources.fileversion : resources.productversion;
@@ -310,21 +451,38 @@ int CommandPack(int argc, char** argv) {
       if (match == 1) {
         if (platformflags & build.flag) return UsageError("pack", std::string(build.option) + " given twice");
         platformflags |= build.flag;
-        inputs.push_back({build.id, value});
+        inputs.push_back({build.id, value, build.option, value});
       }
     }
     if (match == 1) continue;
     if (match < 0) return UsageError("pack", "option " + OptionName(argv[i]) + " needs a value");
     return UsageError("pack", std::string("unexpected argument '") + argv[i] + "'");
   }
-  (void)machinecheck;  // taken before the machine check itself lands, so that test packs keep working
   if (output == nullptr) return UsageError("pack", "no output file; give -o OUT");
   if (inputs.empty()) return UsageError("pack", "nothing to pack; give --generic, --nt-x86, --nt-x64 or --entry");
   for (size_t i = 0; i < inputs.size(); ++i) {
     for (size_t j = 0; j < i; ++j) {
       // A second entry with the same id could never be found: the first one wins.
-      if (inputs[i].id == inputs[j].id)
-        return UsageError("pack", "entry id " + EntryIdText(inputs[i].id) + " given twice");
+      if (inputs[i].id != inputs[j].id) continue;
+      // Both sides named: an --entry may clash with a build's well-known id.
+      const Input& build = strcmp(inputs[j].option, "--entry") != 0 ? inputs[j] : inputs[i];
+      const Input& entry = &build == &inputs[j] ? inputs[i] : inputs[j];
+      std::string what = "entry id " + EntryIdText(inputs[i].id) + " given twice: ";
+      if (strcmp(build.option, "--entry") == 0) {
+        what += "--entry " + inputs[j].given + " and --entry " + inputs[i].given;
+      } else {
+        static const struct {
+          const char* option;
+          const char* name;
+        } kSlots[] = {{"--generic", "generic"}, {"--nt-x86", "NT x86"}, {"--nt-x64", "NT x64"}};
+        const char* name = "";
+        for (const auto& slot : kSlots) {
+          if (strcmp(slot.option, build.option) == 0) name = slot.name;
+        }
+        what += "--entry " + entry.given + ", and " + EntryIdText(inputs[i].id) + " is the " + name +
+                " build's id (" + build.option + " " + build.given + "); give the entry another id";
+      }
+      return UsageError("pack", what);
     }
   }
   // SOURCE_DATE_EPOCH: no entry time later than it (reproducible builds).
@@ -354,6 +512,25 @@ int CommandPack(int argc, char** argv) {
       return UsageError("pack", "no stub: pxq-loader.exe is not beside pxq nor in ../share/pxq; give --stub FILE");
   }
 
+  // Standard output redirected to an input has already been truncated by
+  // the shell; at least nothing is written into it. Every input counts,
+  // checked before any of them is read.
+  auto sameasoutput = [&](const std::string& input) {
+    if (!IsStandardOutput(output)) return SameFile(output, input);
+    struct stat out, in;
+    return fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && stat(input.c_str(), &in) == 0 &&
+           out.st_dev == in.st_dev && out.st_ino == in.st_ino;
+  };
+  {
+    std::vector<std::string> named = {stubpath};
+    if (iconpath != nullptr) named.push_back(iconpath);
+    for (const Input& input : inputs) named.push_back(input.path);
+    for (const std::string& input : named) {
+      if (sameasoutput(input))
+        return Failure(OutputDisplayName(output), "is also an input; choose another output file");
+    }
+  }
+
   // Everything is checked before the output is begun.
   std::vector<uint8_t> stubbytes;
   error = ReadInputFile(stubpath, &stubbytes);
@@ -363,9 +540,11 @@ int CommandPack(int argc, char** argv) {
   // A stub that is not a pxq stub, or one that is already packed, still
   // packs (a file laid out alike may be wanted), but hardly by intent: said
   // once the file is written, so that a failure stands alone.
-  std::string stubwarning;
+  std::vector<std::string> warnings;
+  std::string note;
   {
     StubFacts facts = ReadStubFacts(stubbytes);
+    std::string stubwarning;
     LoaderStamp stubstamp;
     if (stubbytes.size() >= LOADER_STAMP_SIZE) DecodeLoaderStamp(stubbytes.data(), &stubstamp);
     if (stubbytes.size() >= LOADER_STAMP_SIZE && StampIsValid(&stubstamp)) {
@@ -375,6 +554,8 @@ int CommandPack(int argc, char** argv) {
       stubwarning = stubpath + " is not a pxq stub (it does not hold the loader's code); the packed file will not "
                                "run as a loader";
     }
+    if (!stubwarning.empty()) warnings.push_back(stubwarning);
+    note = KeptVersionStrings(resources, facts);
   }
   if (result == 0 && resources.any) {
     if (iconpath != nullptr) {
@@ -383,22 +564,18 @@ int CommandPack(int argc, char** argv) {
       std::string fault = CheckIconFile(resources.icon);
       if (!fault.empty()) return Failure(iconpath, fault);
     }
+    std::vector<uint8_t> plain = stubbytes;
     std::string fault = ApplyStubResources(resources, &stubbytes);
-    if (!fault.empty()) return Failure(stubpath, "cannot take the resources: " + fault);
+    if (!fault.empty()) {
+      std::string option = ResourceOptionAtFault(resources, plain);
+      if (!option.empty())
+        return Failure(option, fault + (option == "--icon" ? "; give a smaller icon" : "; give a shorter text"));
+      return Failure(stubpath, "cannot take the resources: " + fault);
+    }
   }
   if (result == ERROR_BAD_EXE_FORMAT) return Failure(stubpath, "not a Windows executable (no 64-byte MZ header)");
   if (result != 0) return Failure(stubpath, "cannot be a stub: " + ResultText(result));
 
-  // Standard output redirected to an input has already been truncated by
-  // the shell; at least nothing is written into it.
-  auto sameasoutput = [&](const std::string& input) {
-    if (!IsStandardOutput(output)) return SameFile(output, input);
-    struct stat out, in;
-    return fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && stat(input.c_str(), &in) == 0 &&
-           out.st_dev == in.st_dev && out.st_ino == in.st_ino;
-  };
-  const std::string alsoinput = "is also an input; choose another output file";
-  if (sameasoutput(stubpath)) return Failure(OutputDisplayName(output), alsoinput);
   std::vector<PackageEntry> entries(inputs.size());
   uint64_t inputbytes = 0;
   for (size_t i = 0; i < inputs.size(); ++i) {
@@ -406,7 +583,6 @@ int CommandPack(int argc, char** argv) {
     if (stat(inputs[i].path.c_str(), &info) != 0) return HostFailure(inputs[i].path, errno);
     error = NonRegularError(info.st_mode);
     if (error != 0) return HostFailure(inputs[i].path, error);
-    if (sameasoutput(inputs[i].path)) return Failure(OutputDisplayName(output), alsoinput);
     entries[i].idlow = static_cast<uint32_t>(inputs[i].id);
     entries[i].idhigh = static_cast<uint32_t>(inputs[i].id >> 32);
     entries[i].path = inputs[i].path;
@@ -452,6 +628,23 @@ int CommandPack(int argc, char** argv) {
       return Failure(OutputDisplayName(output), "is also an input; choose another output file");
   }
   inputbytes += databytes;
+  for (const Input& input : inputs) {
+    if (!machinecheck || strcmp(input.option, "--entry") == 0) continue;
+    bool refuse = false;
+    std::string fault = BuildMachineFault(input, &refuse);
+    if (refuse) return UsageError("pack", fault);
+    if (!fault.empty()) warnings.push_back(fault);
+  }
+  if (platformflags == 0)
+    warnings.push_back("no installer build given (--generic, --nt-x86 or --nt-x64): the loader will find none to run "
+                       "and exit with 253; list and extract still read the entries");
+  for (const auto& string : resources.strings) {
+    std::string outside = string.first == "Arguments" ? OutsideWindows1252(string.second) : "";
+    if (!outside.empty())
+      warnings.push_back("--arguments: characters outside Windows-1252 (" + outside +
+                         "): Windows hands the value to the loader in the system's ANSI code page, so they arrive "
+                         "as '?' where that code page lacks them");
+  }
 
   // A stub with a PE checksum gets the checksum of the whole loader file,
   // summed as it is written and put in place at the end. Standard output
@@ -545,7 +738,8 @@ int CommandPack(int argc, char** argv) {
   if (viascratch) DiscardOutput(&out);
   if (error != 0) return HostFailure(OutputDisplayName(output), error);
   if (Verbosity < 0) return PXQ_EXIT_OK;
-  if (!stubwarning.empty()) fprintf(stderr, "pxq pack: warning: %s\n", stubwarning.c_str());
+  for (const std::string& warning : warnings) fprintf(stderr, "pxq pack: warning: %s\n", warning.c_str());
+  if (!note.empty()) fprintf(stderr, "pxq pack: note: %s\n", note.c_str());
   // The summary never mixes with the loader file on standard output.
   FILE* report = IsStandardOutput(output) ? stderr : stdout;
   fprintf(report, "%s: %llu bytes: stub %zu, archive %llu; builds: %s; %zu %s; dictionary %u KiB\n",

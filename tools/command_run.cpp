@@ -35,6 +35,8 @@ namespace {
 
 // The host backend with the calls that signals interrupt wrapped.
 Platform interruptible;
+// Set when the installer could not start because it is a Windows program.
+bool windowsprogram = false;
 
 BOOL PXQ_WINAPI InterruptibleWriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                                         LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
@@ -63,6 +65,16 @@ BOOL PXQ_WINAPI InterruptibleCreateProcessA(LPCSTR lpApplicationName, LPSTR lpCo
                                               lpThreadAttributes, bInheritHandles, dwCreationFlags, lpEnvironment,
                                               lpCurrentDirectory, lpStartupInfo, lpProcessInformation);
     if (created) ForwardSignalsTo(static_cast<pid_t>(lpProcessInformation->dwProcessId));
+    // A build packed for Windows ("MZ") is no program here; said once the
+    // loader has reported the failure.
+    DWORD error = created ? 0 : PosixPlatform()->GetLastError();
+    uint8_t magic[2] = {0, 0};
+    size_t got = 0;
+    if (error == ERROR_BAD_EXE_FORMAT && lpApplicationName != nullptr &&
+        ReadInputAt(lpApplicationName, 0, magic, sizeof magic, &got) == 0 && got == 2 && magic[0] == 'M' &&
+        magic[1] == 'Z')
+      windowsprogram = true;
+    if (!created) PosixPlatform()->SetLastError(error);
   }
   ReleaseSignals();
   return created;
@@ -108,6 +120,11 @@ int CommandRun(int argc, char** argv) {
   ForwardSignals();
   int code = static_cast<int>(RunLoader());
   ForwardSignalsTo(0);
+  if (windowsprogram)
+    fprintf(stderr,
+            "pxq run: the installer build for this host is a Windows program: pxq run starts host programs (a "
+            "build packed for testing, such as a script); run %s under Wine (wine %s) or on Windows\n",
+            path, path);
   if (ReceivedSignal() != 0) EndBySignal(ReceivedSignal());
   return code;
 }

@@ -270,7 +270,21 @@ TEST(PxqCommand, UsageErrorsAndHelp) {
       {{"pack", "-o", in.dir.File("o"), "--entry", "12"}, "bad entry '12', expected ID=FILE"},
       {{"pack", "-o", in.dir.File("o"), "--entry", "0x1g=a"}, "bad entry"},
       {{"pack", "-o", in.dir.File("o"), "--entry", "18446744073709551616=a"}, "bad entry"},
-      {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--preset", "10"}, "bad preset '10'"},
+      {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--preset", "10"},
+       "bad preset '10'; give 0 to 9, or 0e to 9e for extreme"},
+      // Both sides of a clash of ids are named.
+      {{"pack", "-o", in.dir.File("o"), "--nt-x64", "a", "--entry", "0xFFFFFFFFFFFF000A=b"},
+       "entry id 0xFFFFFFFFFFFF000A given twice: --entry 0xFFFFFFFFFFFF000A=b, and 0xFFFFFFFFFFFF000A is the NT x64 "
+       "build's id (--nt-x64 a); give the entry another id"},
+      {{"pack", "-o", in.dir.File("o"), "--entry", "5=a", "--entry", "0x5=b"},
+       "entry id 0x0000000000000005 given twice: --entry 5=a and --entry 0x5=b"},
+      // A version's leading numbers are all taken or refused.
+      {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--file-version", "1..2"},
+       "--file-version '1..2' has malformed leading numbers (a dot with no number after it)"},
+      {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--product-version", "2.1."},
+       "--product-version '2.1.' has malformed leading numbers"},
+      {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--file-version", "1.2.3.4.5"},
+       "--file-version '1.2.3.4.5' has more than four leading numbers"},
       {{"pack", "-o", in.dir.File("o"), "--generic", "a", "stray"}, "unexpected argument 'stray'"},
       {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--dict", "4095"}, "bad dictionary size '4095'"},
       {{"pack", "-o", in.dir.File("o"), "--generic", "a", "--dict", "1537MiB"}, "bad dictionary size '1537MiB'"},

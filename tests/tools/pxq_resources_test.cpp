@@ -3,6 +3,7 @@
 // run), pxq list, the image's sizes as objdump reads them, the icon as
 // icoutils reads it; the refusals, and the stubs that pack warns about.
 #include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
 #include <regex>
@@ -67,8 +68,9 @@ struct Stubs {
     WriteFileBytes(dir.File("app.ico"), IconFile());
   }
   CommandResult Pack(const std::string& out, const std::string& stubpath, std::vector<std::string> options) const {
+    // The build is a script for pxq run: a stand-in, whatever its machine.
     std::vector<std::string> arguments = {"pack", "-o", out, "--stub", stubpath, "--generic",
-                                          dir.File("installer.sh"), "--preset", "0"};
+                                          dir.File("installer.sh"), "--preset", "0", "--no-machine-check"};
     arguments.insert(arguments.end(), options.begin(), options.end());
     return RunPxq(arguments);
   }
@@ -197,12 +199,63 @@ TEST(PxqResources, RefusalsLeaveNoOutput) {
       // Its signature follows the last section, but the signature is why.
       {signedstub, {"--arguments", "x"}, 1, "it is signed; pack an unsigned stub and sign the loader file"},
       {stubs.foreign, {"--arguments", std::string(70000, 'x')}, 2, "room for 64"},
+      // A text too long for the version resource is named by its option,
+      // alone or with the others it is too long with.
+      {stubs.stub, {"--product-name", std::string(40000, 'x')}, 1,
+       "pxq: --product-name: the version resource would exceed 65,535 bytes; give a shorter text\n"},
+      {stubs.stub, {"--file-description", std::string(40000, 'x')}, 1, "pxq: --file-description: "},
+      {stubs.stub, {"--company", std::string(40000, 'x')}, 1, "pxq: --company: "},
+      {stubs.stub, {"--copyright", std::string(40000, 'x')}, 1, "pxq: --copyright: "},
+      {stubs.stub, {"--product-version", "1 " + std::string(40000, 'x')}, 1, "pxq: --product-version: "},
+      {stubs.stub, {"--file-version", "1 " + std::string(40000, 'x')}, 1, "pxq: --file-version: "},
+      {stubs.stub, {"--company", std::string(20000, 'x'), "--product-name", std::string(20000, 'x')}, 1,
+       "pxq: --company, --product-name: "},
   };
   for (const Case& c : cases) {
     CommandResult pack = stubs.Pack(out, c.stub, c.options);
     EXPECT_EQ(c.status, pack.status) << c.options[0] << " " << pack.err;
-    EXPECT_NE(std::string::npos, pack.err.find(c.message)) << pack.err;
+    EXPECT_NE(std::string::npos, pack.err.find(c.message)) << pack.err.substr(0, 300);
+    if (strncmp(c.message, "pxq: --", 7) == 0) {
+      EXPECT_EQ(std::string::npos, pack.err.find(c.stub)) << pack.err.substr(0, 300);
+    }
     EXPECT_FALSE(FileExists(out)) << c.options[0];
+  }
+}
+
+TEST(PxqResources, NotesOnWhatTheVendorLeftAsTheStubHadIt) {
+  Stubs stubs;
+  if (stubs.stub.empty()) GTEST_SKIP() << "the mingw-w64 toolchain is not installed";
+  std::string out = stubs.dir.File("out.exe");
+  const std::string outside = "pxq pack: warning: --arguments: ";
+  struct Case {
+    std::vector<std::string> options;
+    std::string message;  // "" for neither a note nor a warning about --arguments
+  } cases[] = {
+      {{"--product-name", "Acme Setup", "--company", "Acme"},
+       "pxq pack: note: the stub's own FileDescription \"Test stub\", FileVersion \"1.0.0\", ProductVersion "
+       "\"1.0.0\" stay; --file-description, --file-version, --product-version would replace them\n"},
+      {{"--product-name", "Acme Setup", "--file-description", "Acme Setup", "--file-version", "2.0",
+        "--product-version", "2.0"},
+       ""},
+      // Without a version string the vendor brands nothing: no note.
+      {{"--arguments", "/S"}, ""},
+      {{"--arguments", "/\xD0\x93\xD0\xBE\xD1\x80\xD0\xBE\xD0\xB4 /q"},  // "/Город /q"
+       outside + "characters outside Windows-1252 (\xD0\x93\xD0\xBE\xD1\x80\xD0\xB4): Windows hands the value to "
+                 "the loader in the system's ANSI code page, so they arrive as '?' where that code page lacks them\n"},
+      {{"--arguments", "/Caf\xC3\xA9 \xE2\x80\x93 \xE2\x82\xAC"}, ""},  // "/Café – €": all in Windows-1252
+  };
+  for (const Case& c : cases) {
+    CommandResult pack = stubs.Pack(out, stubs.stub, c.options);
+    EXPECT_EQ(0, pack.status) << c.options[1] << "\n" << pack.err;
+    if (c.message.empty()) {
+      EXPECT_EQ(std::string::npos, pack.err.find("note:")) << pack.err;
+      EXPECT_EQ(std::string::npos, pack.err.find(outside)) << pack.err;
+    } else {
+      EXPECT_NE(std::string::npos, pack.err.find(c.message)) << pack.err;
+    }
+    std::vector<std::string> quiet = c.options;
+    quiet.push_back("-q");
+    EXPECT_EQ("", stubs.Pack(out, stubs.stub, quiet).err) << c.options[1];
   }
 }
 

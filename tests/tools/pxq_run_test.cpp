@@ -78,6 +78,11 @@ TEST(PxqRun, LoaderFailuresGiveTheirExitCodes) {
   WriteFileBytes(dir.File("missing.exe"), missing);
   std::vector<uint8_t> unstamped = TestStub();
   WriteFileBytes(dir.File("unstamped.exe"), unstamped);
+  // A build for Windows: no program on this host.
+  WriteFileBytes(dir.File("windows.exe"), TestStub());
+  ASSERT_EQ(0, RunPxq({"pack", "-o", dir.File("forwindows.exe"), "--stub", dir.File("stub.exe"), "--generic",
+                       dir.File("windows.exe")})
+                   .status);
 
   struct Case {
     std::string file;
@@ -87,6 +92,10 @@ TEST(PxqRun, LoaderFailuresGiveTheirExitCodes) {
       {dir.File("none.exe"), 253, "No installer available for the current platform"},
       {dir.File("unstamped.exe"), 254, "Executable has no valid MZ/pwr5 signature"},
       {dir.File("missing.exe"), 250, "Extraction of the installer failed => 30"},
+      {dir.File("forwindows.exe"), 252,
+       "failed => 193\npxq run: the installer build for this host is a Windows program: pxq run starts host "
+       "programs (a build packed for testing, such as a script); run " +
+           dir.File("forwindows.exe") + " under Wine (wine " + dir.File("forwindows.exe") + ") or on Windows\n"},
       {dir.File("absent.exe"), 1, "pxq: " + dir.File("absent.exe") + ": No such file or directory"},
   };
   for (const auto& c : cases) {
