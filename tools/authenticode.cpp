@@ -1,5 +1,6 @@
 #include "tools/authenticode.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "tools/crypto_library.h"
@@ -107,6 +108,26 @@ std::string ReadCertificateTable(const uint8_t* table, size_t size, std::vector<
   return "";
 }
 
+std::string CheckSingleSignature(const std::vector<CertificateEntry>& entries) {
+  if (entries.size() == 1 && entries[0].revision == WIN_CERT_REVISION_2_0 &&
+      entries[0].type == WIN_CERT_TYPE_PKCS_SIGNED_DATA)
+    return "";
+  std::string text = entries.size() == 1 ? "the certificate table's entry is no Authenticode signature:"
+                                         : "the certificate table holds " + std::to_string(entries.size()) +
+                                               " entries, where Authenticode has one (nested signatures go inside "
+                                               "it):";
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const CertificateEntry& entry = entries[i];
+    char revision[8];
+    snprintf(revision, sizeof revision, "%04X", entry.revision);
+    text += (i == 0 ? " " : "; ") + std::string("entry ") + std::to_string(i + 1) + " at offset " +
+            std::to_string(entry.offset) + ", " + std::to_string(entry.length) + " bytes, revision 0x" + revision +
+            ", type " + std::to_string(entry.type) +
+            (entry.type == WIN_CERT_TYPE_PKCS_SIGNED_DATA ? " (PKCS#7 SignedData)" : "");
+  }
+  return text;
+}
+
 std::string ReadSignature(const uint8_t* certificate, size_t size, SignatureSummary* summary) {
   *summary = SignatureSummary();
   std::string fault;
@@ -161,20 +182,33 @@ std::string RetagSignature(const uint8_t* certificate, size_t size, const std::v
   PKCS7_SIGNER_INFO* signer = LastSigner(holder.p7);
   ObjectHolder tagtype(kTagAttributeOid);
   if (tagtype.object == nullptr) return "OpenSSL does not take the tag attribute's type";
+  // The signer's unauthenticated set as signed: absent, or present and empty
+  // (A1 00), which the tag's attribute records with its value's first byte,
+  // so that removing the tag gives back either form.
+  bool emptyset = signer->unauth_attr != nullptr && StackCount(signer->unauth_attr) == 0;
   for (int i = StackCount(signer->unauth_attr) - 1; i >= 0; --i) {
     X509_ATTRIBUTE* attribute = StackItem<X509_ATTRIBUTE>(signer->unauth_attr, i);
     if (crypto->OBJ_cmp(crypto->X509_ATTRIBUTE_get0_object(attribute), tagtype.object) != 0) continue;
+    ASN1_TYPE* value = crypto->X509_ATTRIBUTE_get0_type(attribute, 0);
+    if (value != nullptr && value->type == V_ASN1_OCTET_STRING && value->value.octet_string->length > 0 &&
+        value->value.octet_string->data[0] == TAG_VALUE_EMPTY_SET_MARK)
+      emptyset = true;
     crypto->X509_ATTRIBUTE_free(
         static_cast<X509_ATTRIBUTE*>(crypto->OPENSSL_sk_delete(reinterpret_cast<OPENSSL_STACK*>(signer->unauth_attr), i)));
   }
+  bool othersremain = StackCount(signer->unauth_attr) > 0;
   if (tag == nullptr) {
-    // An absent set, not an empty one, as a signature without attributes had.
-    if (signer->unauth_attr != nullptr && StackCount(signer->unauth_attr) == 0) {
+    // An absent set stays absent, as a signature without attributes had it;
+    // a set that was present and empty stays so.
+    if (signer->unauth_attr != nullptr && !othersremain && !emptyset) {
       crypto->OPENSSL_sk_free(reinterpret_cast<OPENSSL_STACK*>(signer->unauth_attr));
       signer->unauth_attr = nullptr;
     }
     return Encode(holder.p7, der) ? "" : "OpenSSL cannot encode the signature";
   }
+  // The mark is needed only where the tag's attribute is alone in its set.
+  std::vector<uint8_t> mark;
+  if (emptyset && !othersremain) mark.push_back(TAG_VALUE_EMPTY_SET_MARK);
   if (signer->unauth_attr == nullptr)
     signer->unauth_attr = reinterpret_cast<STACK_OF(X509_ATTRIBUTE)*>(crypto->OPENSSL_sk_new_null());
   if (signer->unauth_attr == nullptr) return "out of memory";
@@ -189,7 +223,8 @@ std::string RetagSignature(const uint8_t* certificate, size_t size, const std::v
   size_t filler = 0;
   std::vector<uint8_t> value;
   for (int round = 0; round < 64; ++round) {
-    value.assign(filler, 0);
+    value = mark;
+    value.insert(value.end(), filler, 0);
     value.insert(value.end(), tag->begin(), tag->end());
     X509_ATTRIBUTE* attribute = crypto->X509_ATTRIBUTE_create_by_OBJ(nullptr, tagtype.object, V_ASN1_OCTET_STRING,
                                                                      value.data(), static_cast<int>(value.size()));

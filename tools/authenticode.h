@@ -29,6 +29,12 @@ struct CertificateEntry {
 // Splits a certificate table into its entries. "" or what is wrong.
 std::string ReadCertificateTable(const uint8_t* table, size_t size, std::vector<CertificateEntry>* entries);
 
+// "" when the table holds exactly one entry and it is an Authenticode
+// signature (revision 2.0, PKCS#7 SignedData; further signatures nest inside
+// it); else what the table holds, entry by entry. A table of several entries
+// is read differently by different tools, so pxq reads none of them.
+std::string CheckSingleSignature(const std::vector<CertificateEntry>& entries);
+
 struct SignatureSummary {
   std::string subject;   // the last signer's certificate subject ("/CN=...")
   std::string digest;    // its digest algorithm ("sha256")
@@ -41,13 +47,19 @@ struct SignatureSummary {
 // Reads a certificate entry's structure (the bytes after its 8-byte header).
 std::string ReadSignature(const uint8_t* certificate, size_t size, SignatureSummary* summary);
 
+// The first byte of the tag attribute's value when the last signer's
+// unauthenticated set was present but empty (A1 00) before the tag was
+// added; zero filler otherwise. Neither is a tag's first byte.
+#define TAG_VALUE_EMPTY_SET_MARK 0x01u
+
 // Re-encodes the structure with the tag attribute removed, then, when `tag`
 // is given, with a new one that ends with `tag`: zero bytes in front of the
 // tag inside the value sort the attribute after every other one (DER sorts
 // a SET OF by its members' encodings), make the structure's length a
 // multiple of 8 (so that no alignment padding follows it in the table) and
-// at least `minimumlength`. A structure that does not re-encode to exactly
-// its own bytes (not DER) is refused, since re-encoding it could change
-// what the signature covers.
+// at least `minimumlength`. An unauthenticated set that was present but
+// empty is given back as such when the tag is removed. A structure that
+// does not re-encode to exactly its own bytes (not DER) is refused, since
+// re-encoding it could change what the signature covers.
 std::string RetagSignature(const uint8_t* certificate, size_t size, const std::vector<uint8_t>* tag,
                            size_t minimumlength, std::vector<uint8_t>* der);

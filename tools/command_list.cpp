@@ -12,6 +12,7 @@
 #include "package/records.h"
 #include "platform/types.h"
 #include "tools/archive_check.h"
+#include "tools/data_report.h"
 #include "tools/list_json.h"
 #include "tools/progress.h"
 #include "tools/pxq_cli.h"
@@ -33,6 +34,9 @@ static const char kListHelp[] =
     "\"Arguments\" value, the version numbers and strings, the manifest's\n"
     "execution level, the icon, the Authenticode signature (certificate table,\n"
     "signer, nested signatures) and the trailing tag (form and text).\n"
+    "\n"
+    "Then the data archive (pack --data), if any: each entry with its name,\n"
+    "size, time, attributes and CRC32, every one checked.\n"
     "\n"
     "  --json            the same report as one JSON object (schema: README)\n"
     "  -q, --quiet       print errors only\n"
@@ -56,6 +60,11 @@ uint32_t BuildFlagOf(uint64_t id) {
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// "an ansi", "a utf8", "a utf16".
+std::string TagFormArticle(uint32_t form) {
+  return std::string(form == TagPlain ? "an " : "a ") + TagFormName(form);
+}
 
 // The stub, its resources, the signature and the tag.
 void PrintReleaseFacts(const ReleaseFacts& facts) {
@@ -91,11 +100,27 @@ void PrintReleaseFacts(const ReleaseFacts& facts) {
     printf("signature    none\n");
   } else {
     printf("signature    Authenticode, certificate table of %u bytes at offset %u\n", facts.tablesize, facts.tableoffset);
-    if (!facts.signaturefault.empty()) printf("             not readable: %s\n", facts.signaturefault.c_str());
+    if (facts.signaturestate == SignatureUnreadable)
+      printf("             not readable: %s\n", facts.signaturefault.c_str());
+    if (facts.signaturestate == SignatureNotAtEnd)
+      printf("             read, but the file does not end with it: %llu bytes follow the certificate table "
+             "(osslsigncode ignores such a signature, Windows rejects it)\n",
+             static_cast<unsigned long long>(facts.trailingbytes));
     if (!facts.signer.empty()) printf("             signer %s (%s)\n", facts.signer.c_str(), facts.digest.c_str());
     for (const std::string& nested : facts.nested) printf("             nested signature by %s\n", nested.c_str());
   }
-  if (facts.tagform == TagAbsent && facts.signaturetagged) {
+  if (facts.tagform == TagAbsent && facts.strandedplace == StrandedBytesFollow) {
+    printf("tag          none: the file ends with %s tag %s followed by %llu %s (\"%s\"); the loader reads a tag only "
+           "when its closing \"|>\" ends the file: remove %s\n",
+           TagFormArticle(facts.strandedform).c_str(), Quoted(facts.strandedtext).c_str(),
+           static_cast<unsigned long long>(facts.strandedfollowingbytes),
+           facts.strandedfollowingbytes == 1 ? "byte" : "bytes", facts.strandedfollowing.c_str(),
+           facts.strandedfollowingbytes == 1 ? "it" : "them");
+  } else if (facts.tagform == TagAbsent && facts.strandedplace == StrandedBeforeSignature) {
+    printf("tag          none at the end of the file: %s tag %s lies in front of the signature (tagged, then "
+           "signed), where the loader does not read it; sign the untagged file, then tag it with pxq tag\n",
+           TagFormArticle(facts.strandedform).c_str(), Quoted(facts.strandedtext).c_str());
+  } else if (facts.tagform == TagAbsent && facts.signaturetagged) {
     // Signed again after tagging (osslsigncode -nest): the tag's attribute
     // no longer ends the file.
     printf("tag          none at the end of the file; the signature carries a tag that no longer ends it (signed "
@@ -104,9 +129,10 @@ void PrintReleaseFacts(const ReleaseFacts& facts) {
     printf("tag          none\n");
   } else {
     printf("tag          %s %s%s\n", TagFormName(facts.tagform), Quoted(facts.tagtext).c_str(),
-           facts.tagunread        ? " (the file is under 64 KiB: the loader does not read it)"
-           : facts.taginsignature ? " (inside the signature)"
-                                  : "");
+           facts.tagunread           ? " (the file is under 64 KiB: the loader does not read it)"
+           : facts.taginsignature    ? " (inside the signature)"
+           : facts.tagaftersignature ? " (after the signature, which it breaks: tag signed files with pxq tag)"
+                                     : "");
   }
 }
 
@@ -132,14 +158,21 @@ int CommandList(int argc, char** argv) {
   }
   if (path == nullptr) return UsageError("list", "no FILE given");
 
+  // With --json even a file that is no loader file gets its whole object.
   LoaderStamp stamp;
-  int status = ReadLoaderStamp(path, &stamp);
-  if (status != PXQ_EXIT_OK) return status;
+  std::string stampfault = LoaderStampFault(path, &stamp);
+  if (!stampfault.empty()) {
+    if (asjson) JsonListFault(path, nullptr, stampfault);
+    return Failure(path, stampfault);
+  }
   ReleaseFacts release;
   std::string releasefault = ReadReleaseFacts(path, &release);
   ListJson json;
   if (asjson) {
-    if (!releasefault.empty()) return Failure(path, releasefault);
+    if (!releasefault.empty()) {
+      JsonListFault(path, &stamp, releasefault);
+      return Failure(path, releasefault);
+    }
     JsonListBegin(&json, path, stamp, release);
   } else {
     printf("stamp        pxr5; builds: %s (platform flags 0x%02X)\n", PlatformFlagsText(stamp.platformflags).c_str(),
@@ -198,7 +231,12 @@ int CommandList(int argc, char** argv) {
       fault = std::string("the stamp announces ") + EntryIdName(build.id) +
               " but the archive holds no such entry (the loader would fail with 250 where it chooses that build)";
   }
+  // A signature that Windows cannot take fails the file too.
+  if (fault.empty()) fault = SignatureFault(release);
   if (asjson) {
+    // The data archive, which the installer reads.
+    std::string datafault = ListDataArchive(path, true, &json.data);
+    if (fault.empty()) fault = datafault;
     JsonListEnd(&json, check, stamp, fault);
     fflush(stdout);
     return fault.empty() ? PXQ_EXIT_OK : Failure(path, fault);
@@ -212,6 +250,9 @@ int CommandList(int argc, char** argv) {
          static_cast<unsigned long long>(check.entries));
   printf("trailer      at offset %llu\n",
          static_cast<unsigned long long>(stamp.archiveoffset + STREAM_OFFSET + check.streamlength));
+  std::string unused;
+  std::string datafault = ListDataArchive(path, false, &unused);
+  if (fault.empty()) fault = datafault;
   if (!fault.empty()) {
     fflush(stdout);
     return Failure(path, fault);

@@ -19,6 +19,7 @@
 #include "tools/pe_image.h"
 #include "tools/host_error.h"
 #include "tools/output_file.h"
+#include "tools/progress.h"
 #include "tools/pxq_cli.h"
 #include "tools/tag_text.h"
 
@@ -37,16 +38,22 @@ static const char kTagHelp[] =
     "  --form utf16  UTF-16LE; converted the same way\n"
     "  --pad         pad a file that would be under 64 KiB up to 65,536 bytes\n"
     "                (a re-tagged file keeps its padding)\n"
-    "  --remove      remove the tag\n"
+    "  --remove      remove the tag (a file without one is left as it is)\n"
     "  -o, --output OUT  write OUT and leave FILE as it is (default: FILE is\n"
     "                replaced, through a temporary file renamed over it)\n"
+    "  -q, --quiet   print errors only (no summary line, no warning)\n"
+    "  -v, --verbose taken as by every command (tag shows no progress)\n"
     "\n"
     "The loader looks for a tag only in a file of at least 65,536 bytes; a\n"
     "shorter result is refused unless --pad is given (the padding goes after\n"
     "the archive, or inside the signature, where the loader never reads).\n"
     "On an Authenticode-signed file (sign first, then tag) the tag is written\n"
     "into the signature's unsigned part: the signature stays valid, and the\n"
-    "tag is still the file's last bytes. Tagging never decodes the archive.\n";
+    "tag is still the file's last bytes. Tagging never decodes the archive.\n"
+    "\n"
+    "The loader puts the text on the installer's command line as it stands:\n"
+    "spaces and double quotes in it split it into several arguments (a\n"
+    "warning says so).\n";
 
 namespace {
 
@@ -133,7 +140,7 @@ int CommandTag(int argc, char** argv) {
   const char* output = nullptr;
   const char* formname = nullptr;
   bool pad = false, remove = false;
-  std::vector<const char*> operands;
+  std::vector<std::string> operands;
   bool operandsonly = false;
   for (int i = 1; i < argc; ++i) {
     const char* value = nullptr;
@@ -149,6 +156,7 @@ int CommandTag(int argc, char** argv) {
       operandsonly = true;
       continue;
     }
+    if (IsVerbosityOption(argv[i])) continue;
     if (strcmp(argv[i], "--pad") == 0) {
       pad = true;
       continue;
@@ -187,7 +195,7 @@ int CommandTag(int argc, char** argv) {
   size_t wanted = remove ? 1 : 2;
   if (operands.size() < wanted) return UsageError("tag", remove ? "no FILE given" : "give FILE and TEXT");
   if (operands.size() > wanted)
-    return UsageError("tag", std::string("unexpected argument '") + operands[wanted] + "'");
+    return UsageError("tag", "unexpected argument '" + operands[wanted] + "'");
   std::string path = operands[0];
   if (path.empty()) return UsageError("tag", "FILE is an empty name");
 
@@ -195,10 +203,15 @@ int CommandTag(int argc, char** argv) {
   if (!remove) {
     std::string fault = EncodeTag(operands[1], form, &tag);
     if (!fault.empty()) return UsageError("tag", fault);
-    if (form == TagPlain && !IsAscii(operands[1]))
+    if (form == TagPlain && !IsAscii(operands[1]) && Verbosity >= 0)
       fprintf(stderr,
               "pxq tag: warning: the text has non-ASCII bytes; the ansi form passes them unchanged and Windows reads "
               "them in its ANSI code page; --form utf8 or utf16 has them converted\n");
+    // The tag reaches the installer's command line unquoted.
+    if (operands[1].find_first_of(" \t\"") != std::string::npos && Verbosity >= 0)
+      fprintf(stderr,
+              "pxq tag: warning: the text holds spaces or double quotes; the loader puts it on the installer's command "
+              "line as it stands, where they split it into several arguments\n");
   }
 
   // What is at OUT is looked at before any work; the rewrite needs a file
@@ -246,6 +259,7 @@ int CommandTag(int argc, char** argv) {
   if (image.directories.size() > PE_DIRECTORY_SECURITY) security = image.directories[PE_DIRECTORY_SECURITY];
   std::string summary;
   uint64_t newsize = 0;
+  bool hadtag = false;
   if (security.size == 0) {
     // Unsigned: a tag at the end is found as the loader finds it (in a file
     // under 64 KiB, in the whole file), and everything in front of it kept.
@@ -264,10 +278,11 @@ int CommandTag(int argc, char** argv) {
       }
       rewrite.tail.insert(rewrite.tail.end(), tag.begin(), tag.end());
     }
-    summary = old.form == TagAbsent ? "it had none" : std::string("it had an ") + TagFormName(old.form) + " tag";
+    hadtag = old.form != TagAbsent;
+    summary = !hadtag ? "it had none" : std::string("it had an ") + TagFormName(old.form) + " tag";
   } else {
     // Signed: the certificate table must end the file, as Windows and
-    // osslsigncode require; its last entry carries the tag.
+    // osslsigncode require; its one entry carries the tag.
     if (security.address > size || size - security.address != security.size || security.size < 8)
       return Failure(path,
                      "its signature (certificate table) does not end the file: something was appended after "
@@ -279,14 +294,15 @@ int CommandTag(int argc, char** argv) {
     std::vector<CertificateEntry> entries;
     fault = ReadCertificateTable(table.data(), table.size(), &entries);
     if (!fault.empty()) return Failure(path, fault);
-    const CertificateEntry& last = entries.back();
-    if (last.revision != WIN_CERT_REVISION_2_0 || last.type != WIN_CERT_TYPE_PKCS_SIGNED_DATA)
-      return Failure(path, "the last certificate table entry is not an Authenticode (PKCS#7 SignedData) signature");
+    fault = CheckSingleSignature(entries);
+    if (!fault.empty()) return Failure(path, fault + "; pxq tags a file with one signature only");
+    const CertificateEntry& last = entries.front();
     const uint8_t* certificate = table.data() + last.offset + WIN_CERTIFICATE_HEADER_SIZE;
     size_t certificatesize = last.length - WIN_CERTIFICATE_HEADER_SIZE;
     SignatureSummary before;
     fault = ReadSignature(certificate, certificatesize, &before);
     if (!fault.empty()) return Failure(path, fault);
+    hadtag = before.tagged;
     uint64_t entrystart = security.address + last.offset;
     // Padding given once stays: a re-tagged file that was long enough keeps
     // its length, as the padding in front of an unsigned file's tag does.
@@ -295,31 +311,47 @@ int CommandTag(int argc, char** argv) {
     if ((pad || keeppadded) && entrystart + WIN_CERTIFICATE_HEADER_SIZE < 65536)
       minimum = static_cast<size_t>(65536 - entrystart - WIN_CERTIFICATE_HEADER_SIZE);
     std::vector<uint8_t> der;
-    fault = RetagSignature(certificate, certificatesize, remove ? nullptr : &tag, minimum, &der);
-    if (!fault.empty()) return Failure(path, fault);
-    if (der.size() > 0xFFFFFFF0u - last.offset) return Failure(path, "the signature would grow too large");
-    rewrite.keep = security.address;
-    rewrite.tail.assign(table.begin(), table.begin() + last.offset);
-    // dwLength counts the alignment padding, as signtool and osslsigncode
-    // write it; a tagged structure needs none.
-    uint8_t header[WIN_CERTIFICATE_HEADER_SIZE];
-    PutLe32(header, static_cast<uint32_t>((WIN_CERTIFICATE_HEADER_SIZE + der.size() + 7) & ~static_cast<size_t>(7)));
-    PutLe16(header + 4, WIN_CERT_REVISION_2_0);
-    PutLe16(header + 6, WIN_CERT_TYPE_PKCS_SIGNED_DATA);
-    rewrite.tail.insert(rewrite.tail.end(), header, header + sizeof header);
-    rewrite.tail.insert(rewrite.tail.end(), der.begin(), der.end());
-    // Entries are 8-byte aligned; a tagged structure needs no padding.
-    rewrite.tail.resize((rewrite.tail.size() + 7) & ~static_cast<size_t>(7), 0);
-    rewrite.securitysizeoffset = image.directoryoffset + 8 * PE_DIRECTORY_SECURITY + 4;
-    rewrite.securitysize = static_cast<uint32_t>(rewrite.tail.size());
-    newsize = rewrite.keep + rewrite.tail.size();
-    if (!remove && newsize < 65536) return Failure(path, UnderWindow(newsize));
+    // With no tag to remove, nothing is re-encoded.
+    if (!(remove && !hadtag)) {
+      fault = RetagSignature(certificate, certificatesize, remove ? nullptr : &tag, minimum, &der);
+      if (!fault.empty()) return Failure(path, fault);
+      if (der.size() > 0xFFFFFFF0u - last.offset) return Failure(path, "the signature would grow too large");
+      rewrite.keep = security.address;
+      rewrite.tail.assign(table.begin(), table.begin() + last.offset);
+      // dwLength counts the alignment padding, as signtool and osslsigncode
+      // write it; a tagged structure needs none.
+      uint8_t header[WIN_CERTIFICATE_HEADER_SIZE];
+      PutLe32(header,
+              static_cast<uint32_t>((WIN_CERTIFICATE_HEADER_SIZE + der.size() + 7) & ~static_cast<size_t>(7)));
+      PutLe16(header + 4, WIN_CERT_REVISION_2_0);
+      PutLe16(header + 6, WIN_CERT_TYPE_PKCS_SIGNED_DATA);
+      rewrite.tail.insert(rewrite.tail.end(), header, header + sizeof header);
+      rewrite.tail.insert(rewrite.tail.end(), der.begin(), der.end());
+      // Entries are 8-byte aligned; a tagged structure needs no padding.
+      rewrite.tail.resize((rewrite.tail.size() + 7) & ~static_cast<size_t>(7), 0);
+      rewrite.securitysizeoffset = image.directoryoffset + 8 * PE_DIRECTORY_SECURITY + 4;
+      rewrite.securitysize = static_cast<uint32_t>(rewrite.tail.size());
+      newsize = rewrite.keep + rewrite.tail.size();
+      if (!remove && newsize < 65536) return Failure(path, UnderWindow(newsize));
+    }
     summary = std::string("inside the signature of ") + before.subject + (before.tagged ? "; it had a tag" : "; it had none");
+  }
+  // A file without a tag to remove is left as it is, its time included;
+  // with -o, OUT gets its bytes unchanged (no checksum recomputed).
+  if (remove && !hadtag) {
+    rewrite = Rewrite();
+    rewrite.keep = size;
+    if (output == nullptr) {
+      if (Verbosity >= 0) printf("%s: no tag to remove; the file is unchanged\n", path.c_str());
+      return PXQ_EXIT_OK;
+    }
   }
   newsize = rewrite.keep + rewrite.tail.size();
 
   // The output replaces FILE (or its link's target) unless -o names another.
-  std::string target = output != nullptr ? output : path;
+  // Messages name the file as it was given.
+  std::string shown = output != nullptr ? output : path;
+  std::string target = shown;
   if (output == nullptr) {
     char* resolved = realpath(path.c_str(), nullptr);
     if (resolved != nullptr) {
@@ -329,22 +361,26 @@ int CommandTag(int argc, char** argv) {
   }
   OutputFile staged;
   int error = BeginOutput(target, info.st_mode & 07777, &staged);
-  if (error != 0) return HostFailure(target, error);
+  if (error != 0) return HostFailure(shown, error);
   // In place, the file keeps its own mode, whatever the umask.
   if (output == nullptr) fchmod(staged.fd, info.st_mode & 07777);
   bool writing = false;
   uint32_t result = CopyRewrite(input, staged.fd, rewrite, &writing);
   if (result != 0) {
     DiscardOutput(&staged);
-    return Failure(writing ? target : path, ResultWords(result));
+    return Failure(writing ? shown : path, ResultWords(result));
   }
   error = CommitOutput(&staged);
-  if (error != 0) return HostFailure(target, error);
-  if (remove) {
-    printf("%s: tag removed (%s); %llu bytes\n", target.c_str(), summary.c_str(),
+  if (error != 0) return HostFailure(shown, error);
+  if (Verbosity < 0) return PXQ_EXIT_OK;
+  if (remove && !hadtag) {
+    printf("%s: no tag to remove; written unchanged; %llu bytes\n", shown.c_str(),
+           static_cast<unsigned long long>(newsize));
+  } else if (remove) {
+    printf("%s: tag removed (%s); %llu bytes\n", shown.c_str(), summary.c_str(),
            static_cast<unsigned long long>(newsize));
   } else {
-    printf("%s: %s tag of %zu bytes written (%s); %llu bytes\n", target.c_str(), TagFormName(form), tag.size(),
+    printf("%s: %s tag of %zu bytes written (%s); %llu bytes\n", shown.c_str(), TagFormName(form), tag.size(),
            summary.c_str(), static_cast<unsigned long long>(newsize));
   }
   return PXQ_EXIT_OK;

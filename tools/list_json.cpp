@@ -71,6 +71,9 @@ json Release(const ReleaseFacts& facts) {
   out["stub"] = jstub;
   if (facts.hassignature) {
     json signature;
+    static const char* const kStates[] = {"absent", "parsed", "not-at-end", "unreadable"};
+    signature["state"] = kStates[facts.signaturestate];
+    signature["trailingbytes"] = facts.trailingbytes;
     signature["tableoffset"] = facts.tableoffset;
     signature["tablesize"] = facts.tablesize;
     signature["signer"] = facts.signer.empty() ? json(nullptr) : json(facts.signer);
@@ -87,10 +90,21 @@ json Release(const ReleaseFacts& facts) {
     tag["form"] = TagFormName(facts.tagform);
     tag["text"] = facts.tagtext;
     tag["insignature"] = facts.taginsignature;
+    tag["aftersignature"] = facts.tagaftersignature;
     tag["readbyloader"] = !facts.tagunread;
     out["tag"] = tag;
   } else {
     out["tag"] = nullptr;
+  }
+  if (facts.strandedplace != StrandedNone) {
+    json stranded;
+    stranded["form"] = TagFormName(facts.strandedform);
+    stranded["text"] = facts.strandedtext;
+    stranded["place"] = facts.strandedplace == StrandedBeforeSignature ? "before-signature" : "bytes-follow";
+    stranded["followingbytes"] = facts.strandedfollowingbytes;
+    out["strandedtag"] = stranded;
+  } else {
+    out["strandedtag"] = nullptr;
   }
   return out;
 }
@@ -105,6 +119,25 @@ void JsonListBegin(ListJson* json, const std::string& path, const LoaderStamp& s
                    {"platformflags", stamp.platformflags},
                    {"archiveoffset", stamp.archiveoffset}});
   Member("release", Release(release));
+}
+
+void JsonListFault(const std::string& path, const LoaderStamp* stamp, const std::string& fault) {
+  fputs("{", stdout);
+  Member("file", path, true);
+  if (stamp != nullptr) {
+    Member("stamp", {{"builds", Builds(stamp->platformflags)},
+                     {"platformflags", stamp->platformflags},
+                     {"archiveoffset", stamp->archiveoffset}});
+  } else {
+    Member("stamp", nullptr);
+  }
+  Member("release", nullptr);
+  Member("archive", nullptr);
+  Member("entries", json::array());
+  Member("stream", nullptr);
+  Member("fault", fault);
+  Member("sound", false);
+  fputs("}\n", stdout);
 }
 
 void JsonListArchive(ListJson* json, const ArchiveCheck& check) {
@@ -150,6 +183,7 @@ void JsonListEnd(ListJson* json, const ArchiveCheck& check, const LoaderStamp& s
   } else {
     Member("stream", nullptr);
   }
+  fputs((",\"data\":" + json->data).c_str(), stdout);
   Member("fault", fault.empty() ? nlohmann::json(nullptr) : nlohmann::json(fault));
   Member("sound", fault.empty());
   fputs("}\n", stdout);

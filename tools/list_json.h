@@ -14,10 +14,14 @@
 struct ListJson {
   bool entriesopen = false;  // "entries": [ has been written
   uint64_t entries = 0;
+  std::string data = "null";  // the value of "data": the data archive, serialized
 };
 
 // {"file", "stamp", "release" — the parts known before the archive is read.
 void JsonListBegin(ListJson* json, const std::string& path, const LoaderStamp& stamp, const ReleaseFacts& release);
+// The whole object for a file whose stamp (`stamp` null) or release facts
+// could not be read: what is known, nulls, and the fault.
+void JsonListFault(const std::string& path, const LoaderStamp* stamp, const std::string& fault);
 // "archive" (null when it could not be opened) and the start of "entries".
 void JsonListArchive(ListJson* json, const ArchiveCheck& check);
 void JsonListEntry(ListJson* json, uint64_t number, const EntryHeader& entry);

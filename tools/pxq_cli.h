@@ -63,6 +63,8 @@ int ReadInputAt(const std::string& path, uint64_t offset, uint8_t* bytes, size_t
 // Reads the stamp from a loader file's DOS header. PXQ_EXIT_OK, or the
 // failure exit code after naming the fault (unreadable, or no MZ/pxr5 stamp).
 int ReadLoaderStamp(const char* path, LoaderStamp* stamp);
+// The same, giving the fault's text ("" when the stamp is valid).
+std::string LoaderStampFault(const char* path, LoaderStamp* stamp);
 // True when both names exist and are the same file (links followed).
 bool SameFile(const std::string& first, const std::string& second);
 // The stub pack uses without --stub: pxq-loader.exe beside pxq, else

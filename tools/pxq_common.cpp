@@ -234,12 +234,17 @@ std::string OptionName(const char* argument) {
 
 bool IsHelp(const char* argument) { return strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0; }
 
-int ReadLoaderStamp(const char* path, LoaderStamp* stamp) {
+std::string LoaderStampFault(const char* path, LoaderStamp* stamp) {
   uint8_t dosheader[LOADER_STAMP_SIZE];
   size_t got = 0;
   int error = ReadInputAt(path, 0, dosheader, sizeof dosheader, &got);
-  if (error != 0) return HostFailure(path, error);
+  if (error != 0) return HostErrorText(error);
   DecodeLoaderStamp(dosheader, stamp);
-  if (got < sizeof dosheader || !StampIsValid(stamp)) return Failure(path, "not a pxq loader file (no MZ/pxr5 stamp)");
-  return PXQ_EXIT_OK;
+  if (got < sizeof dosheader || !StampIsValid(stamp)) return "not a pxq loader file (no MZ/pxr5 stamp)";
+  return "";
+}
+
+int ReadLoaderStamp(const char* path, LoaderStamp* stamp) {
+  std::string fault = LoaderStampFault(path, stamp);
+  return fault.empty() ? PXQ_EXIT_OK : Failure(path, fault);
 }

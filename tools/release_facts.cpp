@@ -1,6 +1,7 @@
 #include "tools/release_facts.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -14,6 +15,45 @@
 
 // The stub's image is read whole; a larger one is no stub of ours.
 #define IMAGE_READ_LIMIT (16u << 20)
+// The most bytes after a closing marker for which list still names the tag
+// they hide.
+#define STRANDED_TRAILING_LIMIT 16u
+
+namespace {
+
+// Bytes as C escapes: "\n", "\r", "\t", "\xNN" outside printable ASCII.
+std::string EscapedBytes(const uint8_t* bytes, size_t count) {
+  std::string text;
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t c = bytes[i];
+    char hex[8];
+    if (c == '\n') {
+      text += "\\n";
+    } else if (c == '\r') {
+      text += "\\r";
+    } else if (c == '\t') {
+      text += "\\t";
+    } else if (c < 0x20 || c >= 0x7F || c == '\\') {
+      snprintf(hex, sizeof hex, "\\x%02X", c);
+      text += hex;
+    } else {
+      text += static_cast<char>(c);
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string SignatureFault(const ReleaseFacts& facts) {
+  if (facts.signaturestate == SignatureUnreadable)
+    return "the Authenticode signature cannot be read: " + facts.signaturefault;
+  if (facts.signaturestate == SignatureNotAtEnd)
+    return std::to_string(facts.trailingbytes) +
+           " bytes follow the Authenticode signature, which must end the file: osslsigncode ignores such a "
+           "signature and Windows rejects it; sign the file again (tag it after signing with pxq tag)";
+  return "";
+}
 
 std::string ReadReleaseFacts(const std::string& path, ReleaseFacts* facts) {
   *facts = ReleaseFacts();
@@ -42,12 +82,15 @@ std::string ReadReleaseFacts(const std::string& path, ReleaseFacts* facts) {
   PeDirectory security;
   if (pefault.empty() && image.directories.size() > PE_DIRECTORY_SECURITY)
     security = image.directories[PE_DIRECTORY_SECURITY];
+  uint64_t tableend = 0;
   if (security.size != 0) {
     facts->hassignature = true;
+    facts->signaturestate = SignatureUnreadable;
     facts->tableoffset = security.address;
     facts->tablesize = security.size;
+    tableend = static_cast<uint64_t>(security.address) + security.size;
     std::vector<uint8_t> table;
-    if (security.address > size || size - security.address < security.size) {
+    if (tableend > size) {
       facts->signaturefault = "the certificate table runs past the end of the file";
     } else if (security.size > CERTIFICATE_TABLE_LIMIT) {
       facts->signaturefault = "the certificate table is larger than 64 MiB";
@@ -57,18 +100,21 @@ std::string ReadReleaseFacts(const std::string& path, ReleaseFacts* facts) {
     } else {
       std::vector<CertificateEntry> entries;
       facts->signaturefault = ReadCertificateTable(table.data(), table.size(), &entries);
+      if (facts->signaturefault.empty()) facts->signaturefault = CheckSingleSignature(entries);
       if (facts->signaturefault.empty()) {
-        const CertificateEntry& last = entries.back();
+        const CertificateEntry& entry = entries.front();
         SignatureSummary summary;
-        facts->signaturefault = ReadSignature(table.data() + last.offset + WIN_CERTIFICATE_HEADER_SIZE,
-                                              last.length - WIN_CERTIFICATE_HEADER_SIZE, &summary);
-        facts->signer = summary.subject;
-        facts->digest = summary.digest;
-        facts->nested = summary.nested;
-        facts->signaturetagged = summary.tagged;
+        facts->signaturefault = ReadSignature(table.data() + entry.offset + WIN_CERTIFICATE_HEADER_SIZE,
+                                              entry.length - WIN_CERTIFICATE_HEADER_SIZE, &summary);
+        if (facts->signaturefault.empty()) {
+          facts->signer = summary.subject;
+          facts->digest = summary.digest;
+          facts->nested = summary.nested;
+          facts->signaturetagged = summary.tagged;
+          facts->trailingbytes = size - tableend;
+          facts->signaturestate = facts->trailingbytes == 0 ? SignatureParsed : SignatureNotAtEnd;
+        }
       }
-      if (facts->signaturefault.empty() && size - security.address != security.size)
-        facts->signaturefault = "data follows the certificate table (the signature is not at the end of the file)";
     }
   }
 
@@ -79,12 +125,54 @@ std::string ReadReleaseFacts(const std::string& path, ReleaseFacts* facts) {
     tail.resize(static_cast<size_t>(window));
     result = ReadFileAt(path, size - window, tail.data(), tail.size(), &got);
     if (result != 0) return ResultWords(result);
-    FoundTag tag = FindTag(tail.data(), got);
+    tail.resize(got);
+    uint64_t windowstart = size - got;
+    FoundTag tag = FindTag(tail.data(), tail.size());
     facts->tagform = tag.form;
     facts->tagtext = tag.text;
     facts->tagunread = tag.form != 0 && size < 65536;
-    facts->taginsignature =
-        tag.form != 0 && facts->hassignature && size - window + tag.begin > facts->tableoffset;
+    if (tag.form != 0 && facts->hassignature && tableend <= size) {
+      uint64_t begin = windowstart + tag.begin;
+      facts->taginsignature = begin >= facts->tableoffset && begin < tableend;
+      facts->tagaftersignature = begin >= tableend;
+    }
+    // No tag at the end: a few bytes after a closing marker (an editor's or
+    // echo's newline) hide one from the loader. Only bytes that no
+    // signature covers are looked at.
+    uint64_t searchfrom = facts->hassignature && tableend <= size ? tableend : 0;
+    for (size_t cut = 1; tag.form == 0 && cut <= STRANDED_TRAILING_LIMIT && cut < tail.size(); ++cut) {
+      size_t end = tail.size() - cut;
+      bool closes = tail[end - 1] == '>' || (end >= 2 && tail[end - 1] == 0 && tail[end - 2] == '>');
+      if (windowstart + end < searchfrom + 2 || !closes) continue;
+      FoundTag almost = FindTag(tail.data(), end);
+      if (almost.form == 0 || windowstart + almost.begin < searchfrom) continue;
+      facts->strandedplace = StrandedBytesFollow;
+      facts->strandedform = almost.form;
+      facts->strandedtext = almost.text;
+      facts->strandedfollowingbytes = cut;
+      facts->strandedfollowing = EscapedBytes(tail.data() + end, cut);
+      break;
+    }
+  }
+
+  // Tagged, then signed: the tag lies in front of the table, where the signer
+  // may have padded the file to 8 bytes with zeros.
+  if (facts->tagform == 0 && facts->strandedplace == StrandedNone && facts->hassignature && tableend <= size &&
+      facts->tableoffset >= 2) {
+    uint64_t end = facts->tableoffset;
+    uint64_t window = std::min<uint64_t>(end, 65536 + 8);
+    std::vector<uint8_t> front(static_cast<size_t>(window));
+    if (ReadFileAt(path, end - window, front.data(), front.size(), &got) == 0 && got == front.size()) {
+      for (size_t pad = 0; pad < 8 && pad < front.size(); ++pad) {
+        if (pad > 0 && front[front.size() - pad] != 0) break;
+        FoundTag before = FindTag(front.data(), front.size() - pad);
+        if (before.form == 0) continue;
+        facts->strandedplace = StrandedBeforeSignature;
+        facts->strandedform = before.form;
+        facts->strandedtext = before.text;
+        break;
+      }
+    }
   }
   return "";
 }

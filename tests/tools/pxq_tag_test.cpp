@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "support/file_bytes.h"
 #include "support/package_fixture.h"
 #include "support/scratch_dir.h"
@@ -60,6 +62,108 @@ struct Loader {
     return RunShell("osslsigncode verify -CAfile " + ShellQuote(dir.File("cert.pem")) + " -in " + ShellQuote(file));
   }
 };
+
+uint32_t Le32(const std::vector<uint8_t>& bytes, size_t at) {
+  return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+}
+void PutLe32(std::vector<uint8_t>* bytes, size_t at, uint32_t value) {
+  for (int k = 0; k < 4; ++k) (*bytes)[at + k] = static_cast<uint8_t>(value >> (8 * k));
+}
+
+// A signed file's certificate table: where its size field and the PE
+// checksum are, and the table itself.
+struct SignedLayout {
+  size_t checksumfield = 0, sizefield = 0;
+  uint32_t tableoffset = 0, tablesize = 0;
+};
+SignedLayout LayoutOf(const std::vector<uint8_t>& file) {
+  SignedLayout layout;
+  size_t optional = Le32(file, 0x3C) + 24;
+  bool pe32plus = file[optional] == 0x0B && file[optional + 1] == 0x02;
+  layout.checksumfield = optional + 64;
+  layout.sizefield = optional + (pe32plus ? 112 : 96) + 8 * 4 + 4;
+  layout.tableoffset = Le32(file, layout.sizefield - 4);
+  layout.tablesize = Le32(file, layout.sizefield);
+  return layout;
+}
+
+// Replaces a signed file's certificate table with `table` (8-byte aligned)
+// and sets the security directory's size and the PE checksum to match.
+void ReplaceCertificateTable(std::vector<uint8_t>* file, const std::vector<uint8_t>& table) {
+  SignedLayout layout = LayoutOf(*file);
+  file->resize(layout.tableoffset);
+  file->insert(file->end(), table.begin(), table.end());
+  PutLe32(file, layout.sizefield, static_cast<uint32_t>(table.size()));
+  PutLe32(file, layout.checksumfield, 0);
+  uint64_t sum = 0;
+  for (size_t i = 0; i < file->size(); ++i) sum += (i & 1) ? (*file)[i] << 8 : (*file)[i];
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  PutLe32(file, layout.checksumfield, static_cast<uint32_t>(sum + file->size()));
+}
+
+// One WIN_CERTIFICATE entry (revision 2.0, PKCS#7 SignedData) around `der`,
+// padded to 8 bytes, its length counting the padding.
+std::vector<uint8_t> CertificateEntry(const std::vector<uint8_t>& der) {
+  std::vector<uint8_t> entry(8);
+  entry.insert(entry.end(), der.begin(), der.end());
+  entry.resize((entry.size() + 7) & ~size_t{7}, 0);
+  PutLe32(&entry, 0, static_cast<uint32_t>(entry.size()));
+  entry[5] = 0x02;
+  entry[6] = 0x02;
+  return entry;
+}
+
+// The DER structure of a signed file's one certificate entry.
+std::vector<uint8_t> SignatureDer(const std::vector<uint8_t>& file) {
+  SignedLayout layout = LayoutOf(file);
+  const uint8_t* der = file.data() + layout.tableoffset + 8;
+  size_t length = der[1] < 0x80 ? der[1] : 0, header = 2;
+  for (size_t k = 0; der[1] > 0x80 && k < static_cast<size_t>(der[1] & 0x7F); ++k, ++header)
+    length = length << 8 | der[2 + k];
+  return std::vector<uint8_t>(der, der + header + length);
+}
+
+// `tlv` with `extra` appended inside its innermost last constructed member
+// (for a SignedData: after the last signer's signature value), every
+// enclosing length grown to match.
+std::vector<uint8_t> AppendInLastMember(const std::vector<uint8_t>& tlv, const std::vector<uint8_t>& extra) {
+  auto parse = [](const std::vector<uint8_t>& bytes, size_t at, size_t* header, size_t* length) {
+    *header = 2;
+    *length = bytes[at + 1];
+    if (*length >= 0x80) {
+      size_t count = *length & 0x7F;
+      *length = 0;
+      for (size_t k = 0; k < count; ++k) *length = *length << 8 | bytes[at + 2 + k];
+      *header += count;
+    }
+  };
+  size_t header = 0, length = 0;
+  parse(tlv, 0, &header, &length);
+  size_t last = header, childheader = 0, childlength = 0;
+  for (size_t at = header; at < header + length; at += childheader + childlength) {
+    last = at;
+    parse(tlv, at, &childheader, &childlength);
+  }
+  std::vector<uint8_t> content(tlv.begin() + header, tlv.begin() + last);
+  std::vector<uint8_t> child(tlv.begin() + last, tlv.begin() + header + length);
+  if (child[0] & 0x20) {
+    child = AppendInLastMember(child, extra);
+  } else {
+    child.insert(child.end(), extra.begin(), extra.end());
+  }
+  content.insert(content.end(), child.begin(), child.end());
+  std::vector<uint8_t> out = {tlv[0]};
+  if (content.size() < 0x80) {
+    out.push_back(static_cast<uint8_t>(content.size()));
+  } else {
+    std::vector<uint8_t> digits;
+    for (size_t n = content.size(); n != 0; n >>= 8) digits.insert(digits.begin(), static_cast<uint8_t>(n));
+    out.push_back(static_cast<uint8_t>(0x80 | digits.size()));
+    out.insert(out.end(), digits.begin(), digits.end());
+  }
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
 
 std::string Tail(const std::string& path, size_t count) {
   std::string text = ReadFileText(path);
@@ -266,15 +370,233 @@ TEST(PxqTag, UnloadableLibcryptoIsNamedAndOnlySignaturesNeedIt) {
   EXPECT_FALSE(FileExists(loader.dir.File("tagged.exe")));
   EXPECT_EQ(asSigned, ReadFileBytes(signedfile));
 
+  // A signature that cannot be read fails list, whatever the reason.
   CommandResult list = run("list " + ShellQuote(signedfile));
-  EXPECT_EQ(0, list.status) << list.err;
+  EXPECT_EQ(1, list.status) << list.err;
   EXPECT_NE(std::string::npos, list.out.find("             not readable: " + named)) << list.out;
+  EXPECT_NE(std::string::npos, list.err.find("the Authenticode signature cannot be read: " + named)) << list.err;
 
   // An unsigned file is tagged, and an entry extracted, without libcrypto.
   EXPECT_EQ(0, run("tag " + ShellQuote(loader.setup) + " x").status);
   EXPECT_EQ(0, run("extract --generic -o " + ShellQuote(loader.dir.File("out.sh")) + " " + ShellQuote(signedfile))
                    .status);
   EXPECT_EQ("[x]\n[" + loader.setup + "]\n", loader.Run(loader.setup));
+}
+
+// Where a tag lies, as list tells it, as the loader reads it and as
+// osslsigncode judges the signature: unsigned, signed and dual-signed files
+// with nothing appended, a tag appended by hand, a tag and a newline
+// appended, and a tag written by pxq tag; and a file tagged, then signed.
+TEST(PxqTag, PlacementAsListTheLoaderAndOsslsigncodeSeeIt) {
+  if (!Have("openssl") || !Have("osslsigncode")) GTEST_SKIP() << "openssl or osslsigncode is not installed";
+  Loader loader(70000);
+  if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
+  std::string once = loader.dir.File("signed.exe"), dual = loader.dir.File("dual.exe");
+  loader.Sign(loader.setup, once);
+  loader.Sign(once, dual, "-nest");
+  using nlohmann::json;
+  struct Kind {
+    const char* name;
+    std::string file;
+    bool isSigned;
+  } kinds[] = {{"unsigned", loader.setup, false}, {"signed", once, true}, {"dual-signed", dual, true}};
+  enum Ending { Nothing, Appended, AppendedNewline, PxqTag };
+  for (const Kind& kind : kinds) {
+    for (Ending ending : {Nothing, Appended, AppendedNewline, PxqTag}) {
+      std::string file = loader.dir.File("case.exe");
+      WriteFileBytes(file, ReadFileBytes(kind.file));
+      if (ending == Appended) {
+        ASSERT_EQ(0, RunShell("printf '<|x|>' >> " + ShellQuote(file)).status);
+      }
+      if (ending == AppendedNewline) {
+        ASSERT_EQ(0, RunShell("printf '<|x|>\\n' >> " + ShellQuote(file)).status);
+      }
+      if (ending == PxqTag) {
+        ASSERT_EQ(0, RunPxq({"tag", file, "x"}).status);
+      }
+      std::string label = std::string(kind.name) + " / " + std::to_string(ending);
+      bool appended = ending == Appended || ending == AppendedNewline;
+      bool tagged = ending == Appended || ending == PxqTag;
+      bool signatureSound = kind.isSigned && !appended;
+
+      CommandResult list = RunPxq({"list", file});
+      CommandResult jsonList = RunPxq({"list", "--json", file});
+      EXPECT_EQ(kind.isSigned && appended ? 1 : 0, list.status) << label << list.err;
+      EXPECT_EQ(list.status, jsonList.status) << label;
+      json report = json::parse(jsonList.out);
+      const json& release = report["release"];
+      EXPECT_EQ(list.status == 0, report["sound"].get<bool>()) << label;
+
+      // The tag: its place and whether the loader reads it (pxq run shows it).
+      if (tagged) {
+        ASSERT_TRUE(release["tag"].is_object()) << label;
+        EXPECT_EQ("x", release["tag"]["text"]) << label;
+        EXPECT_EQ(kind.isSigned && ending == PxqTag, release["tag"]["insignature"].get<bool>()) << label;
+        EXPECT_EQ(kind.isSigned && ending == Appended, release["tag"]["aftersignature"].get<bool>()) << label;
+        EXPECT_TRUE(release["tag"]["readbyloader"].get<bool>()) << label;
+        std::string where = !kind.isSigned ? "\n" : ending == PxqTag ? " (inside the signature)\n"
+                                                                      : " (after the signature, which it breaks";
+        EXPECT_NE(std::string::npos, list.out.find("tag          ansi \"x\"" + where)) << label << "\n" << list.out;
+        EXPECT_EQ("[x]\n[" + file + "]\n", loader.Run(file)) << label;
+      } else {
+        EXPECT_TRUE(release["tag"].is_null()) << label;
+        EXPECT_EQ("[" + file + "]\n", loader.Run(file)) << label;
+      }
+      if (ending == AppendedNewline) {
+        ASSERT_TRUE(release["strandedtag"].is_object()) << label;
+        EXPECT_EQ("bytes-follow", release["strandedtag"]["place"]) << label;
+        EXPECT_EQ(1, release["strandedtag"]["followingbytes"]) << label;
+        EXPECT_NE(std::string::npos,
+                  list.out.find("tag          none: the file ends with an ansi tag \"x\" followed by 1 byte (\"\\n\")"))
+            << label << "\n" << list.out;
+      } else {
+        EXPECT_TRUE(release["strandedtag"].is_null()) << label;
+      }
+      if (ending == Nothing) {
+        EXPECT_NE(std::string::npos, list.out.find("tag          none\n")) << label;
+      }
+
+      // The signature: one state, the one osslsigncode sees.
+      CommandResult verify = loader.Verify(file);
+      EXPECT_EQ(signatureSound, verify.status == 0) << label << "\n" << verify.out << verify.err;
+      if (!kind.isSigned) {
+        EXPECT_TRUE(release["signature"].is_null()) << label;
+        continue;
+      }
+      const json& signature = release["signature"];
+      EXPECT_EQ(appended ? "not-at-end" : "parsed", signature["state"]) << label;
+      EXPECT_EQ(appended ? (ending == Appended ? 5 : 6) : 0, signature["trailingbytes"]) << label;
+      EXPECT_EQ("/CN=pxq tag test", signature["signer"]) << label;
+      EXPECT_EQ(kind.file == dual ? 1u : 0u, signature["nested"].size()) << label;
+      EXPECT_EQ(std::string::npos, list.out.find("not readable")) << label << "\n" << list.out;
+      if (appended) {
+        EXPECT_NE(std::string::npos, verify.out.find("not at the end of the file")) << label << "\n" << verify.out;
+        EXPECT_NE(std::string::npos, list.out.find("read, but the file does not end with it")) << label;
+        EXPECT_NE(std::string::npos, list.err.find("bytes follow the Authenticode signature")) << label << list.err;
+        EXPECT_EQ("pxq: " + file + ": " + report["fault"].get<std::string>() + "\n", list.err) << label;
+      }
+    }
+  }
+
+  // Tagged, then signed: the tag lies in front of the signature.
+  std::string early = loader.dir.File("early.exe"), earlySigned = loader.dir.File("early-signed.exe");
+  ASSERT_EQ(0, RunPxq({"tag", "-o", early, loader.setup, "early"}).status);
+  loader.Sign(early, earlySigned);
+  CommandResult list = RunPxq({"list", earlySigned});
+  EXPECT_EQ(0, list.status) << list.err;
+  EXPECT_NE(std::string::npos, list.out.find("an ansi tag \"early\" lies in front of the signature (tagged, then "
+                                             "signed)"))
+      << list.out;
+  json stranded = json::parse(RunPxq({"list", "--json", earlySigned}).out)["release"]["strandedtag"];
+  ASSERT_TRUE(stranded.is_object());
+  EXPECT_EQ("before-signature", stranded["place"]);
+  EXPECT_EQ("early", stranded["text"]);
+  EXPECT_EQ("[" + earlySigned + "]\n", loader.Run(earlySigned));
+}
+
+// A signer whose unauthenticated set is present but empty (A1 00): a file
+// without a tag is left alone by --remove, and tag then remove gives back
+// every byte. A file without a tag keeps its bytes and its time.
+TEST(PxqTag, RemoveGivesBackTheFileAsItWas) {
+  if (!Have("openssl") || !Have("osslsigncode")) GTEST_SKIP() << "openssl or osslsigncode is not installed";
+  Loader loader(70000);
+  if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
+  std::string signedfile = loader.dir.File("signed.exe"), emptyset = loader.dir.File("emptyset.exe");
+  loader.Sign(loader.setup, signedfile);
+  std::vector<uint8_t> bytes = ReadFileBytes(signedfile);
+  ReplaceCertificateTable(&bytes, CertificateEntry(AppendInLastMember(SignatureDer(bytes), {0xA1, 0x00})));
+  WriteFileBytes(emptyset, bytes);
+  CommandResult verify = loader.Verify(emptyset);
+  ASSERT_EQ(0, verify.status) << "the crafted file's signature: " << verify.out << verify.err;
+
+  for (const std::string& file : {loader.setup, signedfile, emptyset}) {
+    std::vector<uint8_t> original = ReadFileBytes(file);
+    SetModificationTime(file, 1000000000, 0);
+    CommandResult remove = RunPxq({"tag", "--remove", file});
+    EXPECT_EQ(0, remove.status) << file << remove.err;
+    EXPECT_EQ(file + ": no tag to remove; the file is unchanged\n", remove.out);
+    EXPECT_EQ(original, ReadFileBytes(file)) << file;
+    struct stat info = {};
+    ASSERT_EQ(0, stat(file.c_str(), &info));
+    EXPECT_EQ(1000000000, info.st_mtime) << file << ": an untouched file was rewritten";
+    std::string copy = loader.dir.File("copy.exe");
+    ASSERT_EQ(0, RunPxq({"tag", "--remove", "-o", copy, file}).status);
+    EXPECT_EQ(original, ReadFileBytes(copy)) << file;
+
+    // Tag, re-tag (padded, then not), remove.
+    std::string tagged = loader.dir.File("tagged.exe");
+    ASSERT_EQ(0, RunPxq({"tag", "-o", tagged, file, "first"}).status) << file;
+    ASSERT_EQ(0, RunPxq({"tag", "--form", "utf16", "--pad", tagged, "second one"}).status) << file;
+    EXPECT_EQ("[second]\n[one]\n[" + tagged + "]\n", loader.Run(tagged));
+    if (file != loader.setup) {
+      EXPECT_EQ(0, loader.Verify(tagged).status) << file;
+    }
+    CommandResult removed = RunPxq({"tag", "--remove", tagged});
+    ASSERT_EQ(0, removed.status) << removed.err;
+    EXPECT_EQ(original, ReadFileBytes(tagged)) << file << ": tag, re-tag and remove changed the file";
+  }
+}
+
+// Signatures that are not one readable Authenticode entry: list names what
+// is there and fails (exit 1, "sound": false, the state in the JSON); tag
+// refuses them and leaves the file as it was.
+TEST(PxqTag, UnreadableOrSeveralSignaturesAreNamedAndRefused) {
+  if (!Have("openssl") || !Have("osslsigncode")) GTEST_SKIP() << "openssl or osslsigncode is not installed";
+  Loader loader(70000);
+  if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
+  std::string signedfile = loader.dir.File("signed.exe");
+  loader.Sign(loader.setup, signedfile);
+  std::vector<uint8_t> good = ReadFileBytes(signedfile);
+  std::vector<uint8_t> der = SignatureDer(good);
+  std::vector<uint8_t> garbage = {0xDE, 0xAD, 0xBE, 0xEF, 0xDE, 0xAD, 0xBE, 0xEF};
+  std::vector<uint8_t> damaged = der;
+  damaged[0] = 0x31;  // a SET where the ContentInfo SEQUENCE begins
+  std::vector<uint8_t> twoEntries = CertificateEntry(garbage), twoSignatures = CertificateEntry(der);
+  std::vector<uint8_t> entry = CertificateEntry(der);
+  twoEntries.insert(twoEntries.end(), entry.begin(), entry.end());
+  twoSignatures.insert(twoSignatures.end(), entry.begin(), entry.end());
+  std::vector<uint8_t> otherType = entry;
+  otherType[6] = 0x01;  // WIN_CERT_TYPE_X509
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> table;
+    const char* what;
+  } cases[] = {
+      {"garbage entry, then a signature", twoEntries,
+       "the certificate table holds 2 entries, where Authenticode has one (nested signatures go inside it): entry 1 "
+       "at offset 0, 16 bytes, revision 0x0200, type 2 (PKCS#7 SignedData); entry 2 at offset 16"},
+      {"two signatures", twoSignatures, "the certificate table holds 2 entries"},
+      {"an X.509 entry", otherType, "the certificate table's entry is no Authenticode signature: entry 1 at offset 0"},
+      {"damaged structure", CertificateEntry(damaged), "the certificate table holds no readable PKCS#7 structure"},
+  };
+  for (const Case& c : cases) {
+    std::string file = loader.dir.File("case.exe");
+    std::vector<uint8_t> bytes = good;
+    ReplaceCertificateTable(&bytes, c.table);
+    WriteFileBytes(file, bytes);
+    CommandResult list = RunPxq({"list", file});
+    EXPECT_EQ(1, list.status) << c.name;
+    EXPECT_NE(std::string::npos, list.out.find(std::string("             not readable: ") + c.what))
+        << c.name << "\n" << list.out;
+    EXPECT_EQ(std::string::npos, list.out.find("signer")) << c.name << ": a signer named from an unread table";
+    EXPECT_NE(std::string::npos,
+              list.err.find("pxq: " + file + ": the Authenticode signature cannot be read: " + c.what))
+        << c.name << "\n" << list.err;
+    CommandResult jsonList = RunPxq({"list", "--json", file});
+    EXPECT_EQ(1, jsonList.status) << c.name;
+    nlohmann::json report = nlohmann::json::parse(jsonList.out);
+    EXPECT_EQ(false, report["sound"]) << c.name;
+    EXPECT_EQ("unreadable", report["release"]["signature"]["state"]) << c.name;
+    EXPECT_TRUE(report["release"]["signature"]["signer"].is_null()) << c.name;
+    EXPECT_NE(std::string::npos, report["fault"].get<std::string>().find(c.what)) << c.name;
+    // The archive itself still reads whole.
+    EXPECT_EQ(2u, report["entries"].size()) << c.name;
+
+    CommandResult tag = RunPxq({"tag", file, "x"});
+    EXPECT_EQ(1, tag.status) << c.name;
+    EXPECT_NE(std::string::npos, tag.err.find(c.what)) << c.name << "\n" << tag.err;
+    EXPECT_EQ(bytes, ReadFileBytes(file)) << c.name;
+  }
 }
 
 TEST(PxqTag, InPlaceKeepsTheFileMode) {
