@@ -11,6 +11,7 @@
 #include "package/records.h"
 #include "platform/types.h"
 #include "tools/archive_check.h"
+#include "tools/data_report.h"
 #include "tools/host_error.h"
 #include "tools/output_file.h"
 #include "tools/progress.h"
@@ -18,6 +19,7 @@
 
 static const char kExtractHelp[] =
     "Usage: pxq extract FILE (--id ID | --generic | --nt-x86 | --nt-x64) -o OUT [-q | -v]\n"
+    "       pxq extract FILE --data [NAME] -o OUT [-q | -v]\n"
     "\n"
     "Writes one entry of the loader file FILE to OUT, with the entry's\n"
     "last-write time and read-only state, as the loader itself would.\n"
@@ -26,12 +28,16 @@ static const char kExtractHelp[] =
     "  --generic         the installer build for any Windows (0xFFFFFFFFFFFF0008)\n"
     "  --nt-x86          the installer build for Windows NT on x86 (0xFFFFFFFFFFFF0009)\n"
     "  --nt-x64          the installer build for Windows NT on x64 (0xFFFFFFFFFFFF000A)\n"
+    "  --data [NAME]     from the data archive (pack --data): every entry into the\n"
+    "                    directory OUT, or the entry NAME to the file OUT; names,\n"
+    "                    CRC32s and links in OUT checked as an installer does\n"
     "  -q, --quiet       print errors only\n"
     "  -v, --verbose     show progress on stderr even when it is not a terminal\n"
     "  -o, --output OUT  the file to write (replaced only when complete; '-'\n"
     "                    writes the entry's bytes to standard output)\n";
 
 int CommandExtract(int argc, char** argv) {
+  if (WantsDataArchive(argc, argv)) return CommandExtractData(argc, argv);
   const char* path = nullptr;
   const char* output = nullptr;
   uint64_t id = 0;
