@@ -215,7 +215,9 @@ uint32_t ReadIndex(PxqData* data, ArchiveReader* reader) {
     code = ReadDataItem(index, size, &position, &item->item);
     if (code != 0) break;
     CopyBytes(name, item->item.name, item->item.namelength);
+    // The index is freed below: the item keeps only the copy.
     item->name = name;
+    item->item.name = name;
     item->safe = CheckDataName(item->item.name, item->item.namelength) == DataNameSafe;
     name += item->item.namelength + 1;
   }
