@@ -3,7 +3,8 @@
 // ends with its end marker right after the last entry and that the trailer
 // follows, and that every build the stamp announces is in the archive (the
 // loader trusts the stamp and would fail on the platforms that choose a
-// missing build). Any fault is named and makes the exit code 1.
+// missing build), and that a signature the file has is read and ends it.
+// Any fault is named and makes the exit code 1.
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -33,7 +34,10 @@ static const char kListHelp[] =
     "from (a pxq stub and its version, or a foreign executable), the\n"
     "\"Arguments\" value, the version numbers and strings, the manifest's\n"
     "execution level, the icon, the Authenticode signature (certificate table,\n"
-    "signer, nested signatures) and the trailing tag (form and text).\n"
+    "signer, nested signatures) and the trailing tag (form and text), or a\n"
+    "tag near the end that the loader misses (a newline after it, or the\n"
+    "signature after it). A signature that cannot be read, or that the file\n"
+    "does not end with, also makes the exit code 1.\n"
     "\n"
     "Then the data archive (pack --data), if any: each entry with its name,\n"
     "size, time, attributes and CRC32, every one checked.\n"

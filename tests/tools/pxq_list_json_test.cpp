@@ -79,4 +79,33 @@ TEST(PxqListJson, ReportParsesBackWithEveryField) {
   EXPECT_EQ(dir.File("setup-\xEF\xBF\xBD.exe"), json::parse(named.out)["file"]);
 }
 
+// A file that cannot be read, or is no loader file, still gives one whole
+// object: nulls where nothing could be read, and the fault.
+TEST(PxqListJson, FileThatIsNoLoaderStillGivesOneObject) {
+  ScratchDir dir;
+  WriteFileText(dir.File("notes.txt"), "not a loader file at all\n");
+  WriteFileText(dir.File("short.exe"), "MZ");
+  ASSERT_EQ(0, RunShell("mkdir " + ShellQuote(dir.File("folder"))).status);
+  struct Case {
+    std::string file;
+    std::string fault;
+  } cases[] = {
+      {dir.File("missing.exe"), "No such file or directory"},
+      {dir.File("folder"), "Is a directory"},
+      {dir.File("notes.txt"), "not a pxq loader file (no MZ/pxr5 stamp)"},
+      {dir.File("short.exe"), "not a pxq loader file (no MZ/pxr5 stamp)"},
+  };
+  for (const Case& c : cases) {
+    CommandResult list = RunPxq({"list", "--json", c.file});
+    EXPECT_EQ(1, list.status) << c.file;
+    EXPECT_EQ("pxq: " + c.file + ": " + c.fault + "\n", list.err);
+    json report = json::parse(list.out);
+    EXPECT_EQ(c.file, report["file"]);
+    EXPECT_EQ(c.fault, report["fault"]);
+    EXPECT_EQ(false, report["sound"]);
+    for (const char* key : {"stamp", "release", "archive", "stream"}) EXPECT_TRUE(report[key].is_null()) << key;
+    EXPECT_EQ(json::array(), report["entries"]);
+  }
+}
+
 }  // namespace

@@ -122,6 +122,8 @@ TEST(PxqOptions, QuietVerboseAndVersion) {
     return arguments;
   };
   std::vector<std::string> extract = {"extract", setup, "--generic", "-o", in.dir.File("out.exe")};
+  // A text with a space draws a warning: the installer gets two arguments.
+  std::vector<std::string> tag = {"tag", "--pad", setup, "two words"};
   struct Case {
     std::vector<std::string> arguments;
     std::string out;  // the start of stdout ("" for none)
@@ -137,6 +139,12 @@ TEST(PxqOptions, QuietVerboseAndVersion) {
       {extract, "", ""},
       {with({"list", setup}, "-v"), "stamp ", "pxq list: 100%, "},
       {{"-v", "list", setup}, "stamp ", "pxq list: 100%, "},
+      {tag, setup + ": ansi tag ", "pxq tag: warning: the text holds spaces"},
+      {with(tag, "-q"), "", ""},
+      {{"-q", "tag", "--pad", setup, "two words"}, "", ""},
+      {{"tag", "--quiet", "--remove", setup}, "", ""},
+      {with(tag, "-v"), setup + ": ansi tag ", "pxq tag: warning: the text holds spaces"},
+      {{"--verbose", "tag", "--pad", setup, "one"}, setup + ": ansi tag ", ""},
   };
   for (const auto& c : cases) {
     CommandResult result = RunPxq(c.arguments);

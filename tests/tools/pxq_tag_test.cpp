@@ -603,7 +603,12 @@ TEST(PxqTag, InPlaceKeepsTheFileMode) {
   Loader loader(70000);
   if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
   ASSERT_EQ(0, chmod(loader.setup.c_str(), 0750));
-  ASSERT_EQ(0, RunPxq({"tag", loader.setup, "x"}).status);
+  // The summary names the file as given, in place as with -o.
+  CommandResult tag = RunShell("cd " + ShellQuote(loader.dir.path) + " && " + ShellQuote(PxqPath()) +
+                               " tag setup.exe x && " + ShellQuote(PxqPath()) + " tag -o ./out.exe setup.exe y");
+  ASSERT_EQ(0, tag.status) << tag.err;
+  EXPECT_EQ(0u, tag.out.find("setup.exe: ansi tag of 5 bytes written")) << tag.out;
+  EXPECT_NE(std::string::npos, tag.out.find("\n./out.exe: ansi tag of 5 bytes written")) << tag.out;
   struct stat info = {};
   ASSERT_EQ(0, stat(loader.setup.c_str(), &info));
   EXPECT_EQ(0750u, info.st_mode & 07777);
