@@ -89,6 +89,7 @@ std::string ReadReleaseFacts(const std::string& path, ReleaseFacts* facts) {
     facts->tableoffset = security.address;
     facts->tablesize = security.size;
     tableend = static_cast<uint64_t>(security.address) + security.size;
+    if (tableend <= size) facts->trailingbytes = size - tableend;
     std::vector<uint8_t> table;
     if (tableend > size) {
       facts->signaturefault = "the certificate table runs past the end of the file";
@@ -111,7 +112,6 @@ std::string ReadReleaseFacts(const std::string& path, ReleaseFacts* facts) {
           facts->digest = summary.digest;
           facts->nested = summary.nested;
           facts->signaturetagged = summary.tagged;
-          facts->trailingbytes = size - tableend;
           facts->signaturestate = facts->trailingbytes == 0 ? SignatureParsed : SignatureNotAtEnd;
         }
       }
