@@ -15,15 +15,14 @@ struct Reader {
   std::vector<Resource>* resources;
   std::vector<bool> visited;  // by offset: the directories already read
   size_t databytes = 0;       // data copied out of the section so far
-  size_t namebytes = 0;       // name bytes read or copied so far
+  size_t namebytes = 0;       // name bytes read so far
 };
 
-// Counts `bytes` of names against their budget, twice the section's size:
-// each name is read once per entry that names it and copied once into each
-// resource beneath it, and a sound tree names each entry for itself.
+// Counts `bytes` of names read against their budget, the section's size:
+// in a sound tree each entry that is named has its own string.
 std::string ChargeNames(Reader* reader, size_t bytes) {
-  if (2 * reader->size - reader->namebytes < bytes)
-    return "the resources' names add up to more than their section holds (entries share long names)";
+  if (reader->size - reader->namebytes < bytes)
+    return "the resources' names add up to more than their section (entries share long names)";
   reader->namebytes += bytes;
   return "";
 }
@@ -40,9 +39,10 @@ std::string ReadKey(Reader* reader, uint32_t field, ResourceKey* key) {
   if ((reader->size - offset - 2) / 2 < length) return "a resource name runs past the section";
   std::string fault = ChargeNames(reader, 2 * length);
   if (!fault.empty()) return fault;
+  std::vector<uint16_t> name(length);
+  for (size_t i = 0; i < length; ++i) name[i] = GetLe16(reader->section + offset + 2 + 2 * i);
   key->named = true;
-  key->name.resize(length);
-  for (size_t i = 0; i < length; ++i) key->name[i] = GetLe16(reader->section + offset + 2 + 2 * i);
+  key->name = std::make_shared<const std::vector<uint16_t>>(std::move(name));
   return "";
 }
 
@@ -78,12 +78,10 @@ std::string ReadDirectory(Reader* reader, size_t offset, int level, Resource* cu
         reader->size - (datarva - reader->rva) < datasize)
       return "a resource's data lies outside the resource section";
     // Entries may share a data entry: the data copied is held to the
-    // section's size, the names to their budget.
+    // section's size.
     if (reader->size - reader->databytes < datasize)
       return "the resources' data adds up to more than their section (entries share data)";
     reader->databytes += datasize;
-    fault = ChargeNames(reader, 2 * (current->type.name.size() + current->name.name.size()));
-    if (!fault.empty()) return fault;
     Resource resource;
     resource.type = current->type;
     resource.name = current->name;
@@ -101,7 +99,9 @@ bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
   if (!a.named) return a.id < b.id;
   // Windows compares names without regard to case; ASCII upper case will do.
   auto upper = [](uint16_t c) { return static_cast<uint16_t>(c >= 'a' && c <= 'z' ? c - 32 : c); };
-  return std::lexicographical_compare(a.name.begin(), a.name.end(), b.name.begin(), b.name.end(),
+  const std::vector<uint16_t>& x = ResourceKeyName(a);
+  const std::vector<uint16_t>& y = ResourceKeyName(b);
+  return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(),
                                       [&](uint16_t x, uint16_t y) { return upper(x) < upper(y); });
 }
 
@@ -112,6 +112,11 @@ struct KeyOrder {
 size_t Align(size_t value, size_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
 }  // namespace
+
+const std::vector<uint16_t>& ResourceKeyName(const ResourceKey& key) {
+  static const std::vector<uint16_t> none;
+  return key.name != nullptr ? *key.name : none;
+}
 
 std::string ReadResources(const uint8_t* section, size_t size, uint32_t rva, std::vector<Resource>* resources) {
   resources->clear();
@@ -146,7 +151,7 @@ std::vector<uint8_t> BuildResources(const std::vector<Resource>& resources, uint
   auto placename = [&](const ResourceKey& key) {
     if (!key.named) return;
     nameoffsets[&key] = cursor;
-    cursor += 2 + 2 * key.name.size();
+    cursor += 2 + 2 * ResourceKeyName(key).size();
   };
   for (const auto& type : tree) {
     placename(type.first);
@@ -214,9 +219,9 @@ std::vector<uint8_t> BuildResources(const std::vector<Resource>& resources, uint
     ++typeindex;
   }
   for (const auto& placed : nameoffsets) {
-    const ResourceKey& key = *placed.first;
-    PutLe16(out.data() + placed.second, static_cast<uint16_t>(key.name.size()));
-    for (size_t i = 0; i < key.name.size(); ++i) PutLe16(out.data() + placed.second + 2 + 2 * i, key.name[i]);
+    const std::vector<uint16_t>& name = ResourceKeyName(*placed.first);
+    PutLe16(out.data() + placed.second, static_cast<uint16_t>(name.size()));
+    for (size_t i = 0; i < name.size(); ++i) PutLe16(out.data() + placed.second + 2 + 2 * i, name[i]);
   }
   return out;
 }

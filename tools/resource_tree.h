@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,12 +15,17 @@
 #define RT_GROUP_ICON_TYPE 14u
 #define RT_MANIFEST_TYPE 24u
 
-// A type or a name: a number, or a UTF-16 string.
+// A type or a name: a number, or a UTF-16 string. The string is shared:
+// every resource under one named type or name holds the same one, so that
+// their number does not multiply its size.
 struct ResourceKey {
   bool named = false;
   uint16_t id = 0;
-  std::vector<uint16_t> name;
+  std::shared_ptr<const std::vector<uint16_t>> name;  // set when named
 };
+
+// The key's UTF-16 name; empty for a number.
+const std::vector<uint16_t>& ResourceKeyName(const ResourceKey& key);
 
 struct Resource {
   ResourceKey type;
@@ -40,11 +46,12 @@ inline ResourceKey ResourceId(uint16_t id) {
 //
 // Bounded by the section's size S, whatever the tree: each directory is
 // read at most once (a tree whose directories share one is refused), so at
-// most S / 8 entries are walked; the data copied out adds up to at most S
-// and the names read and copied to at most 2 S (entries that share a data
-// entry or a long name past that are refused). Memory is therefore the
-// copies, S / 8 bytes of marks and about 100 bytes per resource found (at
-// most S / 8 of them): under 16 S in all; time is linear in S.
+// most S / 8 entries are walked; the data copied out adds up to at most S,
+// and so do the names read (entries that share a data entry or a name past
+// that are refused; a sound tree names each entry and holds each resource's
+// data for itself). Memory is therefore those copies, S / 8 bytes of marks
+// and about 100 bytes per resource found (at most S / 8 of them): under
+// 16 S in all; time is linear in S.
 std::string ReadResources(const uint8_t* section, size_t size, uint32_t rva, std::vector<Resource>* resources);
 
 // Lays out a section at `rva` holding `resources`: directories (named

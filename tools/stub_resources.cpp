@@ -147,6 +147,19 @@ ResourceSection FindResourceSection(const uint8_t* bytes, size_t size) {
     found.fault = "its resource section (" + section.name + ") is not its last section";
     return found;
   }
+  // A section that reaches into the resources, in the image or in the file,
+  // would see them rewritten under it, and readers might take its bytes
+  // for them.
+  for (const PeSection& other : image.sections) {
+    if (&other == &section) continue;
+    uint64_t virtualend =
+        static_cast<uint64_t>(other.virtualaddress) + (other.virtualsize != 0 ? other.virtualsize : other.rawsize);
+    uint64_t rawend = static_cast<uint64_t>(other.rawoffset) + other.rawsize;
+    if (virtualend > section.virtualaddress || (other.rawsize != 0 && rawend > section.rawoffset)) {
+      found.fault = "its section " + other.name + " overlaps its resource section (" + section.name + ")";
+      return found;
+    }
+  }
   for (size_t d = 0; d < image.directories.size(); ++d) {
     const PeDirectory& directory = image.directories[d];
     if (d == PE_DIRECTORY_RESOURCE || d == PE_DIRECTORY_SECURITY || directory.size == 0) continue;

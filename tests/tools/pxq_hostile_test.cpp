@@ -118,6 +118,31 @@ std::vector<uint8_t> WideTree(uint32_t rva, size_t languages) {
   return tree;
 }
 
+// `count` types, each named by one string of `units` UTF-16 units, each
+// with a name and a language of its own naming one empty data entry; the
+// types name strings of their own when not `shared`.
+std::vector<uint8_t> NamedTree(uint32_t rva, size_t count, size_t units, bool shared) {
+  size_t strings = 16 + 8 * count, perstring = 2 + 2 * units;
+  size_t directories = strings + (shared ? 1 : count) * perstring;
+  directories = Align(directories, 8);
+  size_t entry = directories + count * 48;
+  std::vector<uint8_t> tree(entry + 16, 0);
+  Put16(&tree, 12, static_cast<uint32_t>(count));
+  for (size_t i = 0; i < (shared ? 1 : count); ++i) {
+    Put16(&tree, strings + i * perstring, static_cast<uint32_t>(units));
+    for (size_t u = 0; u < units; ++u) Put16(&tree, strings + i * perstring + 2 + 2 * u, 'A' + (i + u) % 26);
+  }
+  for (size_t i = 0; i < count; ++i) {
+    size_t names = directories + 48 * i, languages = names + 24;
+    Put32(&tree, 16 + 8 * i, 0x80000000u | static_cast<uint32_t>(strings + (shared ? 0 : i * perstring)));
+    Put32(&tree, 20 + 8 * i, 0x80000000u | static_cast<uint32_t>(names));
+    PutDirectory(&tree, names, 1, languages, true);
+    PutDirectory(&tree, languages, 1, entry, false);
+  }
+  Put32(&tree, entry, rva + static_cast<uint32_t>(entry));
+  return tree;
+}
+
 // An .ico file of `count` directory entries; `shared`: all of them name one
 // image of `size` bytes, else each its own.
 std::vector<uint8_t> IconFile(size_t count, size_t size, bool shared) {
@@ -191,27 +216,36 @@ class PxqHostile : public ::testing::Test {
 // 39 types, each naming one directory of 39 names, each naming one of 39
 // languages, each naming 4 KiB of data: a 5 KiB stub whose tree, read path
 // by path, is 59,319 copies of the data (232 MiB). Read directory by
-// directory it is one path; the rest is refused.
+// directory it is one path; the rest is refused. The same for a name that
+// many entries share.
 TEST_F(PxqHostile, SharedResourceDirectoriesAreReadOnce) {
   Files files;
   uint32_t rva = ImageRva(1);
-  WriteFileBytes(files.dir.File("benign.exe"), ResourceImage(SharedTree(rva, 39, 4096, false)));
+  WriteFileBytes(files.dir.File("shared-benign.exe"), ResourceImage(SharedTree(rva, 39, 4096, false)));
   WriteFileBytes(files.dir.File("shared.exe"), ResourceImage(SharedTree(rva, 39, 4096, true)));
-  for (const char* command : {"pack", "list"}) {
-    Cost costs[2];
-    for (int hostile = 0; hostile < 2; ++hostile) {
-      std::string stub = hostile ? "shared.exe" : "benign.exe", out = hostile ? "shared-setup.exe" : "setup.exe";
-      costs[hostile] = Measure(files.dir, command == std::string("pack") ? files.Pack(stub, out)
-                                                                       : std::vector<std::string>{"list", files.dir.File(out)});
-      EXPECT_EQ(0, costs[hostile].status) << command << " " << stub << ": " << costs[hostile].err;
+  // 2,000 types named by one string of 60,000 units: a 230 KiB stub whose
+  // resources, each holding its type's name, would take 229 MiB.
+  WriteFileBytes(files.dir.File("names-benign.exe"), ResourceImage(NamedTree(rva, 2, 60000, false)));
+  WriteFileBytes(files.dir.File("names.exe"), ResourceImage(NamedTree(rva, 2000, 60000, true)));
+  for (const char* kind : {"shared", "names"}) {
+    for (const char* command : {"pack", "list"}) {
+      Cost costs[2];
+      for (int hostile = 0; hostile < 2; ++hostile) {
+        std::string stub = std::string(kind) + (hostile ? ".exe" : "-benign.exe"), out = "setup-" + stub;
+        costs[hostile] = Measure(files.dir, command == std::string("pack")
+                                                ? files.Pack(stub, out)
+                                                : std::vector<std::string>{"list", files.dir.File(out)});
+        EXPECT_EQ(0, costs[hostile].status) << command << " " << stub << ": " << costs[hostile].err;
+      }
+      ExpectWithinMargin(costs[0], costs[1], std::string(command) + " " + kind);
     }
-    ExpectWithinMargin(costs[0], costs[1], command);
   }
   // pack refuses to rewrite such a tree, and says why: its languages share
   // one data entry; without data, its directories are shared.
   WriteFileBytes(files.dir.File("empty.exe"), ResourceImage(SharedTree(rva, 39, 0, true)));
   for (const auto& refusal : {std::make_pair("shared.exe", "the resources' data adds up to more than their section"),
-                              std::make_pair("empty.exe", "a resource directory is reached twice")}) {
+                              std::make_pair("empty.exe", "a resource directory is reached twice"),
+                              std::make_pair("names.exe", "the resources' names add up to more than their section")}) {
     std::vector<std::string> arguments = files.Pack(refusal.first, "refused.exe");
     arguments.insert(arguments.end(), {"--arguments", "x"});
     CommandResult pack = RunPxq(arguments);
@@ -272,6 +306,28 @@ TEST_F(PxqHostile, IconImagesMayNotOverlap) {
   pack = RunPxq(arguments);
   EXPECT_EQ(1, pack.status);
   EXPECT_NE(std::string::npos, pack.err.find("images 2 and 3 of the icon file overlap")) << pack.err;
+}
+
+// A section whose image reaches into the resource section would have the
+// rewritten resources under it, and readers that map an address through
+// the first section holding it would read its bytes for them.
+TEST_F(PxqHostile, ASectionOverlappingTheResourcesIsRefused) {
+  Files files;
+  uint32_t rva = ImageRva(2);
+  std::vector<uint8_t> image = ResourceImage(SharedTree(rva, 1, 16, false), 2);
+  memcpy(image.data() + kSectionTable, ".text\0\0\0", 8);
+  Put32(&image, kSectionTable + 8, 0x1800);        // VirtualSize: 0x800 bytes into .rsrc
+  Put32(&image, kSectionTable + 12, rva - 0x1000);  // VirtualAddress
+  Put32(&image, kSectionTable + 16, 0);             // no raw data
+  WriteFileBytes(files.dir.File("overlap.exe"), image);
+  std::vector<std::string> arguments = files.Pack("overlap.exe", "setup.exe");
+  arguments.insert(arguments.end(), {"--arguments", "x"});
+  CommandResult pack = RunPxq(arguments);
+  EXPECT_EQ(1, pack.status);
+  EXPECT_NE(std::string::npos, pack.err.find("cannot take the resources: its section .text overlaps its resource "
+                                             "section (.rsrc)"))
+      << pack.err;
+  EXPECT_FALSE(FileExists(files.dir.File("setup.exe")));
 }
 
 }  // namespace
