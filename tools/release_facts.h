@@ -63,5 +63,8 @@ struct ReleaseFacts {
 // The fault that makes `list` fail for the signature's state, or "".
 std::string SignatureFault(const ReleaseFacts& facts);
 
-// "" or why the file cannot be read.
+// "" or why the file cannot be read. Reads at most the headers (64 KiB),
+// the stub's image (up to 16 MiB), the certificate table (up to 64 MiB, and
+// only when it lies inside the file) and the tail (64 to 128 KiB); the work
+// on each is linear in its size (see ReadStubFacts, ReadResources).
 std::string ReadReleaseFacts(const std::string& path, ReleaseFacts* facts);

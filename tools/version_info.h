@@ -25,6 +25,9 @@ struct VersionInfo {
 
 // Reads the fixed information and the string table "000004b0" of a
 // version block (any other tables are not read). False when it is not one.
+// One pass over the table's children, each at least 8 bytes long: time is
+// linear in the block, and the strings (UTF-8, at most 3 bytes per 2-byte
+// unit) with their records take under 10 times its size.
 bool ReadVersionInfo(const uint8_t* block, size_t size, VersionInfo* info);
 // A string's value, or "" when the table has none; *found tells which.
 std::string VersionString(const VersionInfo& info, const std::string& key, bool* found = nullptr);
@@ -37,4 +40,5 @@ std::string VersionNumbersText(uint32_t ms, uint32_t ls);
 
 // Lays out the block. "" or why not (a value too long: "Arguments" beyond
 // 64 UTF-16 units, any block beyond 65,535 bytes, text that is not UTF-8).
+// Keys are text like the values. Time and memory are linear in the text.
 std::string BuildVersionInfo(const VersionInfo& info, std::vector<uint8_t>* block);
