@@ -63,7 +63,11 @@ std::string ReadReleaseFacts(const std::string& path, ReleaseFacts* facts) {
   PeImage image;
   std::string pefault = ReadPeImageFile(path, &image);
   uint64_t imageend = pefault.empty() ? PeImageEnd(image) : 65536;
-  std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(imageend, IMAGE_READ_LIMIT)));
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return ResultWords(WindowsErrorFromErrno(errno));
+  uint64_t size = static_cast<uint64_t>(info.st_size);
+  // No more than the file holds: a small file's headers may claim a large image.
+  std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>({imageend, IMAGE_READ_LIMIT, size})));
   uint32_t result = ReadFileAt(path, 0, head.data(), head.size(), &got);
   if (result != 0) return ResultWords(result);
   head.resize(got);
@@ -73,10 +77,6 @@ std::string ReadReleaseFacts(const std::string& path, ReleaseFacts* facts) {
     facts->stubversion = VersionString(facts->stub.version, PXQ_LOADER_VERSION_KEY, &found);
     if (!found) facts->stubversion = VersionString(facts->stub.version, "FileVersion");
   }
-
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) return ResultWords(WindowsErrorFromErrno(errno));
-  uint64_t size = static_cast<uint64_t>(info.st_size);
 
   // The signature: the security directory's table, which must end the file.
   PeDirectory security;

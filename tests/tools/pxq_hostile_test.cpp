@@ -308,6 +308,22 @@ TEST_F(PxqHostile, IconImagesMayNotOverlap) {
   EXPECT_NE(std::string::npos, pack.err.find("images 2 and 3 of the icon file overlap")) << pack.err;
 }
 
+// A 1 KiB loader file whose section table claims 16 MiB of image: list
+// reads no more than the file holds (it filled a buffer of the claim).
+TEST_F(PxqHostile, ListReadsNoMoreOfTheImageThanTheFileHolds) {
+  Files files;
+  WriteFileBytes(files.dir.File("stub.exe"), ResourceImage(SharedTree(ImageRva(1), 1, 16, false)));
+  ASSERT_EQ(0, RunPxq(files.Pack("stub.exe", "setup.exe")).status);
+  std::vector<uint8_t> claims = ReadFileBytes(files.dir.File("setup.exe"));
+  Put32(&claims, kSectionTable + 16, 16u << 20);  // SizeOfRawData
+  WriteFileBytes(files.dir.File("claims.exe"), claims);
+  Cost benign = Measure(files.dir, {"list", files.dir.File("setup.exe")});
+  Cost hostile = Measure(files.dir, {"list", files.dir.File("claims.exe")});
+  EXPECT_EQ(0, benign.status) << benign.err;
+  EXPECT_LT(hostile.peakkib, benign.peakkib + 4 * 1024)
+      << hostile.peakkib << " KiB against " << benign.peakkib << " KiB";
+}
+
 // A section whose image reaches into the resource section would have the
 // rewritten resources under it, and readers that map an address through
 // the first section holding it would read its bytes for them.
