@@ -144,8 +144,14 @@ std::vector<uint8_t> BuildResources(const std::vector<Resource>& resources, uint
     directories += 16 + 8 * type.second.size();
     for (const auto& name : type.second) directories += 16 + 8 * name.second.size();
   }
+  // Data in tree order, as the entries list it: one entry for each type,
+  // name and language (of resources given twice, the last one).
+  std::vector<size_t> order;
+  for (const auto& type : tree)
+    for (const auto& name : type.second)
+      for (const auto& language : name.second) order.push_back(language.second);
   size_t dataentries = directories;
-  size_t names = dataentries + 16 * resources.size();
+  size_t names = dataentries + 16 * order.size();
   std::map<const ResourceKey*, size_t> nameoffsets;
   size_t cursor = names;
   auto placename = [&](const ResourceKey& key) {
@@ -159,11 +165,6 @@ std::vector<uint8_t> BuildResources(const std::vector<Resource>& resources, uint
   }
   std::vector<size_t> dataoffsets(resources.size());
   cursor = Align(cursor, 8);
-  // Data in tree order, as the entries list it.
-  std::vector<size_t> order;
-  for (const auto& type : tree)
-    for (const auto& name : type.second)
-      for (const auto& language : name.second) order.push_back(language.second);
   for (size_t index : order) {
     dataoffsets[index] = cursor;
     cursor = Align(cursor + resources[index].data.size(), 8);
