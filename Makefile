@@ -1,7 +1,7 @@
 # make test  — install what is missing, build, and run every test
 # make demo  — pack a sample installer and run it through the loader
 # make bench — run the benchmarks (make bench-long: more rounds, preset 6)
-# make package — build the Debian package (CPack) in $(BUILD)
+# make package — build the Debian package (CPack) in $(BUILD)/package, a tool-only build (no tests)
 # make fuzz  — run each fuzz target for FUZZ_SECONDS (default 120); FUZZ_MERGE=1 keeps new seeds
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -42,8 +42,12 @@ fuzz: deps
 install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
-package: build
-	cmake --build $(BUILD) --target package
+# pxq and its stub only (PXQ_TESTS=OFF), in a tree of its own so that the
+# test build's settings stay as they are. (Phony: package/ is a source directory.)
+.PHONY: package
+package:
+	cmake -S . -B $(BUILD)/package -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPXQ_TESTS=OFF
+	cmake --build $(BUILD)/package -j $(JOBS) --target package
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz

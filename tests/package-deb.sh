@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # `make package` gives a Debian package that, unpacked into a scratch root,
-# holds pxq in usr/bin and the stub in usr/share/pxq, and whose pxq packs
-# with that stub without --stub. Needs PXQ_BUILD_DIR.
+# holds pxq (stripped) in usr/bin, the stub in usr/share/pxq, README,
+# copyright and changelog in usr/share/doc/pxq and the manual page that
+# `man pxq` shows, which holds every --help text; its pxq packs with that
+# stub without --stub. `make package` is a tool-only build (PXQ_TESTS=OFF)
+# with no test program. Needs PXQ_BUILD_DIR.
 set -euo pipefail
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -12,6 +15,10 @@ deb=$(ls "$work/out"/pxq_*.deb)
 dpkg-deb -c "$deb" >"$work/contents"
 grep -q ' ./usr/bin/pxq$' "$work/contents" || { cat "$work/contents"; fail "no usr/bin/pxq"; }
 grep -q ' ./usr/share/pxq/pxq-loader.exe$' "$work/contents" || { cat "$work/contents"; fail "no stub"; }
+for file in usr/share/doc/pxq/README.md usr/share/doc/pxq/copyright usr/share/doc/pxq/changelog.gz \
+  usr/share/man/man1/pxq.1.gz; do
+  grep -q " ./$file\$" "$work/contents" || { cat "$work/contents"; fail "no $file"; }
+done
 dpkg-deb -f "$deb" Package Version Depends
 # pxq loads libcrypto only for signatures, so no link names it: Depends must.
 dpkg-deb -f "$deb" Depends | grep -q 'libssl3' || fail "Depends does not name libcrypto's package"
@@ -20,6 +27,26 @@ dpkg-deb -x "$deb" "$work/root"
 cmp "$work/root/usr/share/pxq/pxq-loader.exe" "$PXQ_BUILD_DIR/bin/pxq-loader.exe" || fail "the packaged stub differs"
 
 pxq=$work/root/usr/bin/pxq
+# Debug info is split off, not installed.
+if readelf -S "$pxq" | grep -q '\.debug_'; then fail "usr/bin/pxq carries debug info"; fi
+readelf -S "$pxq" | grep -q '\.gnu_debuglink' || fail "usr/bin/pxq names no split-off debug file"
+
+# The manual page that `man pxq` finds holds every --help text, line by line.
+man=$work/root/usr/share/man
+if command -v man >/dev/null; then
+  MANWIDTH=200 LC_ALL=C.UTF-8 man -M "$man" -P cat pxq >"$work/manual" 2>"$work/man.err" || { cat "$work/man.err"; fail "man pxq"; }
+else
+  echo "man is not installed: the page is rendered with nroff"
+  zcat "$man/man1/pxq.1.gz" | MANWIDTH=200 nroff -man -rLL=200n >"$work/manual"
+fi
+sed 's/^ *//' "$work/manual" >"$work/manual-lines"
+for command in "" pack list extract run tag; do
+  # shellcheck disable=SC2086
+  "$pxq" $command --help | sed 's/^ *//' | grep -v '^$' | while IFS= read -r line; do
+    grep -Fxq -- "$line" "$work/manual-lines" || fail "the manual lacks 'pxq $command --help' line: $line"
+  done
+done
+grep -q "^PXQ(1)" "$work/manual" || fail "the manual page is not pxq(1)"
 "$pxq" --version | tee "$work/version"
 grep -q "^pxq $PXQ_VERSION$" "$work/version" || fail "--version"
 grep -q "^stub: $work/root/usr/bin/../share/pxq/pxq-loader.exe (pxq stub " "$work/version" || fail "--version's stub"
@@ -29,4 +56,17 @@ printf '#!/bin/sh\necho installed\n' >"$work/setup.sh"
 grep -q '^stub *pxq stub' "$work/list" || { cat "$work/list"; fail "not packed with the pxq stub"; }
 out=$(TMPDIR=$work "$pxq" run "$work/setup.exe")
 [ "$out" = installed ] || fail "run gave '$out'"
-echo "package $(basename "$deb"): installed pxq packs with its installed stub"
+
+# `make package` builds pxq and its stub only: a tree configured as it does
+# has no test program, benchmark or fuzz driver among its targets.
+grep -q -- '-DPXQ_TESTS=OFF' <(make -s -n -C "$PXQ_SOURCE_DIR" package BUILD="$work/tool-only") ||
+  fail "make package does not configure a tool-only build"
+cmake -S "$PXQ_SOURCE_DIR" -B "$work/tool-only" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPXQ_TESTS=OFF \
+  >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; fail "configure with PXQ_TESTS=OFF"; }
+cmake --build "$work/tool-only" --target help >"$work/targets"
+grep -q '^\.\.\. pxq$' "$work/targets" || { cat "$work/targets"; fail "the tool-only build has no pxq"; }
+grep -q '^\.\.\. pxq_stub$' "$work/targets" || { cat "$work/targets"; fail "the tool-only build has no stub"; }
+if grep -E '^\.\.\. (.*_tests|pxq_testing|pxq_test_support|pxq_loader_x64|pxq_bench_.*|pxq_bitflip|.*fuzz.*)$' "$work/targets"; then
+  fail "the tool-only build has test targets"
+fi
+echo "package $(basename "$deb"): installed pxq packs with its installed stub; its manual page holds --help"
