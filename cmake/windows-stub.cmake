@@ -28,27 +28,35 @@ ExternalProject_Add(pxq_stub
   BUILD_ALWAYS ON
   BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/bin/pxq-loader.exe)
 
-# The stub's own properties, and the stub run under Wine.
-find_program(PXQ_WINE wine)
-set(PXQ_WINE_TEST_ENV
-  PXQ_BIN_DIR=${CMAKE_BINARY_DIR}/bin
-  PXQ_WINE_PROGRAMS=${PXQ_WINE_PROGRAMS_DIR}
-  PXQ_WINE_WORK=${CMAKE_BINARY_DIR}/wine-tests
-  PXQ_OBJDUMP=i686-w64-mingw32-objdump
-  PXQ_STUB_UNSTRIPPED=${PXQ_STUB_BINARY_DIR}/pxq-loader-unstripped.exe
-  PXQ_VERSION=${PROJECT_VERSION})
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/stub-image.sh)
-  add_test(NAME wine_stub_image COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/stub-image.sh)
-  set_tests_properties(wine_stub_image PROPERTIES LABELS wine ENVIRONMENT "${PXQ_WINE_TEST_ENV}")
-endif()
-foreach(prefix IN ITEMS win64 win32 release paths)
-  if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/run-${prefix}.sh)
-    add_test(NAME wine_${prefix} COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/run-${prefix}.sh)
-    # 77: Wine is not installed here.
-    set_tests_properties(wine_${prefix} PROPERTIES LABELS wine SKIP_RETURN_CODE 77 TIMEOUT 600
-                         ENVIRONMENT "${PXQ_WINE_TEST_ENV}")
+# The same loader code built a second time as an x86_64 image, with the test
+# programs for x64: a test build, never shipped. 64-bit Wine runs it natively
+# on every x86_64 machine, also where the kernel runs no 32-bit programs and
+# the stub itself runs only emulated or not at all.
+set(PXQ_WINDOWS_X64_DIR ${CMAKE_BINARY_DIR}/windows-x64)
+if(NOT DEFINED PXQ_TESTS OR PXQ_TESTS)
+  find_program(PXQ_MINGW64_GXX x86_64-w64-mingw32-g++)
+  if(NOT PXQ_MINGW64_GXX)
+    message(FATAL_ERROR "the Windows tests need the x86_64 mingw-w64 toolchain for the loader's x64 test build "
+                        "(scripts/install-deps installs it); configure with -DPXQ_WINDOWS_STUB=OFF to build without them")
   endif()
-endforeach()
+  ExternalProject_Add(pxq_loader_x64
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/cmake/stub
+    BINARY_DIR ${CMAKE_BINARY_DIR}/stub-x64
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64.cmake
+      -DCMAKE_BUILD_TYPE=MinSizeRel
+      -DPXQ_STUB_ARCH=x64
+      -DPXQ_SOURCE_DIR=${CMAKE_SOURCE_DIR}
+      -DPXQ_OUTPUT_DIR=${PXQ_WINDOWS_X64_DIR}
+      -DPXQ_TEST_OUTPUT_DIR=${PXQ_WINDOWS_X64_DIR}/programs
+      -DPXQ_VERSION=${PROJECT_VERSION}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${PXQ_WINDOWS_X64_DIR}/pxq-loader-x64.exe)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/wine-tests.cmake)
+    include(${CMAKE_SOURCE_DIR}/tests/wine/wine-tests.cmake)
+  endif()
+endif()
 
 # Two build trees give the same stub and so the same loader files.
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/stub-reproducible.sh)

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# The stub on a 64-bit Wine prefix (Windows NT on x64): installer selection,
-# the installer's command line, the version-resource and tag arguments, the
-# temporary copy and its removal, exit codes, the loader's own failures and
-# the planted version.dll.
+# The loader on a 64-bit Wine prefix (Windows NT on x64): installer
+# selection, the installer's command line, the version-resource and tag
+# arguments, the temporary copy and its removal, exit codes, the loader's own
+# failures, the message pump, long lines and the planted version.dll. Run on
+# the leg's loader: the x64 test build, or the shipped stub.
 source "$(dirname "$0")/lib.sh"
-use_prefix win64 win64
+require_full_leg
+use_prefix win64
 
 generic=$PROGRAMS/installer-generic.exe
 ntx86=$PROGRAMS/installer-nt-x86.exe
@@ -33,7 +35,6 @@ pack "$WORK/all.exe" --generic "$generic" --nt-x86 "$ntx86" --nt-x64 "$ntx64"
 run_loader "$WORK/all.exe"
 expect_eq "flags 7: exit code" 0 "$STATUS"
 # The stamp fills the DOS header's words 0x1C to 0x3B, which Windows does not read.
-dword() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
 offset=$(dword "$WORK/all.exe" $((0x2C)))
 expect_eq "stamp: word 0x1C" "$offset" "$(dword "$WORK/all.exe" $((0x1C)))"
 expect_eq "stamp: word 0x20" $((offset ^ 0xFFFFFFFF)) "$(dword "$WORK/all.exe" $((0x20)))"
@@ -156,17 +157,9 @@ expect_failure "damaged check pair" 250 '^Extraction of the installer failed => 
 # A stream cut short in the middle of the one entry: the partial copy is removed.
 head -c $(($(stat -c %s "$WORK/generic-only.exe") - 4000)) "$WORK/generic-only.exe" >"$WORK/cut.exe"
 expect_failure "archive cut short" 250 '^Extraction of the installer failed => [0-9]+\\n$' "$WORK/cut.exe"
-# Installer bytes that do not match the CRC32 in their entry header (the
-# stream decoded, one bit of the stored CRC32 flipped, encoded again): the
+# Installer bytes that do not match the CRC32 in their entry header: the
 # stub's own CRC32 refuses them with 23, and the copy is removed.
-dictionary=$(dword "$WORK/generic-only.exe" $((offset + 73)))
-lzma1=(--format=raw "--lzma1=lc=3,lp=0,pb=2,dict=$dictionary")
-total=$(stat -c %s "$WORK/generic-only.exe")
-tail -c +$((offset + 78)) "$WORK/generic-only.exe" | head -c $((total - offset - 77 - 16)) |
-  xz "${lzma1[@]}" -dc >"$WORK/plain"
-patch_bytes "$WORK/plain" 44 "$(printf '\\x%02x' $(($(od -An -tu1 -j44 -N1 "$WORK/plain") ^ 1)))"
-{ head -c $((offset + 77)) "$WORK/generic-only.exe"; xz "${lzma1[@]}" -c "$WORK/plain"; tail -c 16 "$WORK/generic-only.exe"; } \
-  >"$WORK/bad-crc.exe"
+bad_crc_copy "$WORK/generic-only.exe" "$WORK/bad-crc.exe"
 expect_failure "data not matching the CRC32" 250 '^Extraction of the installer failed => 23\\n$' "$WORK/bad-crc.exe"
 
 # --- Long own arguments: 31,000 bytes pass whole; a line past 32,766
@@ -207,7 +200,6 @@ temp_leftovers | xargs -r rm -f
 # is replaced and runs. A hidden one is, for Windows, not to be replaced with
 # CREATE_ALWAYS and FILE_ATTRIBUTE_NORMAL (the extraction then fails with 5);
 # Wine replaces it. Either answer must end cleanly, with nothing left.
-fresh_server() { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; }
 fresh_server
 run_loader "$WORK/generic-only.exe"
 name=$RECORD_MODULE
@@ -218,7 +210,7 @@ for kind in read-only hidden; do
   if [ "$kind" = read-only ]; then
     chmod a-w "$planted"
   else
-    wine cmd /c attrib +h "$name" >/dev/null 2>&1
+    "$WINE_TOOL" cmd /c attrib +h "$name" >/dev/null 2>&1
   fi
   fresh_server
   run_loader "$WORK/generic-only.exe"
@@ -244,7 +236,7 @@ cp "$WORK/arguments.exe" "$plant/setup.exe"
 marker=$plant/loaded.txt
 export PXQ_PLANT_MARKER
 PXQ_PLANT_MARKER=$(winpath "$marker")
-WINEDLLOVERRIDES="mscoree,mshtml=;version=n,b" timeout 120 wine "$plant/load-version.exe"
+WINEDLLOVERRIDES="mscoree,mshtml=;version=n,b" timeout 120 "$WINE_RUN" "$plant/load-version.exe"
 expect_eq "planted version.dll: an ordinary load takes it" yes "$([ -f "$marker" ] && echo yes || echo no)"
 rm -f "$marker"
 WINEDLLOVERRIDES="mscoree,mshtml=;version=n,b" run_loader "$plant/setup.exe"

@@ -1,15 +1,30 @@
-# Shared helpers of the Wine tests: one Wine prefix per test script (made
-# once under the build tree and kept), packing with the build's pxq, running
-# loaders headless and reading what the stand-in installer recorded.
+# Shared helpers of the Wine tests: the leg's loader and programs, the build
+# tree's shared Wine prefixes (made once by prefixes.sh, the suite's set-up,
+# with a Wine server kept up for the suite), packing with the build's pxq,
+# running loaders headless and reading what the stand-in installer recorded.
 #
 # Environment (set by CTest): PXQ_BIN_DIR (pxq, pxq-loader.exe),
-# PXQ_WINE_PROGRAMS (the test's Windows programs), PXQ_WINE_WORK (work area).
+# PXQ_WINE_PROGRAMS (the stub's 32-bit Windows programs), PXQ_WINDOWS_X64_DIR
+# (the loader's x64 test build and its x64 programs), PXQ_WINE_WORK (work
+# area), PXQ_WINE_LEG: x64 (the x64 test build, run natively by wine64) or x86
+# (the shipped 32-bit stub, with its 32-bit programs).
 set -uo pipefail
 
-: "${PXQ_BIN_DIR:?}" "${PXQ_WINE_PROGRAMS:?}" "${PXQ_WINE_WORK:?}"
+: "${PXQ_BIN_DIR:?}" "${PXQ_WINE_PROGRAMS:?}" "${PXQ_WINE_WORK:?}" "${PXQ_WINDOWS_X64_DIR:?}"
 PXQ=$PXQ_BIN_DIR/pxq
-STUB=$PXQ_BIN_DIR/pxq-loader.exe
-PROGRAMS=$PXQ_WINE_PROGRAMS
+WINE_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# 64-bit Windows programs run with wine64 itself: the `wine` wrapper starts
+# the 32-bit loader first, which may run only emulated here.
+WINE64=/usr/lib/wine/wine64
+SCRIPT_NAME=${PXQ_WINE_TEST:-$(basename "$0" .sh)-${PXQ_WINE_LEG:-x86}}
+case ${PXQ_WINE_LEG:-x86} in
+  x64)
+    LEG=x64 STUB=$PXQ_WINDOWS_X64_DIR/pxq-loader-x64.exe PROGRAMS=$PXQ_WINDOWS_X64_DIR/programs
+    WINE_RUN=$WINE64 ;;
+  *)
+    LEG=x86 STUB=$PXQ_BIN_DIR/pxq-loader.exe PROGRAMS=$PXQ_WINE_PROGRAMS
+    WINE_RUN=wine ;;
+esac
 
 failures=0
 checks=0
@@ -36,9 +51,7 @@ expect_match() {
 }
 
 finish() {
-  # This script's own Wine server (its prefix's), which would otherwise
-  # linger for a while holding the test's output open.
-  if [ -n "${PXQ_PREFIX_IN_USE:-}" ]; then wineserver -k 2>/dev/null; fi
+  record_leg "$checks checks"
   if [ "$failures" -ne 0 ]; then
     echo "$failures of $checks checks failed" >&2
     exit 1
@@ -47,36 +60,88 @@ finish() {
   exit 0
 }
 
-# Makes (once) and selects this script's Wine prefix. $1: a name; $2: win32
-# or win64. Headless: without a display the loader's message box returns at
-# once, so failures end with their exit code.
-use_prefix() {
-  if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null; then
-    echo "Wine is not installed: skipped" >&2
-    exit 77
+# How 32-bit x86 programs run here: native, emulated or none.
+x86_32_mode() { bash "$WINE_LIB_DIR/../../scripts/x86-32-mode"; }
+
+# record_leg TEXT: notes for the suite's closing line what this script did.
+record_leg() {
+  mkdir -p "$PXQ_WINE_WORK/legs"
+  printf '%s\n' "$1" >"$PXQ_WINE_WORK/legs/$SCRIPT_NAME"
+}
+
+# skip_leg REASON: this script does not run here, and says why (the suite's
+# closing line repeats it).
+skip_leg() {
+  echo "not run: $1"
+  record_leg "not run: $1"
+  exit 77
+}
+
+# Wine itself: missing fails the test, unless PXQ_NO_WINE=1 says that this
+# machine is meant to go without.
+require_wine() {
+  if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null || [ ! -x "$WINE64" ]; then
+    if [ "${PXQ_NO_WINE:-0}" = 1 ]; then
+      echo "Wine is not installed (PXQ_NO_WINE=1): skipped" >&2
+      exit 77
+    fi
+    echo "Wine is not installed: run scripts/install-deps, or set PXQ_NO_WINE=1 to go without the Windows tests" >&2
+    exit 1
   fi
+}
+
+# Selects one of the build tree's shared prefixes, made by prefixes.sh:
+# $1 win64 or win32. Headless: without a display the loader's message box
+# returns at once, so failures end with their exit code. The caller holds
+# the prefix alone (CTest's resource lock); what it changes in the prefix it
+# puts back, and prefixes.sh puts it back too.
+use_prefix() {
+  require_wine
   unset DISPLAY WAYLAND_DISPLAY
   export LC_ALL=C.UTF-8
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
-  export WINEARCH=$2
+  export WINEARCH=$1
   export WINEPREFIX=$PXQ_WINE_WORK/prefix-$1
-  PXQ_PREFIX_IN_USE=1
   if [ ! -f "$WINEPREFIX/.pxq-ready" ]; then
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$PXQ_WINE_WORK"
-    echo "creating the Wine prefix $WINEPREFIX ($2)"
-    if ! wineboot -i >/dev/null 2>&1 || ! wineserver -w; then
-      echo "wineboot failed for $WINEPREFIX" >&2
-      exit 1
-    fi
-    touch "$WINEPREFIX/.pxq-ready"
+    echo "the Wine prefix $WINEPREFIX is not made; the test wine_prefixes makes it (ctest runs it first)" >&2
+    exit 1
   fi
-  WORK=$PXQ_WINE_WORK/$1
+  # The prefix's own programs (reg, cmd): 64-bit ones in a 64-bit prefix.
+  if [ "$1" = win64 ]; then WINE_TOOL=$WINE64; else WINE_TOOL=wine; fi
+  WORK=$PXQ_WINE_WORK/$SCRIPT_NAME
   rm -rf "$WORK"
   mkdir -p "$WORK"
   # The Windows temporary directory, where the loader puts its copy.
   TEMP_DIR=$WINEPREFIX/drive_c/users/$(id -un)/Temp
+}
+
+# The full suite's x86 leg runs where 32-bit code runs natively; elsewhere
+# the smoke leg proves the stub, and the x64 leg runs the suite.
+require_full_leg() {
+  local mode
+  if [ "$LEG" = x86 ] && [ "$(x86_32_mode)" != native ]; then
+    mode=$(x86_32_mode)
+    skip_leg "32-bit code runs $mode here (the x64 leg runs this suite; wine_stub_smoke proves the stub)"
+  fi
+}
+
+# The prefix's server, ended and started anew: its next process is its
+# first, and gets the first process id.
+fresh_server() {
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  wineserver -p 300 </dev/null >/dev/null 2>&1
+}
+
+# The user's TEMP and TMP in the prefix, as made (the prefix's set-up keeps
+# them); a test that changes them calls this on its way out.
+restore_temp() {
+  local name value
+  while IFS='=' read -r name value; do
+    value=${value#\"}; value=${value%\"}; value=${value//\\\\/\\}
+    "$WINE_TOOL" reg add 'HKCU\Environment' /v "$name" /d "$value" /f >/dev/null 2>&1
+  done <"$WINEPREFIX/.pxq-temp-default"
 }
 
 # The Windows name of a Unix path.
@@ -89,10 +154,14 @@ unixpath() {
 }
 
 # pack OUT [pxq pack options...]
+# The leg's loader is the stub; the x64 leg's stand-in installers are x64
+# images in every slot.
 pack() {
   local out=$1
   shift
-  if ! "$PXQ" pack -o "$out" "$@" >/dev/null; then
+  local checks_option=()
+  [ "$LEG" = x64 ] && checks_option=(--no-machine-check)
+  if ! "$PXQ" pack -q -o "$out" --stub "$STUB" "${checks_option[@]}" "$@" >/dev/null; then
     fail "pxq pack -o $out $*"
     return 1
   fi
@@ -110,7 +179,7 @@ run_loader() {
   # Wine's own processes outlive the run and keep its output open: a file,
   # not a pipe, so that nothing waits for them.
   PXQ_TEST_RECORD=$(winpath "$record") WINEDEBUG=-all,warn+debugstr \
-    timeout 120 wine "$loader" "$@" >/dev/null 2>"$WORK/stderr.txt"
+    timeout "${PXQ_WINE_RUN_TIMEOUT:-120}" "$WINE_RUN" "$loader" "$@" >/dev/null 2>"$WORK/stderr.txt"
   STATUS=$?
   MESSAGES=$(sed -n 's/^.*OutputDebugStringA "\(.*\)"$/\1/p' "$WORK/stderr.txt")
   RECORD_BUILD= RECORD_COMMAND_LINE= RECORD_MODULE= RECORD_ATTRIBUTES= RECORD_LAST_WRITE= RECORD_PARENT=
@@ -139,3 +208,20 @@ patch_bytes() { printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
 
 # The offset of the first occurrence of a byte string (printf escapes) in FILE.
 find_bytes() { LC_ALL=C grep -obUaP "$2" "$1" | head -1 | cut -d: -f1; }
+
+# A little-endian 32-bit word of FILE at OFFSET.
+dword() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
+
+# bad_crc_copy LOADER OUT: LOADER with its first entry's bytes no longer
+# matching the CRC32 in their entry header: the stream decoded, one bit of
+# the stored CRC32 flipped, encoded again.
+bad_crc_copy() {
+  local file=$1 out=$2 offset dictionary total
+  offset=$(dword "$file" $((0x2C)))
+  dictionary=$(dword "$file" $((offset + 73)))
+  local lzma1=(--format=raw "--lzma1=lc=3,lp=0,pb=2,dict=$dictionary")
+  total=$(stat -c %s "$file")
+  tail -c +$((offset + 78)) "$file" | head -c $((total - offset - 77 - 16)) | xz "${lzma1[@]}" -dc >"$WORK/plain"
+  patch_bytes "$WORK/plain" 44 "$(printf '\\x%02x' $(($(od -An -tu1 -j44 -N1 "$WORK/plain") ^ 1)))"
+  { head -c $((offset + 77)) "$file"; xz "${lzma1[@]}" -c "$WORK/plain"; tail -c 16 "$file"; } >"$out"
+}

@@ -2,9 +2,12 @@
 # Paths that the ANSI code page (Windows-1252 here) cannot hold: the loader in
 # such a folder, and the temporary directory set to one. The ANSI calls give
 # lossy paths that name no file; the loader must take their short (8.3)
-# forms. A prefix of this test's own, since it changes the user's TEMP.
+# forms. The test changes the user's TEMP in the shared prefix, which it
+# holds alone, and puts it back on its way out.
 source "$(dirname "$0")/lib.sh"
-use_prefix paths win32
+require_full_leg
+if [ "$LEG" = x86 ]; then use_prefix win32; else use_prefix win64; fi
+trap restore_temp EXIT
 
 # A folder name with letters outside Windows-1252 (Ł, ź, 日, 本).
 folder=$WORK/Łódź-日本
@@ -12,9 +15,8 @@ mkdir -p "$folder/tmp" "$WORK/tmp"
 
 # The user's temporary directory, as the prefix's environment gives it.
 set_temp() {
-  wine reg add 'HKCU\Environment' /v TEMP /d "$(winpath "$1")" /f >/dev/null 2>&1 &&
-    wine reg add 'HKCU\Environment' /v TMP /d "$(winpath "$1")" /f >/dev/null 2>&1 &&
-    wineserver -w
+  "$WINE_TOOL" reg add 'HKCU\Environment' /v TEMP /d "$(winpath "$1")" /f >/dev/null 2>&1 &&
+    "$WINE_TOOL" reg add 'HKCU\Environment' /v TMP /d "$(winpath "$1")" /f >/dev/null 2>&1
   TEMP_DIR=$1
 }
 
@@ -22,8 +24,9 @@ set_temp() {
 short='[A-Z0-9_]{1,6}~[0-9A-Z]{1,6}'
 work_re=$(printf '%s' "$(winpath "$WORK")" | sed 's/[\\.]/\\&/g')
 # The work folder in a short path: the system shortens every component that
-# is not a short name itself, and nothing in it is lossy.
-short_work_re='Z:\\[^"?]*\\paths'
+# is not a short name itself (the work folder's own name among them), and
+# nothing in it is lossy.
+short_work_re='Z:\\[^"?]*'
 
 # --- The loader in the folder: its installer runs, with the short own path
 # last on the command line, the tag read through it, the exit code passed.
