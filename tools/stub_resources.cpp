@@ -234,6 +234,11 @@ std::string ApplyStubResources(const StubResourceOptions& options, std::vector<u
   if (static_cast<uint64_t>(section.rawoffset) + section.rawsize != stub->size())
     return "data follows its last section (is it already a packed loader file?)";
   if (image.filealignment == 0 || image.sectionalignment == 0) return "its alignment fields are zero";
+  // The new section is padded to the file alignment: a hostile one would
+  // have a small stub write hundreds of MiB. Windows takes powers of two
+  // up to 64 KiB.
+  if ((image.filealignment & (image.filealignment - 1)) != 0 || image.filealignment > 0x10000)
+    return "its file alignment (" + std::to_string(image.filealignment) + ") is not a power of two up to 65,536";
   std::string fault;
   std::vector<Resource> resources = SectionResources(stub->data(), section, &fault);
   if (!fault.empty()) return fault;

@@ -324,6 +324,28 @@ TEST_F(PxqHostile, ListReadsNoMoreOfTheImageThanTheFileHolds) {
       << hostile.peakkib << " KiB against " << benign.peakkib << " KiB";
 }
 
+// A 1 KiB stub whose FileAlignment is 0x24924900: its rewritten resource
+// section, padded to that, made a 613 MB loader file (600 MiB peak).
+TEST_F(PxqHostile, AHugeFileAlignmentIsRefused) {
+  Files files;
+  std::vector<uint8_t> image = ResourceImage(SharedTree(ImageRva(1), 1, 16, false));
+  WriteFileBytes(files.dir.File("stub.exe"), image);
+  Put32(&image, 0x58 + 36, 0x24924900);
+  WriteFileBytes(files.dir.File("aligned.exe"), image);
+  std::vector<std::string> arguments = files.Pack("stub.exe", "setup.exe");
+  arguments.insert(arguments.end(), {"--arguments", "x"});
+  Cost benign = Measure(files.dir, arguments);
+  EXPECT_EQ(0, benign.status) << benign.err;
+  arguments = files.Pack("aligned.exe", "aligned-setup.exe");
+  arguments.insert(arguments.end(), {"--arguments", "x"});
+  Cost hostile = Measure(files.dir, arguments);
+  EXPECT_EQ(1, hostile.status);
+  EXPECT_NE(std::string::npos, hostile.err.find("its file alignment (613566720) is not a power of two up to 65,536"))
+      << hostile.err;
+  EXPECT_FALSE(FileExists(files.dir.File("aligned-setup.exe")));
+  ExpectWithinMargin(benign, hostile, "pack --arguments");
+}
+
 // A section whose image reaches into the resource section would have the
 // rewritten resources under it, and readers that map an address through
 // the first section holding it would read its bytes for them.
