@@ -27,7 +27,11 @@ static const char kRunHelp[] =
     "loader's own (250 to 255) when it fails. The loader's messages go to\n"
     "stderr. Every argument after FILE goes to the installer unchanged.\n"
     "SIGINT, SIGTERM and SIGHUP are passed on to the installer; once it has\n"
-    "ended and its copy is removed, pxq ends by the same signal (128 + N).\n";
+    "ended and its copy is removed, pxq ends by the same signal (128 + N).\n"
+    "\n"
+    "The installer must be a program of this host (a build packed for tests,\n"
+    "such as a script): a Windows build runs under Wine (wine FILE) or on\n"
+    "Windows, and pxq run says so when the chosen build is one.\n";
 
 namespace {
 
