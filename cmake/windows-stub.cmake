@@ -23,6 +23,7 @@ ExternalProject_Add(pxq_stub
     -DPXQ_OUTPUT_DIR=${CMAKE_BINARY_DIR}/bin
     -DPXQ_TEST_OUTPUT_DIR=${PXQ_WINE_PROGRAMS_DIR}
     -DPXQ_VERSION=${PROJECT_VERSION}
+    -DPXQ_TESTS=${PXQ_TESTS}
   INSTALL_COMMAND ""
   # The sub-build decides itself what is out of date.
   BUILD_ALWAYS ON

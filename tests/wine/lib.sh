@@ -51,7 +51,7 @@ expect_match() {
 }
 
 finish() {
-  record_leg "$checks checks"
+  if [ "$failures" -ne 0 ]; then record_leg "$failures of $checks checks FAILED"; else record_leg "$checks checks"; fi
   if [ "$failures" -ne 0 ]; then
     echo "$failures of $checks checks failed" >&2
     exit 1

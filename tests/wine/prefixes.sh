@@ -10,6 +10,8 @@
 #                       line: which legs ran, and how.
 #
 # Environment as for lib.sh. Safe under `ctest -j`: a lock serialises makers.
+# Nothing started here may inherit the lock's descriptor (8): a Wine server
+# or helper that outlives the script would hold the lock as long as it runs.
 set -uo pipefail
 PXQ_WINE_TEST=wine_prefixes
 source "$(dirname "$0")/lib.sh"
@@ -26,8 +28,8 @@ unset DISPLAY WAYLAND_DISPLAY
 # their output away from the caller: they outlive it, and a pipe held open by
 # them would keep CTest waiting.
 start_server() {
-  WINEPREFIX=$1 wineserver -p 300 </dev/null >/dev/null 2>&1
-  WINEPREFIX=$1 timeout 120 "$2" cmd /c exit 0 </dev/null >/dev/null 2>&1
+  WINEPREFIX=$1 wineserver -p 300 </dev/null >/dev/null 2>&1 8>&-
+  WINEPREFIX=$1 timeout 120 "$2" cmd /c exit 0 </dev/null >/dev/null 2>&1 8>&-
 }
 
 # make_prefix NAME ARCH: made once, with Wine's own wineboot.
@@ -37,10 +39,10 @@ make_prefix() {
   rm -rf "$prefix"
   echo "creating the Wine prefix $prefix ($2, 32-bit code: $mode)"
   if [ "$2" = win32 ]; then
-    WINEARCH=win32 WINEPREFIX=$prefix wine wineboot -i </dev/null >/dev/null 2>&1
+    WINEARCH=win32 WINEPREFIX=$prefix wine wineboot -i </dev/null >/dev/null 2>&1 8>&-
   elif [ "$mode" = native ]; then
     # Both halves, 64-bit and 32-bit, as wineboot makes them.
-    WINEARCH=win64 WINEPREFIX=$prefix wine wineboot -i </dev/null >/dev/null 2>&1
+    WINEARCH=win64 WINEPREFIX=$prefix wine wineboot -i </dev/null >/dev/null 2>&1 8>&-
   else
     # The 64-bit half natively. wineboot's 32-bit half (a 32-bit rundll32
     # that installs Wine's 32-bit DLLs into syswow64 and registers them)
@@ -51,9 +53,9 @@ make_prefix() {
     if [ "$(id -u)" = 0 ] && unshare -m true 2>/dev/null; then
       WINEARCH=win64 WINEPREFIX=$prefix unshare -m sh -c \
         'mount --bind /bin/false /usr/lib/wine/wine && "$1" wineboot -i; wineserver -k' sh "$WINE64" \
-        </dev/null >/dev/null 2>&1
+        </dev/null >/dev/null 2>&1 8>&-
     else
-      WINEARCH=win64 WINEPREFIX=$prefix "$WINE64" wineboot -i </dev/null >/dev/null 2>&1
+      WINEARCH=win64 WINEPREFIX=$prefix "$WINE64" wineboot -i </dev/null >/dev/null 2>&1 8>&-
     fi
     if [ "$mode" = emulated ]; then
       local builtins=/usr/lib/i386-linux-gnu/wine/i386-windows
@@ -73,9 +75,9 @@ make_prefix() {
 reset_prefix() {
   export WINEPREFIX=$PXQ_WINE_WORK/prefix-$1
   WINE_TOOL=$2
-  "$WINE_TOOL" reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1
-  "$WINE_TOOL" reg delete 'HKCU\Software\Wine\AppDefaults' /f >/dev/null 2>&1
-  restore_temp
+  "$WINE_TOOL" reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1 8>&-
+  "$WINE_TOOL" reg delete 'HKCU\Software\Wine\AppDefaults' /f >/dev/null 2>&1 8>&-
+  restore_temp 8>&-
   unset WINEPREFIX
 }
 
@@ -97,11 +99,22 @@ case ${1:-} in
     for prefix in "$PXQ_WINE_WORK"/prefix-*; do
       [ -f "$prefix/.pxq-ready" ] && WINEPREFIX=$prefix wineserver -k 2>/dev/null
     done
+    # One line: the x64 and x86 suites each as one part, the others as
+    # they reported.
+    declare -A suite=()
     line="Wine tests (32-bit code $mode):"
     for leg in "$PXQ_WINE_WORK"/legs/*; do
       [ -f "$leg" ] || continue
-      line+=" ${leg##*/}: $(cat "$leg");"
+      name=${leg##*/} text=$(cat "$leg")
+      case $name in
+        wine_x64_* | wine_x86_*)
+          group=${name:5:3} part=${name:9}
+          suite[$group]+="${suite[$group]:+, }$part ${text}" ;;
+        *) line+=" ${name#wine_}: $text;" ;;
+      esac
     done
+    [ -n "${suite[x64]:-}" ] && line+=" x64 build (native, full suite): ${suite[x64]};"
+    [ -n "${suite[x86]:-}" ] && line+=" 32-bit stub, full suite: ${suite[x86]};"
     [ -d "$PXQ_WINE_WORK/legs" ] || line+=" none ran"
     printf '%s\n' "${line%;}" | tee "$PXQ_WINE_WORK/summary.txt"
     ;;
