@@ -280,6 +280,8 @@ TEST_F(InstallerData, AFileWithoutADataArchiveSaysSo) {
   WriteFileText(loader, "not a loader file at all, but long enough to hold a stamp......");
   EXPECT_EQ(11u, Open());
   EXPECT_NE(std::string::npos, Message().find("not a pxq loader file")) << Message();
+  PxqDataClose(data);  // the failed open's handle, kept for its message
+  data = nullptr;
   EXPECT_EQ(2u, PxqDataOpen(dir.File("missing.exe").c_str(), &data));
   EXPECT_NE(std::string::npos, Message().find("missing.exe")) << Message();
 }
