@@ -30,6 +30,7 @@ static const char kPackHelp[] =
     "                [--company TEXT] [--copyright TEXT] [--product-version VERSION]\n"
     "                [--file-version VERSION] [--icon FILE.ico]\n"
     "                [--execution-level none|asInvoker|highestAvailable|requireAdministrator]\n"
+    "                [--loader-path last|environment]\n"
     "                [--mtime TIME] [--attributes normal|readonly|from-file]\n"
     "                [--data PATH]...\n"
     "                [--no-machine-check] [-q | -v]\n"
@@ -84,6 +85,12 @@ static const char kPackHelp[] =
     "  --execution-level LEVEL\n"
     "                    an application manifest asking for LEVEL; 'none' (no\n"
     "                    manifest) is what the stub is built with\n"
+    "  --loader-path last|environment\n"
+    "                    how the loader hands the installer its own path: 'last'\n"
+    "                    (the default) as the last argument; 'environment' in the\n"
+    "                    variable PXQ_LOADER_PATH instead, for installers that\n"
+    "                    take the rest of their command line as one value\n"
+    "                    (NSIS's /D=DIR)\n"
     "\n"
     "Entries are stored in this order: the NT x64 build, the NT x86 build, the\n"
     "generic build, then the --entry ones as given (--keep-order: all as\n"
@@ -105,7 +112,7 @@ const struct {
     {"--arguments", "Arguments"},          {"--product-name", "ProductName"},
     {"--file-description", "FileDescription"}, {"--company", "CompanyName"},
     {"--copyright", "LegalCopyright"},    {"--product-version", "ProductVersion"},
-    {"--file-version", "FileVersion"},
+    {"--file-version", "FileVersion"},     {"--loader-path", "LoaderPath"},
 };
 
 // The option that sets a version string, or "".
@@ -293,11 +300,12 @@ std::string ResourceOptionAtFault(const StubResourceOptions& resources, const st
 // vendor's ProductName): a note naming them and their options, or "".
 std::string KeptVersionStrings(const StubResourceOptions& resources, const StubFacts& facts) {
   bool branded = false;
-  for (const auto& given : resources.strings) branded = branded || given.first != "Arguments";
+  for (const auto& given : resources.strings)
+    branded = branded || (given.first != "Arguments" && given.first != "LoaderPath");
   if (!branded || !facts.hasversion) return "";
   std::string kept, options;
   for (const auto& string : facts.version.strings) {
-    if (string.first == "Arguments" || string.second.empty()) continue;
+    if (string.first == "Arguments" || string.first == "LoaderPath" || string.second.empty()) continue;
     bool given = false;
     for (const auto& value : resources.strings) given = given || value.first == string.first;
     if (given) continue;
@@ -422,6 +430,8 @@ int CommandPack(int argc, char** argv) {
       if (match != 1) continue;
       std::vector<uint16_t> units;
       if (!Utf16FromUtf8(value, &units)) return UsageError("pack", std::string(string.option) + ": the text is not valid UTF-8");
+      if (strcmp(string.key, "LoaderPath") == 0 && ParseLoaderPathChoice(value) == LoaderPathChoiceUnknown)
+        return UsageError("pack", std::string("unknown loader path '") + value + "'; use last or environment");
       if (strcmp(string.key, "Arguments") == 0 && units.size() > ARGUMENTS_UNITS)
         return UsageError("pack", "--arguments: the text has " + std::to_string(units.size()) +
                                       " UTF-16 units; the stub has room for 64");

@@ -53,15 +53,19 @@ json Release(const ReleaseFacts& facts) {
     bool found = false;
     std::string arguments = VersionString(stub.version, "Arguments", &found);
     jstub["arguments"] = found ? json(arguments) : json(nullptr);
+    std::string loaderpath = VersionString(stub.version, "LoaderPath", &found);
+    jstub["loaderpath"] = found ? loaderpath : "last";
     jstub["fileversion"] = VersionNumbersText(stub.version.fixed[0], stub.version.fixed[1]);
     jstub["productversion"] = VersionNumbersText(stub.version.fixed[2], stub.version.fixed[3]);
     json strings = json::object();
     for (const auto& entry : stub.version.strings) {
-      if (entry.first != "Arguments" && entry.first != PXQ_LOADER_VERSION_KEY) strings[entry.first] = entry.second;
+      if (entry.first != "Arguments" && entry.first != "LoaderPath" && entry.first != PXQ_LOADER_VERSION_KEY)
+        strings[entry.first] = entry.second;
     }
     jstub["strings"] = strings;
   } else {
     jstub["arguments"] = nullptr;
+    jstub["loaderpath"] = "last";
     jstub["fileversion"] = nullptr;
     jstub["productversion"] = nullptr;
     jstub["strings"] = json::object();

@@ -112,6 +112,23 @@ void SetVersionString(VersionInfo* info, const std::string& key, const std::stri
   info->strings.push_back({key, value});
 }
 
+LoaderPathChoice ParseLoaderPathChoice(const std::string& text) {
+  if (text == "last") return LoaderPathChoiceLast;
+  if (text == "environment") return LoaderPathChoiceEnvironment;
+  return LoaderPathChoiceUnknown;
+}
+
+LoaderPathChoice LoaderPathTaken(const std::string& value) {
+  static const char kEnvironment[] = "environment";
+  if (value.size() != sizeof kEnvironment - 1) return LoaderPathChoiceLast;
+  for (size_t i = 0; i < value.size(); ++i) {
+    char c = value[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kEnvironment[i]) return LoaderPathChoiceLast;
+  }
+  return LoaderPathChoiceEnvironment;
+}
+
 bool ParseVersionNumbers(const std::string& text, uint32_t* ms, uint32_t* ls) {
   uint32_t numbers[4] = {0, 0, 0, 0};
   size_t i = 0;

@@ -33,6 +33,16 @@ bool ReadVersionInfo(const uint8_t* block, size_t size, VersionInfo* info);
 std::string VersionString(const VersionInfo& info, const std::string& key, bool* found = nullptr);
 void SetVersionString(VersionInfo* info, const std::string& key, const std::string& value);
 
+// The "LoaderPath" value: how the loader hands the installer its own path,
+// as the last argument (also when the value is absent) or in the variable
+// PXQ_LOADER_PATH. The loader takes "environment" in any letter case and
+// anything else as "last".
+enum LoaderPathChoice { LoaderPathChoiceLast, LoaderPathChoiceEnvironment, LoaderPathChoiceUnknown };
+// "last" or "environment" exactly, as pack takes them; else Unknown.
+LoaderPathChoice ParseLoaderPathChoice(const std::string& text);
+// What the loader does with a stored value (never Unknown).
+LoaderPathChoice LoaderPathTaken(const std::string& value);
+
 // "1.2.3.4" (one to four numbers 0 to 65535, anything after them ignored:
 // "2.0-beta" is 2.0.0.0) into the two words of VS_FIXEDFILEINFO.
 bool ParseVersionNumbers(const std::string& text, uint32_t* ms, uint32_t* ls);

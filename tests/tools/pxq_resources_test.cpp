@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "support/file_bytes.h"
 #include "support/package_fixture.h"
 #include "support/scratch_dir.h"
@@ -167,6 +169,50 @@ TEST(PxqResources, UnsetResourcesKeepTheStubsAndLevelNoneDropsTheManifest) {
   EXPECT_NE(std::string::npos, list.out.find("arguments    empty\n")) << list.out;
 }
 
+// "LoaderPath": what pack writes and the stub had, as list and list --json
+// show it, and never among the other version strings.
+TEST(PxqResources, LoaderPathIsWrittenAndShown) {
+  Stubs stubs;
+  if (stubs.stub.empty()) GTEST_SKIP() << "the mingw-w64 toolchain is not installed";
+  auto withvalue = [&](const char* name, const char* value) {
+    std::string resources = kStubResources;
+    resources.insert(resources.find("      VALUE \"ProductName\""),
+                     std::string("      VALUE \"LoaderPath\", \"") + value + "\"\n");
+    return BuildWindowsExe(stubs.dir, name, resources, "-Wl,--disable-reloc-section");
+  };
+  std::string sideways = withvalue("sideways", "sideways"), capital = withvalue("capital", "Environment");
+  ASSERT_FALSE(sideways.empty());
+  ASSERT_FALSE(capital.empty());
+  struct Case {
+    std::string stub;
+    std::vector<std::string> options;
+    std::string row;   // after "loader path  "
+    std::string json;  // release.stub.loaderpath
+  } cases[] = {
+      {stubs.stub, {}, "last (default)", "last"},
+      {stubs.stub, {"--loader-path", "last"}, "last", "last"},
+      {stubs.stub, {"--loader-path=environment", "--arguments", "/S"}, "environment", "environment"},
+      {sideways, {}, "\"sideways\" (unknown: the loader passes its path last)", "sideways"},
+      {sideways, {"--loader-path", "environment"}, "environment", "environment"},
+      {capital, {"--arguments", "/S"}, "\"Environment\" (the loader reads it as environment)", "Environment"},
+      {stubs.foreign, {}, "last (default)", "last"},
+  };
+  std::string out = stubs.dir.File("out.exe");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stub + " " + (c.options.empty() ? "" : c.options[0]));
+    CommandResult pack = stubs.Pack(out, c.stub, c.options);
+    ASSERT_EQ(0, pack.status) << pack.err;
+    CommandResult list = RunPxq({"list", out});
+    EXPECT_EQ(0, list.status) << list.err;
+    EXPECT_NE(std::string::npos, list.out.find("\nloader path  " + c.row + "\n")) << list.out;
+    EXPECT_EQ(std::string::npos, list.out.find("LoaderPath")) << list.out;
+    list = RunPxq({"list", "--json", out});
+    nlohmann::json report = nlohmann::json::parse(list.out);
+    EXPECT_EQ(c.json, report["release"]["stub"]["loaderpath"]) << list.out;
+    EXPECT_FALSE(report["release"]["stub"]["strings"].contains("LoaderPath")) << list.out;
+  }
+}
+
 TEST(PxqResources, RefusalsLeaveNoOutput) {
   Stubs stubs;
   if (stubs.stub.empty()) GTEST_SKIP() << "the mingw-w64 toolchain is not installed";
@@ -192,6 +238,8 @@ TEST(PxqResources, RefusalsLeaveNoOutput) {
       {stubs.stub, {"--arguments", std::string(63, 'a') + "\xF0\x9F\x98\x80"}, 2, "65 UTF-16 units; the stub has room for 64"},
       {stubs.stub, {"--arguments", "\xFF"}, 2, "not valid UTF-8"},
       {stubs.stub, {"--execution-level", "admin"}, 2, "unknown execution level 'admin'"},
+      {stubs.stub, {"--loader-path", "first"}, 2, "unknown loader path 'first'; use last or environment"},
+      {stubs.stub, {"--loader-path", "Environment"}, 2, "unknown loader path 'Environment'"},
       {stubs.stub, {"--file-version", "beta"}, 2, "must begin with the version's numbers"},
       {stubs.stub, {"--product-version", "70000.1"}, 2, "must begin with the version's numbers"},
       {stubs.stub, {"--icon", stubs.dir.File("not.ico")}, 1, "not an icon file"},
