@@ -33,6 +33,11 @@ char* LayerDisplayPath(const PxqPathChar* path);
 // The last argument of this process's command line (a heap block).
 uint32_t LayerSelfPath(PxqPathChar** path);
 
+// The variable PXQ_LOADER_PATH of this process's environment (a heap
+// block), where a loader packed with `--loader-path environment` puts its
+// path; 203 (ERROR_ENVVAR_NOT_FOUND) when it is not set or empty.
+uint32_t LayerLoaderPathVariable(PxqPathChar** path);
+
 // Opens `path` for reading through the platform seam (Sys().ReadFile and
 // Sys().CloseHandle serve the handle).
 uint32_t LayerOpenRead(const PxqPathChar* path, HANDLE* file);

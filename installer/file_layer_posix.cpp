@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,6 +55,17 @@ char* LayerDisplayPath(const PxqPathChar* path) {
   char* shown = static_cast<char*>(AllocZeroed(length + 1));
   if (shown != nullptr) CopyBytes(shown, path, length);
   return shown;
+}
+
+uint32_t LayerLoaderPathVariable(PxqPathChar** path) {
+  *path = nullptr;
+  const char* value = getenv("PXQ_LOADER_PATH");
+  if (value == nullptr || value[0] == '\0') return ERROR_ENVVAR_NOT_FOUND;
+  uint32_t length = LayerLength(value);
+  *path = static_cast<char*>(AllocZeroed(length + 1));
+  if (*path == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  CopyBytes(*path, value, length);
+  return 0;
 }
 
 // The last of the NUL-separated arguments in /proc/self/cmdline.

@@ -89,6 +89,22 @@ char* LayerDisplayPath(const PxqPathChar* path) {
   return shown;
 }
 
+uint32_t LayerLoaderPathVariable(PxqPathChar** path) {
+  *path = nullptr;
+  DWORD size = GetEnvironmentVariableW(L"PXQ_LOADER_PATH", NULL, 0);
+  if (size <= 1) return ERROR_ENVVAR_NOT_FOUND;
+  wchar_t* value = static_cast<wchar_t*>(AllocZeroed(size * sizeof(wchar_t)));
+  if (value == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  DWORD got = GetEnvironmentVariableW(L"PXQ_LOADER_PATH", value, size);
+  // Changed in between (another thread): no path rather than a cut one.
+  if (got == 0 || got >= size) {
+    FreeBlock(value);
+    return ERROR_ENVVAR_NOT_FOUND;
+  }
+  *path = value;
+  return 0;
+}
+
 // The last argument of the command line, read by the rules of
 // CommandLineToArgvW (without linking shell32): the program name up to its
 // closing quote or first blank, then arguments split at blanks outside

@@ -466,13 +466,19 @@ uint32_t PxqDataOpenSelf(PxqData** data) {
   if (data == nullptr) return ERROR_INVALID_PARAMETER;
   *data = nullptr;
   LayerUsePlatform();
+  // A loader packed with `--loader-path environment` names itself in the
+  // variable and leaves the command line to the installer; any other loader
+  // removes the variable and passes its path last.
   PxqPathChar* path = nullptr;
-  uint32_t code = LayerSelfPath(&path);
+  uint32_t code = LayerLoaderPathVariable(&path);
+  if (code == ERROR_ENVVAR_NOT_FOUND) code = LayerSelfPath(&path);
   if (code == 0) return OpenWithPath(path, data);
   PxqData* failed = static_cast<PxqData*>(AllocZeroed(sizeof(PxqData)));
   *data = failed;
   if (failed != nullptr)
-    Fail(failed, code, "this program was started without the loader file's path as its last argument",
+    Fail(failed, code,
+         "this program was started without the loader file's path (as its last argument, or in the variable "
+         "PXQ_LOADER_PATH)",
          " (start it through the pxq loader)");
   return code;
 }

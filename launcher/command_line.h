@@ -27,6 +27,9 @@ enum CommandLinePiece : uint32_t {
 struct CommandLinePieces {
   const char* text[PieceCount];
   uint32_t length[PieceCount];
+  // False: the own path and its quotes (and the space before them) are left
+  // off, for an installer that learns the path from its environment.
+  bool ownpathlast = true;
 };
 
 // The length of the assembled line, terminator not counted. 64-bit, so no
@@ -34,5 +37,6 @@ struct CommandLinePieces {
 uint64_t CommandLineLength(const CommandLinePieces* pieces);
 
 // Writes "\"<temp path>\" <arguments> <tag> <own arguments> \"<own path>\""
-// and its terminator: CommandLineLength + 1 bytes, no limit of its own.
+// (without ` "<own path>"` when `ownpathlast` is false) and its terminator:
+// CommandLineLength + 1 bytes, no limit of its own.
 void AssembleCommandLine(const CommandLinePieces* pieces, char* buffer);

@@ -93,8 +93,24 @@ static uint32_t RunInstaller(const char* temppath, char* commandline, HANDLE* he
   return result;
 }
 
+// The variable that holds the loader's path for an installer that cannot
+// take it as its last argument.
+#define LOADER_PATH_VARIABLE "PXQ_LOADER_PATH"
+
+// Sets the variable to the loader's path, or removes it, in the loader's own
+// environment, which the installer inherits. It is removed when the path goes
+// on the command line, so that an installer never finds a path that an outer
+// loader left there (that one names another file); a failed removal changes
+// nothing the installer is told. Returns 0 or the system error number.
+static uint32_t HandLoaderPath(LoaderPathMode mode, const char* ownpath) {
+  const bool environment = mode == LoaderPathEnvironment;
+  if (Sys().SetEnvironmentVariableA(LOADER_PATH_VARIABLE, environment ? ownpath : NULL) || !environment) return 0;
+  return Sys().GetLastError();
+}
+
 uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldcopy) {
-  char* arguments = ReadVersionArguments(ownpath);
+  LoaderPathMode mode = LoaderPathLast;
+  char* arguments = ReadVersionArguments(ownpath, &mode);
   const char* argumentstext = PresentText(&arguments);
   char* tag = ReadTrailingTag(ownpath);
   const char* tagtext = PresentText(&tag);
@@ -107,6 +123,7 @@ uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldc
   pieces.text[PieceTag] = tagtext;
   pieces.text[PieceOwnArguments] = ownarguments;
   pieces.text[PieceOwnPath] = ownpath;
+  pieces.ownpathlast = mode != LoaderPathEnvironment;
   static const CommandLinePiece lengthorder[PieceCount] = {PieceOwnArguments, PieceTag, PieceArguments,
                                                            PieceTempPath, PieceOwnPath};
   for (uint32_t i = 0; i < PieceCount; ++i)
@@ -125,6 +142,10 @@ uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldc
   } else if ((line = static_cast<char*>(Sys().GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(length) + 1))) == NULL) {
     result = ERROR_NOT_ENOUGH_MEMORY;
     ReportError("GlobalAlloc(%u) failed => %u\n", static_cast<uint32_t>(length) + 1, result);
+    ExitCode = 252;
+  } else if ((result = HandLoaderPath(mode, ownpath)) != 0) {
+    // Without the path the installer could not find its package.
+    ReportError("SetEnvironmentVariable() failed => %u\n", result);
     ExitCode = 252;
   } else {
     AssembleCommandLine(&pieces, line);

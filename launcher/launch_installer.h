@@ -8,9 +8,13 @@
 // Starts `temppath` with the command line
 // "\"<temppath>\" <Arguments> <tag> <own arguments> \"<ownpath>\"", waits for
 // it while emptying the thread's message queue, and makes its exit code
-// ExitCode. On a failure it reports through ReportError and sets ExitCode:
-// 252 when the installer could not be started (the command line too long
-// included), 251 when the wait or the reading of the exit code failed.
+// ExitCode. When the version resource's "LoaderPath" says "environment", the
+// line ends after the own arguments and the installer finds `ownpath` in its
+// variable PXQ_LOADER_PATH; otherwise that variable is removed from what the
+// installer inherits. On a failure it reports through ReportError and sets
+// ExitCode: 252 when the installer could not be started (the command line
+// too long, or the variable not set, included), 251 when the wait or the
+// reading of the exit code failed.
 // Returns 0, or the system error number of the failure. Leaves nothing open.
 //
 // `heldcopy`, when not INVALID_HANDLE_VALUE, is a handle on the copy that

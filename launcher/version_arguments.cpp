@@ -4,32 +4,50 @@
 #include "package/records.h"
 #include "platform/platform.h"
 
-// Queries the value and copies it into a new string; null when it is absent.
-static char* CopyArguments(const void* block, DWORD blocksize) {
+// The query path of the first translation's strings, formed once for both
+// values: \StringFileInfo\, the language and code page in hexadecimal, \.
+#define STRINGS_PREFIX_LENGTH 25
+
+static bool FormStringsPrefix(const void* block, char* query) {
   void* translation = NULL;
   UINT translationlength = 0;
-  if (!Sys().VerQueryValueA(block, "\\VarFileInfo\\Translation", &translation, &translationlength)) return NULL;
-  if (translationlength < 4 || translation == NULL) return NULL;
+  if (!Sys().VerQueryValueA(block, "\\VarFileInfo\\Translation", &translation, &translationlength)) return false;
+  if (translationlength < 4 || translation == NULL) return false;
 
   // The first entry only: language identifier, then code page.
   const uint8_t* entry = static_cast<const uint8_t*>(translation);
-  char query[64];
-  // The path always has 34 characters; a failed format leaves no path to ask.
-  if (FormatText(query, "\\StringFileInfo\\%04x%04x\\Arguments", static_cast<unsigned>(ReadLe16(entry)),
-                 static_cast<unsigned>(ReadLe16(entry + 2))) != 34)
-    return NULL;
+  // A failed format leaves no path to ask.
+  return FormatText(query, "\\StringFileInfo\\%04x%04x\\", static_cast<unsigned>(ReadLe16(entry)),
+                    static_cast<unsigned>(ReadLe16(entry + 2))) == STRINGS_PREFIX_LENGTH;
+}
 
-  void* value = NULL;
+// Queries the value `key` (at most 15 characters) under the prefix in
+// `query`; false when it is missing. The value lies inside the block, so a
+// length (which counts the terminator) beyond the block's size is damage,
+// not text.
+static bool QueryString(const void* block, DWORD blocksize, char* query, const char* key, const char** value,
+                        UINT* length) {
+  char* at = query + STRINGS_PREFIX_LENGTH;
+  do *at++ = *key; while (*key++ != 0);
+  void* found = NULL;
+  UINT foundlength = 0;
+  if (!Sys().VerQueryValueA(block, query, &found, &foundlength)) return false;
+  if (found == NULL || foundlength == 0 || foundlength > blocksize) return false;
+  *value = static_cast<const char*>(found);
+  *length = foundlength;
+  return true;
+}
+
+// Copies the value into a new string; null when it is absent.
+static char* CopyArguments(const void* block, DWORD blocksize, char* query) {
+  const char* value = NULL;
   UINT length = 0;
-  if (!Sys().VerQueryValueA(block, query, &value, &length)) return NULL;
-  // The length counts the terminator. The value lies inside the block, so a
-  // length beyond the block's size is damage, not text.
-  if (value == NULL || length == 0 || length > blocksize) return NULL;
+  if (!QueryString(block, blocksize, query, "Arguments", &value, &length)) return NULL;
 
   char* text = static_cast<char*>(Sys().GlobalAlloc(GMEM_FIXED, length + 1));
   if (text == NULL) return NULL;
   // A failed copy leaves the new block's bytes, which are not the value.
-  if (Sys().lstrcpynA(text, static_cast<const char*>(value), static_cast<int>(length)) == NULL) {
+  if (Sys().lstrcpynA(text, value, static_cast<int>(length)) == NULL) {
     Sys().GlobalFree(text);
     return NULL;
   }
@@ -37,15 +55,33 @@ static char* CopyArguments(const void* block, DWORD blocksize) {
   return text;
 }
 
-char* ReadVersionArguments(const char* path) {
+// "environment", letter case aside, and its terminator, within the value's
+// length (which counts the terminator).
+static LoaderPathMode ReadLoaderPathMode(const void* block, DWORD blocksize, char* query) {
+  static const char environment[] = "environment";
+  const char* value = NULL;
+  UINT length = 0;
+  if (!QueryString(block, blocksize, query, "LoaderPath", &value, &length) || length < sizeof(environment))
+    return LoaderPathLast;
+  for (UINT i = 0; i + 1 < sizeof(environment); ++i)
+    if ((value[i] | 0x20) != environment[i]) return LoaderPathLast;
+  return value[sizeof(environment) - 1] == 0 ? LoaderPathEnvironment : LoaderPathLast;
+}
+
+char* ReadVersionArguments(const char* path, LoaderPathMode* mode) {
+  if (mode != NULL) *mode = LoaderPathLast;
   DWORD handle = 0;
   DWORD size = Sys().GetFileVersionInfoSizeA(path, &handle);
   if (size == 0) return NULL;
   void* block = AllocZeroed(size);
   if (block == NULL) return NULL;
   char* text = NULL;
-  if (Sys().GetFileVersionInfoA(path, handle, size, block)) text = CopyArguments(block, size);
-  // The value was copied out of the block before the block goes.
+  char query[64];
+  if (Sys().GetFileVersionInfoA(path, handle, size, block) && FormStringsPrefix(block, query)) {
+    text = CopyArguments(block, size, query);
+    if (mode != NULL) *mode = ReadLoaderPathMode(block, size, query);
+  }
+  // The values were copied out of the block before the block goes.
   FreeBlock(block);
   return text;
 }

@@ -83,6 +83,7 @@
      LPPROCESS_INFORMATION lpProcessInformation),                                                             \
     (lpApplicationName, lpCommandLine, lpProcessAttributes, lpThreadAttributes, bInheritHandles,             \
      dwCreationFlags, lpEnvironment, lpCurrentDirectory, lpStartupInfo, lpProcessInformation))                \
+  X(BOOL, SetEnvironmentVariableA, FALSE, (LPCSTR lpName, LPCSTR lpValue), (lpName, lpValue))                \
   X(BOOL, GetExitCodeProcess, FALSE, (HANDLE hProcess, LPDWORD lpExitCode), (hProcess, lpExitCode))           \
   X(void, ExitProcess, (void)0, (UINT uExitCode), (uExitCode))                                                \
   X(void, Sleep, (void)0, (DWORD dwMilliseconds), (dwMilliseconds))                                           \

@@ -23,6 +23,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -272,4 +274,20 @@ BOOL PosixTranslateMessage(const MSG* lpMsg) {
 LRESULT PosixDispatchMessageA(const MSG* lpMsg) {
   (void)lpMsg;
   return 0;
+}
+
+// The process's own environment, which children started without a block of
+// their own inherit. Removing a variable that is not set succeeds, as on
+// Windows NT. A name that is empty or holds '=' is ERROR_INVALID_PARAMETER.
+BOOL PosixSetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue) {
+  if (lpName == NULL || lpName[0] == '\0' || strchr(lpName, '=') != NULL) {
+    PosixSetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  int result = lpValue != NULL ? setenv(lpName, lpValue, 1) : unsetenv(lpName);
+  if (result != 0) {
+    PosixFailFromErrno();
+    return FALSE;
+  }
+  return TRUE;
 }

@@ -531,6 +531,18 @@ BOOL PXQ_WINAPI TestingDeleteFileA(LPCSTR lpFileName) {
   return state.inner->DeleteFileA(lpFileName);
 }
 
+// Recorded as NAME=VALUE, or NAME alone when the variable is removed.
+BOOL PXQ_WINAPI TestingSetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue) {
+  DWORD error;
+  std::string detail = Text(lpName);
+  if (lpValue != NULL) detail += "=" + Text(lpValue);
+  if (Enter(Op_SetEnvironmentVariableA, detail, &error)) {
+    SetError(error);
+    return FALSE;
+  }
+  return state.inner->SetEnvironmentVariableA(lpName, lpValue);
+}
+
 DWORD PXQ_WINAPI TestingGetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle) {
   DWORD error;
   if (Enter(Op_GetFileVersionInfoSizeA, Text(lptstrFilename), &error)) {
@@ -693,6 +705,7 @@ Platform MakeTable() {
   table.GetFileAttributesA = TestingGetFileAttributesA;
   table.SetFileAttributesA = TestingSetFileAttributesA;
   table.DeleteFileA = TestingDeleteFileA;
+  table.SetEnvironmentVariableA = TestingSetEnvironmentVariableA;
   table.GetFileVersionInfoSizeA = TestingGetFileVersionInfoSizeA;
   table.GetFileVersionInfoA = TestingGetFileVersionInfoA;
   table.VerQueryValueA = TestingVerQueryValueA;

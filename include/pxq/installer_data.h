@@ -3,7 +3,9 @@
  * which the loader itself never decodes.
  *
  * The loader starts the installer with the loader file's path as the
- * installer's last argument; PxqDataOpenSelf opens that file. Every
+ * installer's last argument, or, packed with `--loader-path environment`, in
+ * the installer's environment variable PXQ_LOADER_PATH; PxqDataOpenSelf
+ * opens that file. Every
  * operation returns 0 or a Windows system error number, and PxqDataMessage
  * says in words what failed and what to do.
  *
@@ -52,8 +54,9 @@ typedef struct PxqDataEntry {
  * file without a data archive. */
 uint32_t PxqDataOpen(const PxqPathChar* path, PxqData** data);
 
-/* The same for the loader file named by the last argument of this process's
- * command line. */
+/* The same for the loader file that started this process: the one named by
+ * the variable PXQ_LOADER_PATH when it is set and not empty, else the one
+ * named by the last argument of the command line. */
 uint32_t PxqDataOpenSelf(PxqData** data);
 
 void PxqDataClose(PxqData* data);

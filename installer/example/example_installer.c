@@ -1,5 +1,6 @@
 /* A minimal installer built against the pxq installer library: started by
- * the pxq loader (which passes the loader file's path last), it lists the
+ * the pxq loader (which passes the loader file's path last, or in the
+ * variable PXQ_LOADER_PATH when packed with --loader-path environment), it lists the
  * product files of the data archive and extracts them into the folder given
  * as its first argument, showing its progress. Exit code 0 on success, else
  * the library's result code (a Windows error number).
@@ -26,8 +27,8 @@ static int ShowProgress(void* context, uint64_t done, uint64_t total, const PxqD
 }
 
 int MAIN(int argc, ARGCHAR** argv) {
-  if (argc < 3) {
-    fprintf(stderr, "usage: example-installer DIRECTORY LOADER-PATH (start it through the pxq loader)\n");
+  if (argc < 2) {
+    fprintf(stderr, "usage: example-installer DIRECTORY (start it through the pxq loader)\n");
     return 87;
   }
   PxqData* data = NULL;

@@ -201,3 +201,25 @@ TEST(ProcessHandles, ClosingAnEndedChildCollectsIt) {
   EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
 }
+
+// A variable set in the own environment reaches a child started without a
+// block of its own; a removed one does not, and removing it twice succeeds.
+TEST_F(ProcessTest, TheChildInheritsTheOwnEnvironment) {
+  ASSERT_TRUE(Host().SetEnvironmentVariableA("PXQ_HOST_TEST_VALUE", "C:\\setup dir\\setup.exe"));
+  Child child = Start(script.c_str(), Line({"0"}));
+  ASSERT_TRUE(child.started) << child.error;
+  EXPECT_EQ(Finish(child), 0u);
+  EXPECT_EQ(ReadFileText(directory.File("env")), "C:\\setup dir\\setup.exe");
+
+  EXPECT_TRUE(Host().SetEnvironmentVariableA("PXQ_HOST_TEST_VALUE", nullptr));
+  EXPECT_TRUE(Host().SetEnvironmentVariableA("PXQ_HOST_TEST_VALUE", nullptr));
+  child = Start(script.c_str(), Line({"0"}));
+  ASSERT_TRUE(child.started) << child.error;
+  EXPECT_EQ(Finish(child), 0u);
+  EXPECT_EQ(ReadFileText(directory.File("env")), "");
+
+  for (const char* name : {"", "A=B"}) {
+    EXPECT_FALSE(Host().SetEnvironmentVariableA(name, "x")) << name;
+    EXPECT_EQ(Host().GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << name;
+  }
+}

@@ -346,11 +346,11 @@ TEST_F(InstallerData, LocatingTakesTheSameReadsWhateverTheBuildsSize) {
   EXPECT_LE(reads[0].size(), 4u);
 }
 
-// PxqDataOpenSelf takes the last argument of the process: this test program
-// runs itself with the loader file's path last.
-TEST_F(InstallerData, OpensTheFileNamedByTheLastArgument) {
-  const char* self = getenv("PXQ_TEST_OPEN_SELF");
-  if (self != nullptr) {
+// PxqDataOpenSelf takes the variable PXQ_LOADER_PATH when it is set and not
+// empty, else the last argument of the process: this test program runs
+// itself with each.
+TEST_F(InstallerData, OpensTheFileNamedByTheVariableOrTheLastArgument) {
+  if (getenv("PXQ_TEST_OPEN_SELF") != nullptr) {
     PxqData* opened = nullptr;
     uint32_t code = PxqDataOpenSelf(&opened);
     bool ok = code == 0 && PxqDataCount(opened) == 1;
@@ -358,18 +358,38 @@ TEST_F(InstallerData, OpensTheFileNamedByTheLastArgument) {
     _exit(ok ? 0 : 1);
   }
   Write({File("a", Text("a"))});
-  pid_t child = fork();
-  if (child == 0) {
-    setenv("PXQ_TEST_OPEN_SELF", "1", 1);
-    execl("/proc/self/exe", "installer_tests", "--gtest_filter=InstallerData.OpensTheFileNamedByTheLastArgument",
-          loader.c_str(), static_cast<char*>(nullptr));
-    _exit(2);
+  const std::string elsewhere = loader + ".missing";
+  struct Case {
+    const char* name;
+    const char* variable;  // null: not set
+    std::string last;
+    int exitcode;
+  } cases[] = {
+      {"the last argument", nullptr, loader, 0},
+      {"the variable, before the last argument", loader.c_str(), elsewhere, 0},
+      {"an empty variable counts as none", "", loader, 0},
+      {"the variable names a missing file", elsewhere.c_str(), loader, 1},
+  };
+  for (const Case& c : cases) {
+    pid_t child = fork();
+    if (child == 0) {
+      setenv("PXQ_TEST_OPEN_SELF", "1", 1);
+      if (c.variable != nullptr)
+        setenv("PXQ_LOADER_PATH", c.variable, 1);
+      else
+        unsetenv("PXQ_LOADER_PATH");
+      execl("/proc/self/exe", "installer_tests",
+            "--gtest_filter=InstallerData.OpensTheFileNamedByTheVariableOrTheLastArgument", c.last.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(c.exitcode, WEXITSTATUS(status)) << c.name;
   }
-  int status = 0;
-  ASSERT_EQ(child, waitpid(child, &status, 0));
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status));
   // This process's own last argument names no loader file.
+  unsetenv("PXQ_LOADER_PATH");
   EXPECT_NE(0u, PxqDataOpenSelf(&data));
   EXPECT_FALSE(Message().empty());
 }

@@ -58,9 +58,20 @@ const int kInstallerExit = 77;
 const char kArguments[] = "/lang=de /quiet";
 
 // The steps of a run, in order; a site belongs to the step of its first call.
-enum Step { StartUp, Extraction, Hold, VersionArguments, TrailingTag, CommandLine, Launch, Wait, Removal };
-const char* const kStepNames[] = {"start-up", "extraction", "hold", "arguments", "tag", "command line", "launch",
-                                  "wait", "removal"};
+enum Step {
+  StartUp,
+  Extraction,
+  Hold,
+  VersionArguments,
+  LoaderPathValue,
+  TrailingTag,
+  CommandLine,
+  Launch,
+  Wait,
+  Removal
+};
+const char* const kStepNames[] = {"start-up", "extraction", "hold",   "arguments", "loader path",
+                                  "tag",      "command line", "launch", "wait",      "removal"};
 
 // The tails that follow the archive.
 struct Tail {
@@ -270,7 +281,11 @@ std::vector<Step> StepsOf(const std::vector<TestingCall>& calls) {
     if (step == Extraction && call.op == Op_WriteFile) written = true;
     if (step == Extraction && written && call.op == Op_CreateFileA) step = Hold;
     if (step <= Hold && call.op == Op_GetFileVersionInfoSizeA) step = VersionArguments;
-    if (step == VersionArguments && call.op == Op_CreateFileA) step = TrailingTag;
+    // The same block is asked for "LoaderPath" once "Arguments" is copied.
+    if (step == VersionArguments && call.op == Op_VerQueryValueA && !steps.empty() &&
+        calls[steps.size() - 1].op == Op_lstrcpynA)
+      step = LoaderPathValue;
+    if ((step == VersionArguments || step == LoaderPathValue) && call.op == Op_CreateFileA) step = TrailingTag;
     if (step == TrailingTag && call.op == Op_GetCommandLineA) step = CommandLine;
     if (step == CommandLine && call.op == Op_CreateProcessA) step = Launch;
     if (step == Launch && call.op != Op_CreateProcessA) step = Wait;
@@ -405,9 +420,14 @@ Outcome Expected(const Site& site, const std::string& first, DWORD error, bool o
       return site.op == Op_CreateFileA ? Fails(252, "CreateFile(" + copy + ") failed => " + e + "\n") : runs;
     case VersionArguments:
       return site.op == Op_HeapFree ? runs : noarguments;
+    case LoaderPathValue:
+      return runs;  // no value read means the default: the path goes last, as it does here
     case TrailingTag:
       return site.op == Op_CloseHandle || site.op == Op_HeapFree || site.op == Op_UnmapViewOfFile ? runs : notag;
     case CommandLine:
+      // Removing the variable that an outer loader may have left changes
+      // nothing the installer is told when it fails.
+      if (site.op == Op_SetEnvironmentVariableA) return runs;
       if (site.op == Op_GetCommandLineA) {
         Outcome noown;
         noown.withown = false;

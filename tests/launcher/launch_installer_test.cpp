@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
 
 #include <string>
 #include <vector>
@@ -50,12 +53,73 @@ TEST(LaunchInstaller, CommandLineAndCallOrder) {
   auto at = std::find(trace.begin(), trace.end(), "GetCommandLineA");
   ASSERT_NE(trace.end(), at);
   EXPECT_EQ((std::vector<std::string>{"GetCommandLineA", "lstrlenA", "lstrlenA", "lstrlenA", "lstrlenA", "lstrlenA",
-                                      "CreateProcessA", "MsgWaitForMultipleObjects", "GetExitCodeProcess",
+                                      "SetEnvironmentVariableA", "CreateProcessA", "MsgWaitForMultipleObjects", "GetExitCodeProcess",
                                       "CloseHandle", "CloseHandle"}),
             std::vector<std::string>(at, trace.end()));
   EXPECT_EQ("GetFileVersionInfoSizeA", trace[0]);
   EXPECT_EQ(std::vector<std::string>{line}, CallsOf(Op_CreateProcessA));
+  // The path goes last, so the variable is removed, not set.
+  EXPECT_EQ(std::vector<std::string>{"PXQ_LOADER_PATH"}, CallsOf(Op_SetEnvironmentVariableA));
   EXPECT_EQ(std::vector<DWORD>{0x4BFu}, Script().waitmasks);
+  EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+}
+
+// A version block whose first translation is 0000 04b0, with no Arguments
+// value and the given LoaderPath value (none when null).
+void ScriptLoaderPath(const char* value) {
+  Script().versionsize = [](const char*) -> DWORD { return 64; };
+  Script().versionquery = [value](LPCVOID, const char* query, LPVOID* found, PUINT length) -> BOOL {
+    static const uint8_t translation[4] = {0x00, 0x00, 0xB0, 0x04};
+    if (std::string(query) == "\\VarFileInfo\\Translation") {
+      *found = const_cast<uint8_t*>(translation);
+      *length = 4;
+      return TRUE;
+    }
+    if (value == nullptr || std::string(query) != "\\StringFileInfo\\000004b0\\LoaderPath") return FALSE;
+    *found = const_cast<char*>(value);
+    *length = static_cast<UINT>(strlen(value) + 1);
+    return TRUE;
+  };
+}
+
+TEST(LaunchInstaller, TheLoaderPathGoesLastOrIntoTheEnvironment) {
+  struct Case {
+    const char* value;
+    bool environment;
+  } cases[] = {{"environment", true}, {"ENVIRONMENT", true}, {nullptr, false}, {"last", false},
+               {"environmentx", false}, {"environ", false}, {"", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value != nullptr ? c.value : "(no value)");
+    // Left by an outer loader: it names another file.
+    setenv("PXQ_LOADER_PATH", "/elsewhere/outer.exe", 1);
+    Launch launch;
+    ScriptLoaderPath(c.value);
+    EXPECT_EQ(0u, LaunchInstaller(tempPath, ownPath));
+    const std::string head = std::string("\"") + tempPath + "\"   /S";
+    const char* variable = getenv("PXQ_LOADER_PATH");
+    if (c.environment) {
+      EXPECT_EQ(std::vector<std::string>{head}, CallsOf(Op_CreateProcessA));
+      ASSERT_NE(nullptr, variable);
+      EXPECT_STREQ(ownPath, variable);
+      EXPECT_EQ(std::vector<std::string>{std::string("PXQ_LOADER_PATH=") + ownPath},
+                CallsOf(Op_SetEnvironmentVariableA));
+    } else {
+      EXPECT_EQ(std::vector<std::string>{head + " \"" + ownPath + "\""}, CallsOf(Op_CreateProcessA));
+      EXPECT_EQ(nullptr, variable);
+    }
+    EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+  }
+  unsetenv("PXQ_LOADER_PATH");
+}
+
+TEST(LaunchInstaller, AVariableThatCannotBeSetStartsNothing) {
+  Launch launch;
+  ScriptLoaderPath("environment");
+  Testing().faults = {{Op_SetEnvironmentVariableA, 1, ERROR_NOT_ENOUGH_MEMORY}};
+  EXPECT_EQ(static_cast<uint32_t>(ERROR_NOT_ENOUGH_MEMORY), LaunchInstaller(tempPath, ownPath));
+  EXPECT_EQ(252u, ExitCode);
+  EXPECT_EQ(std::vector<std::string>{"SetEnvironmentVariable() failed => 8\n"}, Testing().messages);
+  EXPECT_EQ(0u, TestingCount(Op_CreateProcessA));
   EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
 }
 
