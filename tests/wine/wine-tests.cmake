@@ -36,10 +36,12 @@ set(wine_tests
   "wine_x64_versions versions x64 win64 600"
   "wine_x64_paths paths x64 win64 600"
   "wine_x64_release release x64 win64 600"
+  "wine_x64_data data x64 win64 600"
   "wine_x86_behaviour behaviour x86 win64 600"
   "wine_x86_versions versions x86 win32 600"
   "wine_x86_paths paths x86 win32 600"
   "wine_x86_release release x86 win64 600"
+  "wine_x86_data data x86 win64 600"
   "wine_stub_smoke smoke x86 win64 1200")
 foreach(entry IN LISTS wine_tests)
   string(REPLACE " " ";" entry "${entry}")

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Product files in the data archive, through the whole release pipeline on a
+# 64-bit Wine prefix: a loader file packed with a data archive, signed with a
+# throwaway certificate and tagged; an installer built against the installer
+# library extracts the archive, reads every file back against its entry and
+# exits with its result, which the loader passes on. The tree holds nested
+# folders, an empty file, a file over 64 KiB, names outside the ANSI code
+# page and a read-only file; the extracted tree must equal it byte for byte.
+# Run once with the loader's path as the installer's last argument (the
+# default) and once with --loader-path environment, where the installer takes
+# the rest of its command line as one value and finds the loader through
+# PXQ_LOADER_PATH.
+source "$(dirname "$0")/lib.sh"
+for tool in openssl osslsigncode; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "$tool is not installed: skipped" >&2
+    exit 77
+  fi
+done
+require_full_leg
+use_prefix win64
+
+installer=$PROGRAMS/data-installer.exe
+slot=--nt-x64
+[ "$LEG" = x86 ] && slot=--nt-x86
+
+# --- The product tree.
+product=$WORK/product
+mkdir -p "$product/bin/plugins/extra" "$product/docs" "$product/日本語" "$product/empty folder"
+head -c 200000 /dev/urandom >"$product/bin/app.dat"
+printf 'plugin\n' >"$product/bin/plugins/extra/one.txt"
+: >"$product/docs/empty.txt"
+printf 'Ελληνικά\n' >"$product/docs/Ελληνικά.txt"
+printf 'こんにちは\n' >"$product/日本語/説明.txt"
+printf 'licence text\n' >"$product/LICENSE.txt"
+chmod 0444 "$product/LICENSE.txt"
+
+# --- Packed, signed, tagged.
+(cd "$WORK" && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+  -subj '/CN=pxq data test' -addext extendedKeyUsage=codeSigning >/dev/null 2>&1) || fail "openssl req"
+
+# release NAME [pack options...]: packs, signs and tags $WORK/NAME.exe.
+release() {
+  local name=$1
+  shift
+  pack "$WORK/$name-unsigned.exe" "$slot" "$installer" --data "$product" "$@" || return 1
+  osslsigncode sign -certs "$WORK/cert.pem" -key "$WORK/key.pem" -h sha256 -in "$WORK/$name-unsigned.exe" \
+    -out "$WORK/$name.exe" >/dev/null || { fail "$name: osslsigncode sign"; return 1; }
+  "$PXQ" tag --pad "$WORK/$name.exe" 'campaign=data' >/dev/null || { fail "$name: pxq tag"; return 1; }
+  local verify
+  verify=$(osslsigncode verify -CAfile "$WORK/cert.pem" -in "$WORK/$name.exe" 2>&1)
+  expect_match "$name: signed and tagged, the signature verifies" 'Signature verification: ok' "$verify"
+  "$PXQ" list "$WORK/$name.exe" >"$WORK/$name-list.txt" 2>&1
+  expect_eq "$name: pxq list of the signed, tagged file" 0 "$?"
+}
+
+# The installer's record: key=value lines.
+record_value() { sed -n "s/^$1=//p" "$WORK/record.txt" 2>/dev/null | tr -d '\r'; }
+
+# check_tree WHAT DIR: the extracted tree against the product, byte for byte.
+check_tree() {
+  local what=$1 dir=$2
+  checks=$((checks + 1))
+  diff -r "$product" "$dir" >"$WORK/diff.txt" 2>&1 || fail "$what: the extracted tree differs: $(head -5 "$WORK/diff.txt")"
+  expect_eq "$what: the read-only file stays read-only" "-r--r--r--" "$(stat -c %A "$dir/LICENSE.txt" 2>/dev/null)"
+  expect_eq "$what: an empty folder" yes "$([ -d "$dir/empty folder" ] && echo yes)"
+}
+
+# --- The loader's path last (the default). A variable left by an outer
+# loader is not what the installer finds: the loader removes it.
+if release last; then
+  out=$WORK/out-last
+  PXQ_LOADER_PATH='C:\elsewhere\outer.exe' run_loader "$WORK/last.exe" "/target=$(winpath "$out")"
+  expect_eq "path last: exit code" 0 "$STATUS"
+  expect_eq "path last: no message" "" "$MESSAGES"
+  expect_eq "path last: the installer's result" 0 "$(record_value code)"
+  expect_eq "path last: entries" "$(find "$product" -mindepth 1 | wc -l)" "$(record_value count)"
+  expect_eq "path last: no variable" "(none)" "$(record_value loader_path_variable)"
+  expect_match "path last: the installer's command line" \
+    "campaign=data /target=.*out-last \"$(winpath "$WORK/last.exe" | sed 's/[\\.]/\\&/g')\"\$" \
+    "$(record_value command_line)"
+  check_tree "path last" "$out"
+  expect_eq "path last: the copy removed" "" "$(temp_leftovers)"
+fi
+
+# --- --loader-path environment: nothing follows the installer's own
+# arguments, and the target folder's name has a space.
+if release environment --loader-path environment; then
+  out="$WORK/out environment"
+  run_loader "$WORK/environment.exe" "/target=$(winpath "$out")"
+  expect_eq "path in the environment: exit code" 0 "$STATUS"
+  expect_eq "path in the environment: the installer's result" 0 "$(record_value code)"
+  expect_eq "path in the environment: the variable" "$(winpath "$WORK/environment.exe")" \
+    "$(record_value loader_path_variable)"
+  expect_match "path in the environment: the line ends with the own arguments" \
+    'campaign=data "?/target=[^"]*out environment"?$' "$(record_value command_line)"
+  check_tree "path in the environment" "$out"
+  expect_match "pxq list shows the choice" 'loader path +environment' "$(cat "$WORK/environment-list.txt")"
+fi
+
+# --- A damaged data archive: the installer reports it, and the loader
+# passes its code on; nothing is left half written.
+if [ -f "$WORK/last-unsigned.exe" ]; then
+  cp "$WORK/last-unsigned.exe" "$WORK/damaged.exe"
+  size=$(stat -c %s "$WORK/damaged.exe")
+  # A byte in the middle of the data archive's stream (the 200 KB file).
+  data_offset=$(od -An -tu8 -j $(($(dword "$WORK/damaged.exe" $((0x2C))) + 8)) -N8 "$WORK/damaged.exe" | tr -d ' ')
+  at=$(((data_offset + size) / 2))
+  patch_bytes "$WORK/damaged.exe" "$at" "$(printf '\\x%02x' $(($(od -An -tu1 -j "$at" -N1 "$WORK/damaged.exe") ^ 0x55)))"
+  out=$WORK/out-damaged
+  run_loader "$WORK/damaged.exe" "/target=$(winpath "$out")"
+  checks=$((checks + 1))
+  if [ "$STATUS" = 0 ]; then fail "damaged data archive: exit code 0"; fi
+  expect_eq "damaged data archive: the loader's exit code is the installer's result" "$(record_value code)" "$STATUS"
+  expect_match "damaged data archive: a message" '.+' "$(record_value message)"
+  # The entries before the damage stay; the one at hand leaves nothing behind.
+  expect_eq "damaged data archive: the entry before it extracted" "licence text" "$(cat "$out/LICENSE.txt" 2>/dev/null)"
+  expect_eq "damaged data archive: nothing of the damaged entry" "" "$(ls -A "$out/bin" 2>&1)"
+fi
+
+finish

@@ -1,0 +1,118 @@
+/* An installer built against the pxq installer library, for the Wine tests
+ * of the data archive. It opens the data archive of the loader that started
+ * it (PxqDataOpenSelf: the loader's path last, or in PXQ_LOADER_PATH),
+ * extracts everything into the folder given by its argument "/target=DIR",
+ * then reads every extracted file back and compares it, byte for byte, with
+ * the entry streamed from the archive, and checks each file's read-only
+ * attribute against the entry's. It writes "key=value" lines to the file
+ * named by PXQ_TEST_RECORD (UTF-8): its command line, where it found the
+ * loader, the entry count, the result code and the library's message.
+ *
+ * Exit code: 0 when all is well; the library's result code when a call
+ * failed; 200 when an extracted file differs from its entry; 201 when a
+ * read-only attribute differs; 87 without /target=. */
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "pxq/installer_data.h"
+
+#define CONTENT_DIFFERS 200
+#define ATTRIBUTE_DIFFERS 201
+
+static FILE* record;
+
+static void RecordWide(const char* key, const wchar_t* value) {
+  char text[4096];
+  if (WideCharToMultiByte(CP_UTF8, 0, value, -1, text, sizeof(text), NULL, NULL) == 0) strcpy(text, "?");
+  if (record != NULL) fprintf(record, "%s=%s\n", key, text);
+}
+
+/* The sink that compares the streamed bytes with the extracted file. */
+struct Compare {
+  FILE* file;
+  int differs;
+};
+
+static uint32_t CompareBytes(void* context, const void* bytes, size_t count) {
+  struct Compare* compare = (struct Compare*)context;
+  unsigned char buffer[65536];
+  const unsigned char* wanted = (const unsigned char*)bytes;
+  while (count > 0 && !compare->differs) {
+    size_t chunk = count < sizeof(buffer) ? count : sizeof(buffer);
+    if (fread(buffer, 1, chunk, compare->file) != chunk || memcmp(buffer, wanted, chunk) != 0) compare->differs = 1;
+    wanted += chunk;
+    count -= chunk;
+  }
+  return 0;
+}
+
+/* The extracted file of `entry` below `target`, as a wide path. */
+static void ExtractedPath(const wchar_t* target, const PxqDataEntry* entry, wchar_t* path, size_t size) {
+  size_t used = wcslen(target);
+  wcsncpy(path, target, size);
+  path[used++] = L'\\';
+  int got = MultiByteToWideChar(CP_UTF8, 0, entry->name, -1, path + used, (int)(size - used));
+  if (got == 0) path[used] = 0;
+  for (wchar_t* at = path + used; *at != 0; ++at)
+    if (*at == L'/') *at = L'\\';
+}
+
+/* Every file read back against its entry; 0, or what differs first. */
+static uint32_t CheckEveryByte(PxqData* data, const wchar_t* target) {
+  for (uint32_t number = 1; number <= PxqDataCount(data); ++number) {
+    PxqDataEntry entry;
+    uint32_t code = PxqDataEntryAt(data, number, &entry);
+    if (code != 0) return code;
+    wchar_t path[1024];
+    ExtractedPath(target, &entry, path, sizeof(path) / sizeof(path[0]));
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != (entry.attributes & FILE_ATTRIBUTE_READONLY)) {
+      RecordWide("attribute_differs", path);
+      return ATTRIBUTE_DIFFERS;
+    }
+    if (entry.isdirectory) continue;
+    struct Compare compare = {_wfopen(path, L"rb"), 0};
+    if (compare.file == NULL) return ERROR_OPEN_FAILED;
+    code = PxqDataExtractStream(data, entry.name, CompareBytes, &compare);
+    /* Nothing may follow the entry's bytes. */
+    if (code == 0 && fgetc(compare.file) != EOF) compare.differs = 1;
+    fclose(compare.file);
+    if (code != 0) return code;
+    if (compare.differs) {
+      RecordWide("content_differs", path);
+      return CONTENT_DIFFERS;
+    }
+  }
+  return 0;
+}
+
+int wmain(int argc, wchar_t** argv) {
+  const wchar_t* recordpath = _wgetenv(L"PXQ_TEST_RECORD");
+  if (recordpath != NULL) record = _wfopen(recordpath, L"w");
+  RecordWide("command_line", GetCommandLineW());
+  const wchar_t* variable = _wgetenv(L"PXQ_LOADER_PATH");
+  RecordWide("loader_path_variable", variable != NULL ? variable : L"(none)");
+
+  const wchar_t* target = NULL;
+  for (int i = 1; i < argc; ++i)
+    if (wcsncmp(argv[i], L"/target=", 8) == 0) target = argv[i] + 8;
+  uint32_t code = 87;
+  PxqData* data = NULL;
+  if (target != NULL) {
+    code = PxqDataOpenSelf(&data);
+    if (code == 0) {
+      if (record != NULL) fprintf(record, "count=%u\n", PxqDataCount(data));
+      code = PxqDataExtractAll(data, target, NULL, NULL);
+    }
+    if (code == 0) code = CheckEveryByte(data, target);
+  }
+  if (record != NULL) {
+    fprintf(record, "code=%u\nmessage=%s\n", code, data != NULL ? PxqDataMessage(data) : "");
+    fclose(record);
+  }
+  PxqDataClose(data);
+  return (int)code;
+}
