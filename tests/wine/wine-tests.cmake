@@ -42,7 +42,8 @@ set(wine_tests
   "wine_x86_paths paths x86 win32 600"
   "wine_x86_release release x86 win64 600"
   "wine_x86_data data x86 win64 600"
-  "wine_stub_smoke smoke x86 win64 1200")
+  "wine_stub_smoke smoke x86 win64 1200"
+  "wine_nsis nsis x64 win64 900")
 foreach(entry IN LISTS wine_tests)
   string(REPLACE " " ";" entry "${entry}")
   list(GET entry 0 name)
