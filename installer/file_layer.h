@@ -27,7 +27,15 @@ PxqPathChar* LayerJoin(const PxqPathChar* directory, const char* name, uint32_t 
 // null when it has none; `*hasparent` says which.
 PxqPathChar* LayerParent(const PxqPathChar* path, bool* hasparent);
 
-// The path as UTF-8 for messages (a heap block), or null.
+// `path` in the form that reaches paths of any length (a heap block), or
+// null when memory runs out: on Windows the absolute path with the prefix
+// \\?\ (\\?\UNC\ for a share), which lifts the limit of 260 characters, so
+// that deep product trees extract wherever the installer puts them;
+// elsewhere a copy.
+PxqPathChar* LayerFullPath(const PxqPathChar* path);
+
+// The path as UTF-8 for messages (a heap block), or null; without the
+// prefix that LayerFullPath adds.
 char* LayerDisplayPath(const PxqPathChar* path);
 
 // The last argument of this process's command line (a heap block).

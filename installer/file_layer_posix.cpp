@@ -50,6 +50,13 @@ PxqPathChar* LayerParent(const PxqPathChar* path, bool* hasparent) {
   return parent;
 }
 
+PxqPathChar* LayerFullPath(const PxqPathChar* path) {
+  uint32_t length = LayerLength(path);
+  char* copy = static_cast<char*>(AllocZeroed(length + 1));
+  if (copy != nullptr) CopyBytes(copy, path, length);
+  return copy;
+}
+
 char* LayerDisplayPath(const PxqPathChar* path) {
   uint32_t length = LayerLength(path);
   char* shown = static_cast<char*>(AllocZeroed(length + 1));

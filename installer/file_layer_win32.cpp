@@ -81,7 +81,41 @@ PxqPathChar* LayerParent(const PxqPathChar* path, bool* hasparent) {
   return parent;
 }
 
+PxqPathChar* LayerFullPath(const PxqPathChar* path) {
+  // Already a path of the kernel's own form (\\?\ or \\.\): taken as it is.
+  const bool prefixed = path[0] == L'\\' && path[1] == L'\\' && (path[2] == L'?' || path[2] == L'.') &&
+                        path[3] == L'\\';
+  DWORD size = prefixed ? 0 : GetFullPathNameW(path, 0, NULL, NULL);
+  if (prefixed || size == 0) {
+    // A path GetFullPathNameW cannot take is left for the calls to refuse.
+    uint32_t length = LayerLength(path);
+    wchar_t* copy = static_cast<wchar_t*>(AllocZeroed((length + 1) * sizeof(wchar_t)));
+    if (copy != nullptr) CopyBytes(copy, path, length * sizeof(wchar_t));
+    return copy;
+  }
+  // The full path at unit 8, with room for the prefix before it.
+  wchar_t* full = static_cast<wchar_t*>(AllocZeroed((size + 8) * sizeof(wchar_t)));
+  if (full == nullptr) return nullptr;
+  DWORD got = GetFullPathNameW(path, size, full + 8, NULL);
+  if (got == 0 || got >= size) {
+    FreeBlock(full);
+    return nullptr;
+  }
+  // \\?\ before a drive path; \\server\share becomes \\?\UNC\server\share
+  // (the prefix's last two units overwrite the share's two backslashes).
+  static const wchar_t unc[] = L"\\\\?\\UNC\\";
+  const bool share = full[8] == L'\\' && full[9] == L'\\';
+  wchar_t* start = share ? full + 2 : full + 4;
+  for (int i = 0; i < (share ? 8 : 4); ++i) start[i] = unc[i];
+  // Moved to the block's start: forward, to a lower address.
+  uint32_t i = 0;
+  do full[i] = start[i]; while (start[i++] != L'\0');
+  return full;
+}
+
 char* LayerDisplayPath(const PxqPathChar* path) {
+  // Shown as the user wrote it: without the prefix of LayerFullPath.
+  if (path[0] == L'\\' && path[1] == L'\\' && path[2] == L'?' && path[3] == L'\\' && path[5] == L':') path += 4;
   int bytes = WideCharToMultiByte(CP_UTF8, 0, path, -1, NULL, 0, NULL, NULL);
   if (bytes <= 0) return nullptr;
   char* shown = static_cast<char*>(AllocZeroed(static_cast<uint32_t>(bytes)));

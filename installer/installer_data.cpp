@@ -527,11 +527,18 @@ uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataP
     Append(data, "; nothing was extracted (error 123)");
     return ERROR_INVALID_NAME;
   }
-  uint32_t code = LayerMakeDirectory(directory, true);
-  if (code != 0) return FailAt(data, code, directory, "cannot make the target folder ");
-  Pass pass = {PassToDirectory, 0, directory, nullptr, progress, context, 0, 0};
-  for (uint32_t i = 0; i < data->count; ++i) pass.total += data->items[i].item.size;
-  return RunPass(data, &pass);
+  PxqPathChar* target = LayerFullPath(directory);
+  if (target == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot extract", nullptr);
+  uint32_t code = LayerMakeDirectory(target, true);
+  if (code != 0) {
+    FailAt(data, code, target, "cannot make the target folder ");
+  } else {
+    Pass pass = {PassToDirectory, 0, target, nullptr, progress, context, 0, 0};
+    for (uint32_t i = 0; i < data->count; ++i) pass.total += data->items[i].item.size;
+    code = RunPass(data, &pass);
+  }
+  FreeBlock(target);
+  return code;
 }
 
 uint32_t PxqDataExtractTo(PxqData* data, const char* name, const PxqPathChar* path) {
@@ -539,8 +546,12 @@ uint32_t PxqDataExtractTo(PxqData* data, const char* name, const PxqPathChar* pa
   uint32_t number = 0;
   uint32_t code = Lookup(data, name, &number);
   if (code != 0) return code;
-  Pass pass = {PassToPath, number, path, nullptr, nullptr, nullptr, 0, data->items[number - 1].item.size};
-  return RunPass(data, &pass);
+  PxqPathChar* target = LayerFullPath(path);
+  if (target == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot extract", nullptr);
+  Pass pass = {PassToPath, number, target, nullptr, nullptr, nullptr, 0, data->items[number - 1].item.size};
+  code = RunPass(data, &pass);
+  FreeBlock(target);
+  return code;
 }
 
 uint32_t PxqDataExtractStream(PxqData* data, const char* name, PxqDataSink sink, void* context) {

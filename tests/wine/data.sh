@@ -34,6 +34,11 @@ printf 'Ελληνικά\n' >"$product/docs/Ελληνικά.txt"
 printf 'こんにちは\n' >"$product/日本語/説明.txt"
 printf 'licence text\n' >"$product/LICENSE.txt"
 chmod 0444 "$product/LICENSE.txt"
+# A file whose full path passes Windows' classic limit of 260 characters.
+deep=$product/deep
+for part in 1 2 3 4 5 6; do deep=$deep/$(printf "level-$part-%.0s" {1..6}); done
+mkdir -p "$deep"
+printf 'deep\n' >"$deep/file-at-the-end-of-a-long-path.txt"
 
 # --- Packed, signed, tagged.
 (cd "$WORK" && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
@@ -96,6 +101,17 @@ if release environment --loader-path environment; then
     'campaign=data "?/target=[^"]*out environment"?$' "$(record_value command_line)"
   check_tree "path in the environment" "$out"
   expect_match "pxq list shows the choice" 'loader path +environment' "$(cat "$WORK/environment-list.txt")"
+fi
+
+# --- A target whose parent folder is missing: the installer's message names
+# the folder as it was given (the long-path form the library uses inside is
+# not shown).
+if [ -f "$WORK/last.exe" ]; then
+  run_loader "$WORK/last.exe" "/target=$(winpath "$WORK/missing/out")"
+  expect_eq "missing parent folder: the installer's result" 3 "$STATUS"
+  expect_eq "missing parent folder: the message" \
+    "cannot make the target folder $(winpath "$WORK/missing/out"): the folder does not exist (error 3)" \
+    "$(record_value message)"
 fi
 
 # --- A damaged data archive: the installer reports it, and the loader
