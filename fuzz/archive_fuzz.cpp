@@ -24,7 +24,7 @@
 #include "fuzz_support.h"
 #include "package/archive_reader.h"
 #include "platform/testing.h"
-#include "tools/archive_check.h"
+#include "tools/release/archive_check.h"
 
 namespace {
 

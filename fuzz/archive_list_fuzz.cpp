@@ -17,7 +17,7 @@
 #include "archive_oracle.h"
 #include "fuzz_support.h"
 #include "platform/testing.h"
-#include "tools/archive_check.h"
+#include "tools/release/archive_check.h"
 
 namespace {
 

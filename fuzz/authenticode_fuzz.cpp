@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "tools/authenticode.h"
-#include "tools/tag_text.h"
+#include "tools/release/authenticode.h"
+#include "tools/release/tag_text.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "tools/pe_image.h"
-#include "tools/resource_tree.h"
-#include "tools/stub_resources.h"
+#include "tools/release/pe_image.h"
+#include "tools/release/resource_tree.h"
+#include "tools/release/stub_resources.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "tools/pe_image.h"
-#include "tools/release_facts.h"
-#include "tools/tag_text.h"
+#include "tools/release/pe_image.h"
+#include "tools/release/release_facts.h"
+#include "tools/release/tag_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string file = FuzzScratchFile("setup.exe");

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "tools/resource_tree.h"
+#include "tools/release/resource_tree.h"
 
 namespace {
 

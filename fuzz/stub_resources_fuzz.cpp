@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "tools/stub_resources.h"
+#include "tools/release/stub_resources.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "tools/tag_text.h"
-#include "tools/version_info.h"
+#include "tools/release/tag_text.h"
+#include "tools/release/version_info.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> block(data, data + size);

@@ -1,0 +1,146 @@
+// pxq extract: one entry of a loader file to a file, through the loader's
+// own extraction. The entry is written under a temporary name and renamed
+// only when complete, so a failure never leaves a partial OUT.
+#include <errno.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <string.h>
+
+#include "package/archive_reader.h"
+#include "package/records.h"
+#include "platform/types.h"
+#include "tools/release/archive_check.h"
+#include "tools/cli/data_report.h"
+#include "tools/host/host_error.h"
+#include "tools/host/output_file.h"
+#include "tools/cli/progress.h"
+#include "tools/cli/pxq_cli.h"
+
+static const char kExtractHelp[] =
+    "Usage: pxq extract FILE (--id ID | --generic | --nt-x86 | --nt-x64) -o OUT [-q | -v]\n"
+    "       pxq extract FILE --data [NAME] -o OUT [-q | -v]\n"
+    "\n"
+    "Writes one entry of the loader file FILE to OUT, with the entry's\n"
+    "last-write time and read-only state, as the loader itself would.\n"
+    "\n"
+    "  --id ID           the entry's id, in hexadecimal (0x...) or decimal\n"
+    "  --generic         the installer build for any Windows (0xFFFFFFFFFFFF0008)\n"
+    "  --nt-x86          the installer build for Windows NT on x86 (0xFFFFFFFFFFFF0009)\n"
+    "  --nt-x64          the installer build for Windows NT on x64 (0xFFFFFFFFFFFF000A)\n"
+    "  --data [NAME]     from the data archive (pack --data): every entry into the\n"
+    "                    directory OUT, or the entry NAME to the file OUT; names,\n"
+    "                    CRC32s and links in OUT checked as an installer does\n"
+    "  -q, --quiet       print errors only\n"
+    "  -v, --verbose     show progress on stderr even when it is not a terminal\n"
+    "  -o, --output OUT  the file to write (replaced only when complete; '-'\n"
+    "                    writes the entry's bytes to standard output)\n";
+
+int CommandExtract(int argc, char** argv) {
+  if (WantsDataArchive(argc, argv)) return CommandExtractData(argc, argv);
+  const char* path = nullptr;
+  const char* output = nullptr;
+  uint64_t id = 0;
+  int ids = 0;
+  for (int i = 1; i < argc; ++i) {
+    const char* value = nullptr;
+    if (IsHelp(argv[i])) {
+      fputs(kExtractHelp, stdout);
+      return PXQ_EXIT_OK;
+    }
+    if (IsVerbosityOption(argv[i])) continue;
+    int match = OptionValue(argc, argv, &i, "-o", &value);
+    if (match == 0) match = OptionValue(argc, argv, &i, "--output", &value);
+    if (match == 1) {
+      if (output != nullptr) return UsageError("extract", "more than one output file given");
+      output = value;
+      continue;
+    }
+    if (match == 0 && (match = OptionValue(argc, argv, &i, "--id", &value)) == 1) {
+      if (!ParseEntryId(value, &id)) return UsageError("extract", std::string("bad id '") + value + "'");
+      ++ids;
+      continue;
+    }
+    if (match < 0) return UsageError("extract", "option " + OptionName(argv[i]) + " needs a value");
+    if (strcmp(argv[i], "--generic") == 0 || strcmp(argv[i], "--nt-x86") == 0 || strcmp(argv[i], "--nt-x64") == 0) {
+      id = argv[i][2] == 'g' ? GenericInstallerId : argv[i][6] == '8' ? NtX86InstallerId : NtX64InstallerId;
+      ++ids;
+      continue;
+    }
+    if (argv[i][0] == '-' && argv[i][1] != '\0')
+      return UsageError("extract", std::string("unknown option ") + argv[i]);
+    if (path != nullptr) return UsageError("extract", "one FILE only");
+    if (argv[i][0] == '\0') return UsageError("extract", "FILE is an empty name");
+    path = argv[i];
+  }
+  if (path == nullptr) return UsageError("extract", "no FILE given");
+  if (ids != 1) return UsageError("extract", "give exactly one of --id, --generic, --nt-x86, --nt-x64");
+  if (output == nullptr) return UsageError("extract", "no output file; give -o OUT");
+  int error = CheckOutputName(output);
+  if (error != 0) return HostFailure(OutputDisplayName(output), error);
+  if (SameFile(path, output)) return Failure(output, "is the loader file itself; choose another output file");
+
+  LoaderStamp stamp;
+  int status = ReadLoaderStamp(path, &stamp);
+  if (status != PXQ_EXIT_OK) return status;
+
+  // The loader's extraction writes to a named file: for standard output, a
+  // scratch file that is copied out and removed. A failure to write it is
+  // blamed on its directory, which is what fills up or refuses.
+  bool scratch = IsStandardOutput(output);
+  std::string blamed = scratch ? ScratchDirectory() : OutputDisplayName(output);
+  OutputFile out;
+  error = scratch ? BeginScratchFile(&out) : BeginOutput(output, 0666, &out);
+  if (error != 0 && scratch)
+    return Failure(blamed, "cannot make the scratch file for standard output: " + HostErrorText(error) +
+                                "; set TMPDIR to a directory that pxq can write");
+  if (error != 0) return HostFailure(blamed, error);
+  uint32_t code = 0;
+  // Progress: the package bytes the loader's reader takes in.
+  struct stat info;
+  uint64_t packagebytes = stat(path, &info) == 0 && static_cast<uint64_t>(info.st_size) > stamp.archiveoffset
+                              ? static_cast<uint64_t>(info.st_size) - stamp.archiveoffset
+                              : 0;
+  Progress progress;
+  BeginProgress(&progress, "extract", packagebytes);
+  CountPlatformReads(&progress);
+  uint32_t written = ExtractPackageEntry(path, stamp.archiveoffset, static_cast<uint32_t>(id),
+                                         static_cast<uint32_t>(id >> 32), out.temporary.c_str(), &code);
+  CountPlatformReads(nullptr);
+  EndProgress(&progress);
+  if (written == 1 && IsStandardOutput(output)) {
+    error = CopyFileToStandardOutput(out.temporary);
+    DiscardOutput(&out);
+    if (error != 0) return HostFailure(OutputDisplayName(output), error);
+    return PXQ_EXIT_OK;
+  }
+  if (written == 1) {
+    error = CommitOutput(&out);
+    if (error != 0) return HostFailure(output, error);
+    return PXQ_EXIT_OK;
+  }
+  DiscardOutput(&out);
+
+  // The extraction says only what failed, not where: walk the archive to
+  // tell a missing entry from damage, and both from an output failure.
+  ArchiveCheck check;
+  uint64_t found = 0;  // the number of the entry that the extraction took, 0 when none
+  CheckArchive(path, stamp.archiveoffset,
+               [&](uint64_t number, const EntryHeader& entry) {
+                 if (found == 0 && entry.idlow == static_cast<uint32_t>(id) &&
+                     entry.idhigh == static_cast<uint32_t>(id >> 32))
+                   found = number;
+               },
+               &check);
+  std::string name = EntryIdName(id);
+  std::string entry = "entry " + EntryIdText(id) + (name.empty() ? "" : " (" + name + ")");
+  // Damage behind an entry that reads whole is not why its extraction failed.
+  bool entrysound = found != 0 && check.complete >= found;
+  if (found == 0 && check.fault.empty() && code == ERROR_READ_FAULT)
+    return Failure(path, "no " + entry + " in the archive");
+  if (!check.fault.empty() && !entrysound) return Failure(path, check.fault);
+  if (scratch)
+    return Failure(blamed, "cannot write " + entry + " into the scratch file for standard output: " +
+                                ResultWords(code) + "; set TMPDIR to a directory with room");
+  return Failure(blamed, "cannot write " + entry + ": " + ResultWords(code));
+}

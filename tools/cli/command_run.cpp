@@ -1,0 +1,134 @@
+// pxq run: runs a loader file on this host, on the loader's own code over the
+// POSIX platform layer: the file plays the running module, the arguments its
+// command line, and pxq exits with the loader's exit code.
+//
+// SIGINT, SIGTERM and SIGHUP are passed on to the installer; the loader then
+// goes on as when the installer ends (it waits for it and removes the copy),
+// and pxq ends by the signal. A signal that comes before the installer has
+// started stops the extraction and the launch instead.
+#include <stdio.h>
+#include <unistd.h>
+
+#include "launcher/loader_main.h"
+#include "platform/platform.h"
+#include "platform/posix.h"
+#include "tools/host/host_error.h"
+#include "tools/cli/progress.h"
+#include "tools/cli/pxq_cli.h"
+#include "tools/host/signals.h"
+
+static const char kRunHelp[] =
+    "Usage: pxq run [-q | -v] FILE [ARGUMENTS...]\n"
+    "\n"
+    "Runs the loader file FILE as the Windows stub would: picks the installer\n"
+    "build for this host, extracts it into the temporary directory, runs it\n"
+    "with the assembled command line (ARGUMENTS passed on), waits for it,\n"
+    "removes the copy, and exits with the installer's exit code, or with the\n"
+    "loader's own (250 to 255) when it fails. The loader's messages go to\n"
+    "stderr. Every argument after FILE goes to the installer unchanged.\n"
+    "SIGINT, SIGTERM and SIGHUP are passed on to the installer; once it has\n"
+    "ended and its copy is removed, pxq ends by the same signal (128 + N).\n"
+    "\n"
+    "The installer must be a program of this host (a build packed for tests,\n"
+    "such as a script): a Windows build runs under Wine (wine FILE) or on\n"
+    "Windows, and pxq run says so when the chosen build is one.\n";
+
+namespace {
+
+#define PXQ_ERROR_CANCELLED 1223u
+
+// The host backend with the calls that signals interrupt wrapped.
+Platform interruptible;
+// Set when the installer could not start because it is a Windows program.
+bool windowsprogram = false;
+
+BOOL PXQ_WINAPI InterruptibleWriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                                        LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+  // A signal during the extraction ends it: the copy is removed and nothing is started.
+  if (ReceivedSignal() != 0) {
+    PosixPlatform()->SetLastError(PXQ_ERROR_CANCELLED);
+    return FALSE;
+  }
+  return PosixPlatform()->WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
+}
+
+BOOL PXQ_WINAPI InterruptibleCreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                                             LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                                             LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                                             DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                                             LPSTARTUPINFOA lpStartupInfo,
+                                             LPPROCESS_INFORMATION lpProcessInformation) {
+  // Held until the child's pid is known, so that no signal falls in between
+  // unforwarded; the child itself starts with none blocked.
+  HoldSignals();
+  BOOL created = FALSE;
+  if (ReceivedSignal() != 0) {
+    PosixPlatform()->SetLastError(PXQ_ERROR_CANCELLED);
+  } else {
+    created = PosixPlatform()->CreateProcessA(lpApplicationName, lpCommandLine, lpProcessAttributes,
+                                              lpThreadAttributes, bInheritHandles, dwCreationFlags, lpEnvironment,
+                                              lpCurrentDirectory, lpStartupInfo, lpProcessInformation);
+    if (created) ForwardSignalsTo(static_cast<pid_t>(lpProcessInformation->dwProcessId));
+    // A build packed for Windows ("MZ") is no program here; said once the
+    // loader has reported the failure.
+    DWORD error = created ? 0 : PosixPlatform()->GetLastError();
+    uint8_t magic[2] = {0, 0};
+    size_t got = 0;
+    if (error == ERROR_BAD_EXE_FORMAT && lpApplicationName != nullptr &&
+        ReadInputAt(lpApplicationName, 0, magic, sizeof magic, &got) == 0 && got == 2 && magic[0] == 'M' &&
+        magic[1] == 'Z')
+      windowsprogram = true;
+    if (!created) PosixPlatform()->SetLastError(error);
+  }
+  ReleaseSignals();
+  return created;
+}
+
+DWORD PXQ_WINAPI InterruptibleWait(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
+                                   DWORD dwWakeMask) {
+  DWORD result = PosixPlatform()->MsgWaitForMultipleObjects(nCount, pHandles, fWaitAll, dwMilliseconds, dwWakeMask);
+  // The installer has been collected: its pid may be reused from now on.
+  if (result == WAIT_OBJECT_0) ForwardSignalsTo(0);
+  return result;
+}
+
+}  // namespace
+
+int CommandRun(int argc, char** argv) {
+  // -q and -v only before FILE: everything after it is the installer's.
+  while (argc >= 2 && IsVerbosityOption(argv[1])) {
+    --argc;
+    ++argv;
+  }
+  if (argc < 2) return UsageError("run", "no FILE given");
+  if (IsHelp(argv[1])) {
+    fputs(kRunHelp, stdout);
+    return PXQ_EXIT_OK;
+  }
+  const char* path = argv[1];
+  if (path[0] == '\0') return UsageError("run", "FILE is an empty name");
+  // The host's own words for a file that cannot be the module.
+  int fd = -1;
+  int error = OpenInputFile(path, &fd);
+  if (error != 0) return HostFailure(path, error);
+  close(fd);
+  DWORD result = PosixSetModule(path);
+  if (result != 0) return Failure(path, ResultWords(result));
+  PosixSetArguments(argc - 2, argv + 2);
+
+  interruptible = *PosixPlatform();
+  interruptible.WriteFile = InterruptibleWriteFile;
+  interruptible.CreateProcessA = InterruptibleCreateProcessA;
+  interruptible.MsgWaitForMultipleObjects = InterruptibleWait;
+  UsePlatform(&interruptible);
+  ForwardSignals();
+  int code = static_cast<int>(RunLoader());
+  ForwardSignalsTo(0);
+  if (windowsprogram)
+    fprintf(stderr,
+            "pxq run: the installer build for this host is a Windows program: pxq run starts host programs (a "
+            "build packed for testing, such as a script); run %s under Wine (wine %s) or on Windows\n",
+            path, path);
+  if (ReceivedSignal() != 0) EndBySignal(ReceivedSignal());
+  return code;
+}

@@ -1,0 +1,387 @@
+// pxq tag: writes, replaces or removes the trailing tag of a loader file.
+// Unsigned, the tag is the file's last bytes; signed, it goes inside the
+// Authenticode signature, as the value of the last unauthenticated attribute
+// of the last signer, so that it still ends the file and the signature stays
+// valid. Only the headers and the file's tail are read and decided on; the
+// rest is copied as it stands (the archive is never decoded).
+#include <errno.h>
+#include <algorithm>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "package/records.h"
+#include "platform/posix.h"
+#include "tools/release/authenticode.h"
+#include "tools/release/pe_image.h"
+#include "tools/host/host_error.h"
+#include "tools/host/output_file.h"
+#include "tools/cli/progress.h"
+#include "tools/cli/pxq_cli.h"
+#include "tools/release/tag_text.h"
+
+static const char kTagHelp[] =
+    "Usage: pxq tag [--form ansi|utf8|utf16] [--pad] [-o OUT] FILE TEXT\n"
+    "       pxq tag --remove [-o OUT] FILE\n"
+    "\n"
+    "Writes TEXT as the trailing tag \"<|TEXT|>\" of the loader file FILE,\n"
+    "replacing a tag it has; the loader passes the text to the installer after\n"
+    "the \"Arguments\" value. --remove takes the tag away.\n"
+    "\n"
+    "  --form ansi   the text's bytes as given, read by Windows in its ANSI\n"
+    "                code page (default; meant for ASCII)\n"
+    "  --form utf8   UTF-8 with a byte-order mark; Windows converts it to its\n"
+    "                ANSI code page (characters it lacks become '?')\n"
+    "  --form utf16  UTF-16LE; converted the same way\n"
+    "  --pad         pad a file that would be under 64 KiB up to 65,536 bytes\n"
+    "                (a re-tagged file keeps its padding)\n"
+    "  --remove      remove the tag (a file without one is left as it is)\n"
+    "  -o, --output OUT  write OUT and leave FILE as it is (default: FILE is\n"
+    "                replaced, through a temporary file renamed over it)\n"
+    "  -q, --quiet   print errors only (no summary line, no warning)\n"
+    "  -v, --verbose taken as by every command (tag shows no progress)\n"
+    "\n"
+    "The loader looks for a tag only in a file of at least 65,536 bytes; a\n"
+    "shorter result is refused unless --pad is given (the padding goes after\n"
+    "the archive, or inside the signature, where the loader never reads).\n"
+    "On an Authenticode-signed file (sign first, then tag) the tag is written\n"
+    "into the signature's unsigned part: the signature stays valid, and the\n"
+    "tag is still the file's last bytes. Tagging never decodes the archive.\n"
+    "\n"
+    "The loader puts the text on the installer's command line as it stands:\n"
+    "spaces and double quotes in it split it into several arguments (a\n"
+    "warning says so).\n";
+
+namespace {
+
+// A file made from a prefix of the input (its header fields patched) and
+// new tail bytes, with the PE checksum recomputed when the file had one.
+struct Rewrite {
+  uint64_t keep = 0;                  // input bytes copied
+  std::vector<uint8_t> tail;          // bytes written after them
+  uint32_t securitysizeoffset = 0;    // 0: the security directory's size stays
+  uint32_t securitysize = 0;
+  uint32_t checksumoffset = 0;        // 0: the checksum stays
+};
+
+uint32_t WriteWhole(int fd, const uint8_t* bytes, size_t count) {
+  while (count != 0) {
+    ssize_t n = write(fd, bytes, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return WindowsErrorFromErrno(errno);
+    if (n == 0) return ERROR_HANDLE_DISK_FULL;
+    bytes += n;
+    count -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// Patches the bytes of [position, position + count) that fall on a field.
+void PatchField(uint8_t* bytes, uint64_t position, size_t count, uint32_t fieldoffset, uint32_t value) {
+  uint8_t field[4];
+  PutLe32(field, value);
+  for (uint32_t k = 0; k < 4; ++k) {
+    uint64_t at = static_cast<uint64_t>(fieldoffset) + k;
+    if (at >= position && at < position + count) bytes[at - position] = field[k];
+  }
+}
+
+// 0, or the Windows error of the failing call; *writing tells whether it
+// was the output.
+uint32_t CopyRewrite(int input, int output, const Rewrite& rewrite, bool* writing) {
+  *writing = false;
+  PeChecksum checksum;
+  checksum.checksumoffset = rewrite.checksumoffset;
+  std::vector<uint8_t> piece(1 << 20);
+  uint64_t position = 0;
+  while (position < rewrite.keep) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(piece.size(), rewrite.keep - position));
+    ssize_t n = pread(input, piece.data(), want, static_cast<off_t>(position));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return WindowsErrorFromErrno(errno);
+    if (n == 0) return ERROR_HANDLE_EOF;  // the file shrank under us
+    size_t got = static_cast<size_t>(n);
+    if (rewrite.securitysizeoffset != 0)
+      PatchField(piece.data(), position, got, rewrite.securitysizeoffset, rewrite.securitysize);
+    if (rewrite.checksumoffset != 0) {
+      PatchField(piece.data(), position, got, rewrite.checksumoffset, 0);
+      AddPeChecksum(&checksum, piece.data(), got);
+    }
+    *writing = true;
+    uint32_t result = WriteWhole(output, piece.data(), got);
+    if (result != 0) return result;
+    *writing = false;
+    position += got;
+  }
+  *writing = true;
+  uint32_t result = WriteWhole(output, rewrite.tail.data(), rewrite.tail.size());
+  if (result != 0 || rewrite.checksumoffset == 0) return result;
+  AddPeChecksum(&checksum, rewrite.tail.data(), rewrite.tail.size());
+  uint8_t field[4];
+  PutLe32(field, FinishPeChecksum(checksum));
+  if (pwrite(output, field, 4, rewrite.checksumoffset) != 4) return WindowsErrorFromErrno(errno);
+  return 0;
+}
+
+std::string SizeText(uint64_t bytes) { return std::to_string(bytes) + " bytes"; }
+
+std::string UnderWindow(uint64_t size) {
+  return "the tagged file would have " + SizeText(size) +
+         ", under 64 KiB; the loader looks for a tag only in a file of at least 65,536 bytes. Give --pad to pad it "
+         "(the loader never reads the padding)";
+}
+
+}  // namespace
+
+int CommandTag(int argc, char** argv) {
+  const char* output = nullptr;
+  const char* formname = nullptr;
+  bool pad = false, remove = false;
+  std::vector<std::string> operands;
+  bool operandsonly = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* value = nullptr;
+    if (!operandsonly && IsHelp(argv[i])) {
+      fputs(kTagHelp, stdout);
+      return PXQ_EXIT_OK;
+    }
+    if (operandsonly || argv[i][0] != '-' || argv[i][1] == '\0') {
+      operands.push_back(argv[i]);
+      continue;
+    }
+    if (strcmp(argv[i], "--") == 0) {
+      operandsonly = true;
+      continue;
+    }
+    if (IsVerbosityOption(argv[i])) continue;
+    if (strcmp(argv[i], "--pad") == 0) {
+      pad = true;
+      continue;
+    }
+    if (strcmp(argv[i], "--remove") == 0) {
+      remove = true;
+      continue;
+    }
+    int match = OptionValue(argc, argv, &i, "-o", &value);
+    if (match == 0) match = OptionValue(argc, argv, &i, "--output", &value);
+    if (match == 1) {
+      if (output != nullptr) return UsageError("tag", "more than one output file given");
+      output = value;
+      continue;
+    }
+    if (match == 0 && (match = OptionValue(argc, argv, &i, "--form", &value)) == 1) {
+      formname = value;
+      continue;
+    }
+    if (match < 0) return UsageError("tag", "option " + OptionName(argv[i]) + " needs a value");
+    return UsageError("tag", std::string("unknown option ") + argv[i]);
+  }
+  uint32_t form = TagPlain;
+  if (formname != nullptr) {
+    if (strcmp(formname, "ansi") == 0) {
+      form = TagPlain;
+    } else if (strcmp(formname, "utf8") == 0) {
+      form = TagUtf8;
+    } else if (strcmp(formname, "utf16") == 0) {
+      form = TagUtf16;
+    } else {
+      return UsageError("tag", std::string("unknown form '") + formname + "'; use ansi, utf8 or utf16");
+    }
+  }
+  if (remove && (formname != nullptr || pad)) return UsageError("tag", "--remove takes no --form or --pad");
+  size_t wanted = remove ? 1 : 2;
+  if (operands.size() < wanted) return UsageError("tag", remove ? "no FILE given" : "give FILE and TEXT");
+  if (operands.size() > wanted)
+    return UsageError("tag", "unexpected argument '" + operands[wanted] + "'");
+  std::string path = operands[0];
+  if (path.empty()) return UsageError("tag", "FILE is an empty name");
+
+  std::vector<uint8_t> tag;
+  if (!remove) {
+    std::string fault = EncodeTag(operands[1], form, &tag);
+    if (!fault.empty()) return UsageError("tag", fault);
+    if (form == TagPlain && !IsAscii(operands[1]) && Verbosity >= 0)
+      fprintf(stderr,
+              "pxq tag: warning: the text has non-ASCII bytes; the ansi form passes them unchanged and Windows reads "
+              "them in its ANSI code page; --form utf8 or utf16 has them converted\n");
+    // The tag reaches the installer's command line unquoted.
+    if (operands[1].find_first_of(" \t\"") != std::string::npos && Verbosity >= 0)
+      fprintf(stderr,
+              "pxq tag: warning: the text holds spaces or double quotes; the loader puts it on the installer's command "
+              "line as it stands, where they split it into several arguments\n");
+  }
+
+  // What is at OUT is looked at before any work; the rewrite needs a file
+  // to write at a place, so standard output cannot take it.
+  if (output != nullptr) {
+    if (IsStandardOutput(output)) return UsageError("tag", "-o - is not supported: tag writes a file; name one");
+    int error = CheckOutputName(output);
+    if (error != 0) return HostFailure(output, error);
+  }
+  // The input: a loader file, read through one descriptor.
+  LoaderStamp stamp;
+  int status = ReadLoaderStamp(path.c_str(), &stamp);
+  if (status != PXQ_EXIT_OK) return status;
+  int input = -1;
+  int openerror = OpenInputFile(path, &input);
+  if (openerror != 0) return HostFailure(path, openerror);
+  struct InputCloser {
+    int fd;
+    ~InputCloser() { close(fd); }
+  } closer{input};
+  struct stat info;
+  if (fstat(input, &info) != 0) return HostFailure(path, errno);
+  uint64_t size = static_cast<uint64_t>(info.st_size);
+  // Without a PE header there can be no signature and no checksum: the
+  // file is tagged as unsigned.
+  PeImage image;
+  std::string fault = ReadPeImageFile(path, &image);
+  if (!fault.empty()) image = PeImage();
+  auto readat = [&](uint64_t offset, size_t count, std::vector<uint8_t>* bytes) -> uint32_t {
+    bytes->resize(count);
+    size_t got = 0;
+    while (got < count) {
+      ssize_t n = pread(input, bytes->data() + got, count - got, static_cast<off_t>(offset + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return WindowsErrorFromErrno(errno);
+      if (n == 0) return ERROR_HANDLE_EOF;
+      got += static_cast<size_t>(n);
+    }
+    return 0;
+  };
+
+  Rewrite rewrite;
+  if (image.checksum != 0) rewrite.checksumoffset = image.checksumoffset;
+  PeDirectory security;
+  if (image.directories.size() > PE_DIRECTORY_SECURITY) security = image.directories[PE_DIRECTORY_SECURITY];
+  std::string summary;
+  uint64_t newsize = 0;
+  bool hadtag = false;
+  if (security.size == 0) {
+    // Unsigned: a tag at the end is found as the loader finds it (in a file
+    // under 64 KiB, in the whole file), and everything in front of it kept.
+    uint64_t windowsize = size < 65536 ? size : 65536 + size % 65536;
+    std::vector<uint8_t> window;
+    uint32_t result = readat(size - windowsize, static_cast<size_t>(windowsize), &window);
+    if (result != 0) return Failure(path, ResultWords(result));
+    FoundTag old = FindTag(window.data(), window.size());
+    rewrite.keep = old.form == TagAbsent ? size : size - windowsize + old.begin;
+    if (!remove) {
+      newsize = rewrite.keep + tag.size();
+      if (newsize < 65536) {
+        if (!pad) return Failure(path, UnderWindow(newsize));
+        rewrite.tail.assign(static_cast<size_t>(65536 - newsize), 0);
+        newsize = 65536;
+      }
+      rewrite.tail.insert(rewrite.tail.end(), tag.begin(), tag.end());
+    }
+    hadtag = old.form != TagAbsent;
+    summary = !hadtag ? "it had none" : std::string("it had an ") + TagFormName(old.form) + " tag";
+  } else {
+    // Signed: the certificate table must end the file, as Windows and
+    // osslsigncode require; its one entry carries the tag.
+    if (security.address > size || size - security.address != security.size || security.size < 8)
+      return Failure(path,
+                     "its signature (certificate table) does not end the file: something was appended after "
+                     "signing; sign the file again, then tag it");
+    if (security.size > CERTIFICATE_TABLE_LIMIT) return Failure(path, "its certificate table is larger than 64 MiB");
+    std::vector<uint8_t> table;
+    uint32_t result = readat(security.address, security.size, &table);
+    if (result != 0) return Failure(path, ResultWords(result));
+    std::vector<CertificateEntry> entries;
+    fault = ReadCertificateTable(table.data(), table.size(), &entries);
+    if (!fault.empty()) return Failure(path, fault);
+    fault = CheckSingleSignature(entries);
+    if (!fault.empty()) return Failure(path, fault + "; pxq tags a file with one signature only");
+    const CertificateEntry& last = entries.front();
+    const uint8_t* certificate = table.data() + last.offset + WIN_CERTIFICATE_HEADER_SIZE;
+    size_t certificatesize = last.length - WIN_CERTIFICATE_HEADER_SIZE;
+    SignatureSummary before;
+    fault = ReadSignature(certificate, certificatesize, &before);
+    if (!fault.empty()) return Failure(path, fault);
+    hadtag = before.tagged;
+    uint64_t entrystart = security.address + last.offset;
+    // Padding given once stays: a re-tagged file that was long enough keeps
+    // its length, as the padding in front of an unsigned file's tag does.
+    bool keeppadded = before.tagged && size >= 65536;
+    size_t minimum = 0;
+    if ((pad || keeppadded) && entrystart + WIN_CERTIFICATE_HEADER_SIZE < 65536)
+      minimum = static_cast<size_t>(65536 - entrystart - WIN_CERTIFICATE_HEADER_SIZE);
+    std::vector<uint8_t> der;
+    // With no tag to remove, nothing is re-encoded.
+    if (!(remove && !hadtag)) {
+      fault = RetagSignature(certificate, certificatesize, remove ? nullptr : &tag, minimum, &der);
+      if (!fault.empty()) return Failure(path, fault);
+      if (der.size() > 0xFFFFFFF0u - last.offset) return Failure(path, "the signature would grow too large");
+      rewrite.keep = security.address;
+      rewrite.tail.assign(table.begin(), table.begin() + last.offset);
+      // dwLength counts the alignment padding, as signtool and osslsigncode
+      // write it; a tagged structure needs none.
+      uint8_t header[WIN_CERTIFICATE_HEADER_SIZE];
+      PutLe32(header,
+              static_cast<uint32_t>((WIN_CERTIFICATE_HEADER_SIZE + der.size() + 7) & ~static_cast<size_t>(7)));
+      PutLe16(header + 4, WIN_CERT_REVISION_2_0);
+      PutLe16(header + 6, WIN_CERT_TYPE_PKCS_SIGNED_DATA);
+      rewrite.tail.insert(rewrite.tail.end(), header, header + sizeof header);
+      rewrite.tail.insert(rewrite.tail.end(), der.begin(), der.end());
+      // Entries are 8-byte aligned; a tagged structure needs no padding.
+      rewrite.tail.resize((rewrite.tail.size() + 7) & ~static_cast<size_t>(7), 0);
+      rewrite.securitysizeoffset = image.directoryoffset + 8 * PE_DIRECTORY_SECURITY + 4;
+      rewrite.securitysize = static_cast<uint32_t>(rewrite.tail.size());
+      newsize = rewrite.keep + rewrite.tail.size();
+      if (!remove && newsize < 65536) return Failure(path, UnderWindow(newsize));
+    }
+    summary = std::string("inside the signature of ") + before.subject + (before.tagged ? "; it had a tag" : "; it had none");
+  }
+  // A file without a tag to remove is left as it is, its time included;
+  // with -o, OUT gets its bytes unchanged (no checksum recomputed).
+  if (remove && !hadtag) {
+    rewrite = Rewrite();
+    rewrite.keep = size;
+    if (output == nullptr) {
+      if (Verbosity >= 0) printf("%s: no tag to remove; the file is unchanged\n", path.c_str());
+      return PXQ_EXIT_OK;
+    }
+  }
+  newsize = rewrite.keep + rewrite.tail.size();
+
+  // The output replaces FILE (or its link's target) unless -o names another.
+  // Messages name the file as it was given.
+  std::string shown = output != nullptr ? output : path;
+  std::string target = shown;
+  if (output == nullptr) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved != nullptr) {
+      target = resolved;
+      free(resolved);
+    }
+  }
+  OutputFile staged;
+  int error = BeginOutput(target, info.st_mode & 07777, &staged);
+  if (error != 0) return HostFailure(shown, error);
+  // In place, the file keeps its own mode, whatever the umask.
+  if (output == nullptr) fchmod(staged.fd, info.st_mode & 07777);
+  bool writing = false;
+  uint32_t result = CopyRewrite(input, staged.fd, rewrite, &writing);
+  if (result != 0) {
+    DiscardOutput(&staged);
+    return Failure(writing ? shown : path, ResultWords(result));
+  }
+  error = CommitOutput(&staged);
+  if (error != 0) return HostFailure(shown, error);
+  if (Verbosity < 0) return PXQ_EXIT_OK;
+  if (remove && !hadtag) {
+    printf("%s: no tag to remove; written unchanged; %llu bytes\n", shown.c_str(),
+           static_cast<unsigned long long>(newsize));
+  } else if (remove) {
+    printf("%s: tag removed (%s); %llu bytes\n", shown.c_str(), summary.c_str(),
+           static_cast<unsigned long long>(newsize));
+  } else {
+    printf("%s: %s tag of %zu bytes written (%s); %llu bytes\n", shown.c_str(), TagFormName(form), tag.size(),
+           summary.c_str(), static_cast<unsigned long long>(newsize));
+  }
+  return PXQ_EXIT_OK;
+}
