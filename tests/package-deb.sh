@@ -3,8 +3,10 @@
 # holds pxq (stripped) in usr/bin, the stub in usr/share/pxq, README,
 # copyright and changelog in usr/share/doc/pxq and the manual page that
 # `man pxq` shows, which holds every --help text; its pxq packs with that
-# stub without --stub. `make package` is a tool-only build (PXQ_TESTS=OFF)
-# with no test program. Needs PXQ_BUILD_DIR.
+# stub without --stub. The installer library for Windows is in
+# usr/share/pxq/sdk, and its example links against it as its Makefile says.
+# `make package` is a tool-only build (PXQ_TESTS=OFF) with no test program.
+# Needs PXQ_BUILD_DIR.
 set -euo pipefail
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -19,12 +21,40 @@ for file in usr/share/doc/pxq/README.md usr/share/doc/pxq/copyright usr/share/do
   usr/share/man/man1/pxq.1.gz; do
   grep -q " ./$file\$" "$work/contents" || { cat "$work/contents"; fail "no $file"; }
 done
+sdk=usr/share/pxq/sdk
+for file in $sdk/include/pxq/installer_data.h $sdk/lib/i686/libpxq_installer_data.a \
+  $sdk/lib/x86_64/libpxq_installer_data.a $sdk/example/example_installer.c $sdk/example/Makefile; do
+  grep -q " ./$file\$" "$work/contents" || { cat "$work/contents"; fail "no $file"; }
+done
 dpkg-deb -f "$deb" Package Version Depends
 # pxq loads libcrypto only for signatures, so no link names it: Depends must.
 dpkg-deb -f "$deb" Depends | grep -q 'libssl3' || fail "Depends does not name libcrypto's package"
 dpkg-deb -f "$deb" Depends | grep -q 'liblzma5' || fail "Depends does not name liblzma's package"
 dpkg-deb -x "$deb" "$work/root"
 cmp "$work/root/usr/share/pxq/pxq-loader.exe" "$PXQ_BUILD_DIR/bin/pxq-loader.exe" || fail "the packaged stub differs"
+
+# The SDK: the header is the library's own, and the example links against
+# the installed archive of each architecture through the installed Makefile
+# (run elsewhere: the tree is read-only), into a Windows program of that
+# machine that needs no other DLL than kernel32 and msvcrt.
+cmp "$work/root/$sdk/include/pxq/installer_data.h" "$PXQ_SOURCE_DIR/include/pxq/installer_data.h" ||
+  fail "the packaged header differs"
+grep -Fq -- '-w64-mingw32-gcc -municode -I include example/example_installer.c lib/ARCH/libpxq_installer_data.a' \
+  "$work/root/$sdk/example/Makefile" || fail "the SDK's Makefile does not say how to link"
+for arch in x86_64 i686; do
+  mkdir "$work/example-$arch"
+  make -s -C "$work/example-$arch" -f "$work/root/$sdk/example/Makefile" ARCH=$arch >"$work/link.log" 2>&1 ||
+    { cat "$work/link.log"; fail "the $arch example does not link against the installed archive"; }
+  program=$work/example-$arch/example-installer-$arch.exe
+  format=$("$arch-w64-mingw32-objdump" -f "$program" | sed -n 's/.*file format //p')
+  case "$arch:$format" in
+    x86_64:pei-x86-64 | i686:pei-i386) ;;
+    *) fail "the $arch example is $format" ;;
+  esac
+  imports=$("$arch-w64-mingw32-objdump" -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p' |
+    tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+  [ "$imports" = "kernel32.dll msvcrt.dll " ] || fail "the $arch example imports $imports"
+done
 
 pxq=$work/root/usr/bin/pxq
 # Debug info is split off, not installed.
@@ -66,7 +96,9 @@ cmake -S "$PXQ_SOURCE_DIR" -B "$work/tool-only" -DCMAKE_BUILD_TYPE=RelWithDebInf
 cmake --build "$work/tool-only" --target help >"$work/targets"
 grep -q '^\.\.\. pxq$' "$work/targets" || { cat "$work/targets"; fail "the tool-only build has no pxq"; }
 grep -q '^\.\.\. pxq_stub$' "$work/targets" || { cat "$work/targets"; fail "the tool-only build has no stub"; }
+grep -q '^\.\.\. pxq_installer_sdk$' "$work/targets" || { cat "$work/targets"; fail "the tool-only build has no SDK"; }
 if grep -E '^\.\.\. (.*_tests|pxq_testing|pxq_test_support|pxq_loader_x64|pxq_bench_.*|pxq_bitflip|.*fuzz.*)$' "$work/targets"; then
   fail "the tool-only build has test targets"
 fi
-echo "package $(basename "$deb"): installed pxq packs with its installed stub; its manual page holds --help"
+echo "package $(basename "$deb"): installed pxq packs with its installed stub; its manual page holds --help;" \
+  "installers link against its SDK"
