@@ -13,6 +13,7 @@
 #include "package/records.h"
 #include "platform/types.h"
 #include "tools/release/archive_check.h"
+#include "tools/cli/command_options.h"
 #include "tools/cli/data_report.h"
 #include "tools/cli/list_json.h"
 #include "tools/cli/progress.h"
@@ -155,25 +156,43 @@ void PrintReleaseFacts(const ReleaseFacts& facts) {
 
 }  // namespace
 
-int CommandList(int argc, char** argv) {
-  const char* path = nullptr;
-  bool asjson = false;
-  for (int i = 1; i < argc; ++i) {
-    if (IsHelp(argv[i])) {
-      fputs(kListHelp, stdout);
-      return PXQ_EXIT_OK;
-    }
-    if (IsVerbosityOption(argv[i])) continue;
-    if (strcmp(argv[i], "--json") == 0) {
-      asjson = true;
-      continue;
-    }
-    if (argv[i][0] == '-' && argv[i][1] != '\0') return UsageError("list", std::string("unknown option ") + argv[i]);
-    if (path != nullptr) return UsageError("list", "one FILE only");
-    if (argv[i][0] == '\0') return UsageError("list", "FILE is an empty name");
-    path = argv[i];
+namespace {
+
+struct ListRequest {
+  std::string path;
+  bool json = false;
+};
+
+// The request from the command line. -1 to go on, else the exit code
+// (help shown, or a usage error named).
+int ParseList(int argc, char** argv, ListRequest* request) {
+  CommandOptions options;
+  BeginCommandOptions(&options, "list", true);
+  AddFlagOption(&options, "--json", [request]() {
+    request->json = true;
+    return std::string();
+  });
+  ParseCommandOptions(&options, argc, argv);
+  if (options.help) {
+    fputs(kListHelp, stdout);
+    return PXQ_EXIT_OK;
   }
-  if (path == nullptr) return UsageError("list", "no FILE given");
+  if (!options.fault.empty()) return UsageError("list", options.fault);
+  if (!options.unknown.empty()) return UsageError("list", "unknown option " + options.unknown[0]);
+  std::string fault = OneFileFault(options.operands);
+  if (!fault.empty()) return UsageError("list", fault);
+  request->path = options.operands[0];
+  return -1;
+}
+
+}  // namespace
+
+int CommandList(int argc, char** argv) {
+  ListRequest request;
+  int status = ParseList(argc, argv, &request);
+  if (status >= 0) return status;
+  const char* path = request.path.c_str();
+  bool asjson = request.json;
 
   // With --json even a file that is no loader file gets its whole object.
   LoaderStamp stamp;

@@ -1,0 +1,111 @@
+#include "tools/cli/command_options.h"
+
+#include <algorithm>
+
+#include "tools/cli/progress.h"
+
+namespace {
+
+// The option's name in an argument: "--name" of "--name=VALUE".
+std::string OptionName(const std::string& argument) { return argument.substr(0, argument.find('=')); }
+
+bool IsValueName(const CommandOptions& options, const std::string& name) {
+  return std::find(options.valuenames.begin(), options.valuenames.end(), name) != options.valuenames.end();
+}
+
+// Records a fault unless help or an earlier fault came first.
+void Refuse(CommandOptions* options, const std::string& fault) {
+  if (!options->help && options->fault.empty() && !fault.empty()) options->fault = fault;
+}
+
+}  // namespace
+
+void BeginCommandOptions(CommandOptions* options, const char* command, bool operands, bool prefix) {
+  options->command = command;
+  CLI::App& app = options->app;
+  app.name(std::string("pxq ") + command);
+  app.set_help_flag();  // pxq's own help text, and its own place in the order
+  app.allow_extras();   // undeclared options are named in pxq's words
+  app.prefix_command(prefix);
+  AddFlagOption(options, "-h,--help", [options]() {
+    if (options->fault.empty()) options->help = true;
+    return std::string();
+  });
+  AddFlagOption(options, "-q,--quiet", []() {
+    Verbosity = -1;
+    return std::string();
+  });
+  AddFlagOption(options, "-v,--verbose", []() {
+    Verbosity = 1;
+    return std::string();
+  });
+  if (operands && !prefix) app.add_option("OPERANDS", options->operands)->expected(0, -1);
+}
+
+void AddValueOption(CommandOptions* options, const std::string& names, const OptionCheck& check) {
+  for (std::string name : CLI::detail::split_names(names)) {
+    while (!name.empty() && name[0] == '-') name.erase(0, 1);
+    options->valuenames.push_back((name.size() == 1 ? "-" : "--") + name);
+  }
+  CLI::Option* option = options->app.add_option(names, [options, check](const CLI::results_t& values) {
+    // Named as given: "option -o needs a value", not "--output".
+    std::string name = options->taken < options->given.size() ? options->given[options->taken] : "";
+    ++options->taken;
+    std::string value = values.empty() ? "" : values.back();
+    Refuse(options, value.empty() ? "option " + name + " needs a value" : check(value));
+    return true;
+  });
+  option->type_size(1)->expected(1)->trigger_on_parse();
+}
+
+void AddFlagOption(CommandOptions* options, const std::string& names, const FlagTake& take) {
+  options->app.add_flag_callback(names, [options, take]() { Refuse(options, take()); })->trigger_on_parse();
+}
+
+std::string OneFileFault(const std::vector<std::string>& operands) {
+  if (operands.empty()) return "no FILE given";
+  if (operands[0].empty()) return "FILE is an empty name";
+  if (operands.size() > 1) return "one FILE only";
+  return "";
+}
+
+void ParseCommandOptions(CommandOptions* options, int argc, char** argv) {
+  // CLI11 reads "-o=OUT" as the value "=OUT", and takes the next argument
+  // for "--name=" (an empty value): such arguments are split here into the
+  // name and the value as given, "" included, and each value option's name
+  // is noted as given for its message. The argument after a value option
+  // is its value, whatever it looks like (CLI11 takes it so too).
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) {
+    std::string argument = argv[i];
+    std::string name = OptionName(argument);
+    std::string shortname = argument.size() > 2 && argument[1] != '-' ? argument.substr(0, 2) : "";
+    if (IsValueName(*options, argument)) {
+      options->given.push_back(argument);
+      arguments.push_back(argument);
+      if (i + 1 < argc) arguments.push_back(argv[++i]);
+    } else if (name.size() < argument.size() && IsValueName(*options, name)) {
+      options->given.push_back(name);
+      arguments.push_back(name);
+      arguments.push_back(argument.substr(name.size() + 1));
+    } else if (!shortname.empty() && argument[0] == '-' && IsValueName(*options, shortname)) {
+      options->given.push_back(shortname);  // "-oOUT"
+      arguments.push_back(shortname);
+      arguments.push_back(argument.substr(2));
+    } else {
+      arguments.push_back(argument);
+    }
+  }
+  std::reverse(arguments.begin(), arguments.end());  // CLI11 takes them from the back
+  // CLI11 reports its refusals as exceptions; they end here.
+  try {
+    options->app.parse(arguments);
+  } catch (const CLI::ArgumentMismatch&) {
+    // A value option ends the line: the value is missing.
+    Refuse(options, "option " + OptionName(argv[argc - 1]) + " needs a value");
+  } catch (const CLI::ParseError& error) {
+    Refuse(options, error.what());
+  }
+  options->unknown = options->app.remaining();
+  if (options->app.get_prefix_command()) options->operands = options->unknown;
+}
