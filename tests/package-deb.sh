@@ -52,7 +52,7 @@ for arch in x86_64 i686; do
     *) fail "the $arch example is $format" ;;
   esac
   imports=$("$arch-w64-mingw32-objdump" -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p' |
-    tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+    tr '[:upper:]' '[:lower:]' | sort | tr '\n' ' ')
   [ "$imports" = "kernel32.dll msvcrt.dll " ] || fail "the $arch example imports $imports"
 done
 
