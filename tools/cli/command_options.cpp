@@ -13,22 +13,27 @@ bool IsValueName(const CommandOptions& options, const std::string& name) {
   return std::find(options.valuenames.begin(), options.valuenames.end(), name) != options.valuenames.end();
 }
 
-// Records a fault unless help or an earlier fault came first.
+// True when an undeclared argument came before the option met now: it is
+// the usage error then.
+bool AfterUnknown(const CommandOptions& options) { return options.events > options.unknownafter; }
+
+// Records a fault unless help, an earlier fault or an undeclared argument
+// came first.
 void Refuse(CommandOptions* options, const std::string& fault) {
-  if (!options->help && options->fault.empty() && !fault.empty()) options->fault = fault;
+  if (!options->help && options->fault.empty() && !fault.empty() && !AfterUnknown(*options)) options->fault = fault;
 }
 
 }  // namespace
 
 void BeginCommandOptions(CommandOptions* options, const char* command, bool operands, bool prefix) {
   options->command = command;
+  options->prefix = prefix;
   CLI::App& app = options->app;
   app.name(std::string("pxq ") + command);
   app.set_help_flag();  // pxq's own help text, and its own place in the order
   app.allow_extras();   // undeclared options are named in pxq's words
-  app.prefix_command(prefix);
   AddFlagOption(options, "-h,--help", [options]() {
-    if (options->fault.empty()) options->help = true;
+    if (options->fault.empty() && !AfterUnknown(*options)) options->help = true;
     return std::string();
   });
   AddFlagOption(options, "-q,--quiet", []() {
@@ -51,6 +56,7 @@ void AddValueOption(CommandOptions* options, const std::string& names, const Opt
     // Named as given: "option -o needs a value", not "--output".
     std::string name = options->taken < options->given.size() ? options->given[options->taken] : "";
     ++options->taken;
+    ++options->events;
     std::string value = values.empty() ? "" : values.back();
     Refuse(options, value.empty() ? "option " + name + " needs a value" : check(value));
     return true;
@@ -59,7 +65,10 @@ void AddValueOption(CommandOptions* options, const std::string& names, const Opt
 }
 
 void AddFlagOption(CommandOptions* options, const std::string& names, const FlagTake& take) {
-  options->app.add_flag_callback(names, [options, take]() { Refuse(options, take()); })->trigger_on_parse();
+  options->app.add_flag_callback(names, [options, take]() {
+    ++options->events;
+    Refuse(options, take());
+  })->trigger_on_parse();
 }
 
 std::string OneFileFault(const std::vector<std::string>& operands) {
@@ -75,11 +84,27 @@ void ParseCommandOptions(CommandOptions* options, int argc, char** argv) {
   // name and the value as given, "" included, and each value option's name
   // is noted as given for its message. The argument after a value option
   // is its value, whatever it looks like (CLI11 takes it so too).
+  // The first argument that CLI11 will not take as an option or operand is
+  // placed among the options met, so that a fault after it gives way to it.
   std::vector<std::string> arguments;
+  bool operands = options->app.get_option_no_throw("OPERANDS") != nullptr;
+  size_t met = 0;
   for (int i = 1; i < argc; ++i) {
     std::string argument = argv[i];
     std::string name = OptionName(argument);
     std::string shortname = argument.size() > 2 && argument[1] != '-' ? argument.substr(0, 2) : "";
+    bool dashed = argument.size() > 1 && argument[0] == '-';
+    if (IsValueName(*options, argument) || (name.size() < argument.size() && IsValueName(*options, name)) ||
+        (!shortname.empty() && dashed && IsValueName(*options, shortname)) ||
+        (dashed && options->app.get_option_no_throw(name) != nullptr)) {
+      ++met;
+    } else if (options->prefix) {
+      // Everything from the first operand on is the command's, unread.
+      options->operands.assign(argv + i, argv + argc);
+      break;
+    } else if ((dashed || !operands) && options->unknownafter == SIZE_MAX) {
+      options->unknownafter = met;
+    }
     if (IsValueName(*options, argument)) {
       options->given.push_back(argument);
       arguments.push_back(argument);
@@ -107,5 +132,4 @@ void ParseCommandOptions(CommandOptions* options, int argc, char** argv) {
     Refuse(options, error.what());
   }
   options->unknown = options->app.remaining();
-  if (options->app.get_prefix_command()) options->operands = options->unknown;
 }

@@ -5,6 +5,9 @@
 // not CLI11's.
 #pragma once
 
+#include <stddef.h>
+#include <stdint.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,10 +23,13 @@ using FlagTake = std::function<std::string()>;
 
 struct CommandOptions {
   const char* command = "";
+  bool prefix = false;  // everything from the first operand on is an operand
   CLI::App app;
   std::vector<std::string> valuenames;  // "-o", "--output", ... for "-o=OUT"
   std::vector<std::string> given;       // each value option's name as given, in order
   size_t taken = 0;                     // of them, how many reached their check
+  size_t events = 0;                    // options met so far, in order
+  size_t unknownafter = SIZE_MAX;       // options before the first undeclared argument
   std::string fault;                    // the first usage error, "" while none
   bool help = false;                    // -h/--help came before any fault
   std::vector<std::string> operands;    // the arguments that are no option, in order

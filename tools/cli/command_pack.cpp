@@ -17,13 +17,15 @@
 #include "tools/writer/data_inputs.h"
 #include "tools/host/host_error.h"
 #include "tools/host/output_file.h"
+#include "tools/cli/pack_request.h"
 #include "tools/cli/progress.h"
 #include "tools/cli/pxq_cli.h"
 #include "tools/release/stub_resources.h"
 #include "tools/release/tag_text.h"
 #include "tools/writer/writer.h"
 
-static const char kPackHelp[] =
+extern const char kPackHelp[];
+const char kPackHelp[] =
     "Usage: pxq pack -o OUT [--stub FILE] [--generic FILE] [--nt-x86 FILE] [--nt-x64 FILE]\n"
     "                [--entry ID=FILE]... [--preset 0-9[e]] [--dict SIZE] [--keep-order]\n"
     "                [--arguments TEXT] [--product-name TEXT] [--file-description TEXT]\n"
@@ -104,52 +106,7 @@ static const char kPackHelp[] =
 
 namespace {
 
-// The options that set the stub's version strings.
-const struct {
-  const char* option;
-  const char* key;
-} kVersionStrings[] = {
-    {"--arguments", "Arguments"},          {"--product-name", "ProductName"},
-    {"--file-description", "FileDescription"}, {"--company", "CompanyName"},
-    {"--copyright", "LegalCopyright"},    {"--product-version", "ProductVersion"},
-    {"--file-version", "FileVersion"},     {"--loader-path", "LoaderPath"},
-};
 
-// The option that sets a version string, or "".
-const char* VersionStringOption(const std::string& key) {
-  for (const auto& string : kVersionStrings) {
-    if (key == string.key) return string.option;
-  }
-  return "";
-}
-
-struct Input {
-  uint64_t id;
-  std::string path;
-  const char* option;  // "--generic", "--nt-x86", "--nt-x64" or "--entry"
-  std::string given;   // the option's value as given, for messages
-};
-
-// A version text's leading numbers: one to four of 0 to 65535, joined by
-// single dots. Text may follow them ("2.1.0.7 (spring)"), but not a dot:
-// "1..2" and "1.2.3.4.5" would quietly be taken as 1.0.0.0 and 1.2.3.4.
-// "" or what is wrong.
-std::string VersionNumbersFault(const char* text) {
-  const char* at = text;
-  int count = 0;
-  while (*at >= '0' && *at <= '9') {
-    ++count;
-    while (*at >= '0' && *at <= '9') ++at;
-    if (*at != '.') break;
-    ++at;
-  }
-  if (count == 0) return "must begin with the version's numbers, 1 to 4 of 0 to 65535 (2.1.0.7)";
-  if (count > 4) return "has more than four leading numbers; give 1 to 4 of 0 to 65535 (2.1.0.7)";
-  if (at[-1] == '.')
-    return "has malformed leading numbers (a dot with no number after it); give 1 to 4 of 0 to 65535 joined by "
-           "single dots (2.1.0.7)";
-  return "";
-}
 
 // Windows-1252, the ANSI code page of Western systems: Latin-1 but for
 // 0x80 to 0x9F, where it has these characters (0x81, 0x8D, 0x8F, 0x90 and
@@ -185,7 +142,7 @@ std::string OutsideWindows1252(const std::string& text) {
 // start as the generic or NT x86 build (those run on 32-bit Windows), so it
 // is refused; anything else that Windows on x86 or x64 does not start is
 // warned about. "" or the fault; *refuse tells which.
-std::string BuildMachineFault(const Input& input, bool* refuse) {
+std::string BuildMachineFault(const PackInput& input, bool* refuse) {
   *refuse = false;
   PeImage image;
   std::string fault = ReadPeImageFile(input.path, &image);
@@ -205,67 +162,6 @@ std::string BuildMachineFault(const Input& input, bool* refuse) {
   return "";
 }
 
-// "65536", "64KiB", "64K", "8MiB", "8M": 4 KiB to 1536 MiB.
-bool ParseDictionarySize(const char* text, uint32_t* size) {
-  char* end = nullptr;
-  if (text[0] < '0' || text[0] > '9') return false;
-  errno = 0;
-  unsigned long long value = strtoull(text, &end, 10);
-  if (errno != 0) return false;
-  std::string unit = end;
-  unsigned long long scale = 1;
-  if (unit == "K" || unit == "KiB") scale = 1024;
-  else if (unit == "M" || unit == "MiB") scale = 1024 * 1024;
-  else if (!unit.empty()) return false;
-  if (value > MAX_DICTIONARY_SIZE / scale) return false;
-  value *= scale;
-  if (value < MIN_DICTIONARY_SIZE) return false;
-  *size = static_cast<uint32_t>(value);
-  return true;
-}
-
-bool ParsePreset(const char* text, PackageOptions* options) {
-  if (text[0] < '0' || text[0] > '9') return false;
-  if (text[1] != '\0' && !(text[1] == 'e' && text[2] == '\0')) return false;
-  options->preset = static_cast<uint32_t>(text[0] - '0');
-  options->extreme = text[1] == 'e';
-  return true;
-}
-
-enum AttributeMode { AttributesFromFile, AttributesNormal, AttributesReadOnly };
-
-// "@SECONDS" or "SECONDS" since 1970, or a UTC date "YYYY-MM-DD" with an
-// optional time "THH:MM:SS" or " HH:MM:SS" and an optional "Z".
-bool ParseTime(const char* text, int64_t* seconds) {
-  const char* digits = text[0] == '@' ? text + 1 : text;
-  char* end = nullptr;
-  errno = 0;
-  long long number = strtoll(digits, &end, 10);
-  if (end != digits && *end == '\0' && errno == 0 && (digits[0] == '-' || (digits[0] >= '0' && digits[0] <= '9'))) {
-    *seconds = number;
-    return true;
-  }
-  struct tm fields = {};
-  int year, month, day, hour = 0, minute = 0, second = 0, used = 0;
-  if (sscanf(text, "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3) return false;
-  const char* rest = text + used;
-  if (*rest == 'T' || *rest == ' ') {
-    int more = 0;
-    if (sscanf(rest + 1, "%2d:%2d:%2d%n", &hour, &minute, &second, &more) != 3) return false;
-    rest += 1 + more;
-  }
-  if (*rest == 'Z') ++rest;
-  if (*rest != '\0' || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
-    return false;
-  fields.tm_year = year - 1900;
-  fields.tm_mon = month - 1;
-  fields.tm_mday = day;
-  fields.tm_hour = hour;
-  fields.tm_min = minute;
-  fields.tm_sec = second;
-  *seconds = static_cast<int64_t>(timegm(&fields));
-  return true;
-}
 
 // The resource option that alone (or "--a, --b" that together) make the
 // stub's resources fail where the stub takes the others, so that the
@@ -320,202 +216,25 @@ std::string KeptVersionStrings(const StubResourceOptions& resources, const StubF
 }  // namespace
 
 int CommandPack(int argc, char** argv) {
-  const char* output = nullptr;
-  const char* stub = nullptr;
-  std::vector<Input> inputs;  // in the order given
-  std::vector<std::string> datapaths;  // --data, in the order given
-  bool keeporder = false;
-  bool machinecheck = true;
-  PackageOptions options;
-  uint32_t platformflags = 0;
-  StubResourceOptions resources;
-  const char* iconpath = nullptr;
-  bool hasfixedtime = false;
-  int64_t fixedtime = 0;
-  AttributeMode attributemode = AttributesFromFile;
-  static const struct {
-    const char* option;
-    uint64_t id;
-    uint32_t flag;
-  } kBuilds[] = {
-      {"--generic", GenericInstallerId, PLATFORM_FLAG_GENERIC},
-      {"--nt-x86", NtX86InstallerId, PLATFORM_FLAG_NT_X86},
-      {"--nt-x64", NtX64InstallerId, PLATFORM_FLAG_NT_X64},
-  };
-
-  for (int i = 1; i < argc; ++i) {
-    if (IsHelp(argv[i])) {
-      fputs(kPackHelp, stdout);
-      return PXQ_EXIT_OK;
-    }
-    if (IsVerbosityOption(argv[i])) continue;
-    const char* value = nullptr;
-    int match = OptionValue(argc, argv, &i, "-o", &value);
-    if (match == 0) match = OptionValue(argc, argv, &i, "--output", &value);
-    if (match == 1) {
-      // A second output would silently win over the first.
-      if (output != nullptr) return UsageError("pack", "more than one output file given");
-      output = value;
-      continue;
-    }
-    if (match == 0 && (match = OptionValue(argc, argv, &i, "--stub", &value)) == 1) {
-      if (stub != nullptr) return UsageError("pack", "--stub given twice");
-      stub = value;
-      continue;
-    }
-    if (match == 0 && (match = OptionValue(argc, argv, &i, "--mtime", &value)) == 1) {
-      if (!ParseTime(value, &fixedtime)) return UsageError("pack", std::string("bad time '") + value + "'; give @SECONDS or YYYY-MM-DD[THH:MM:SS] (UTC)");
-      hasfixedtime = true;
-      continue;
-    }
-    if (match == 0 && (match = OptionValue(argc, argv, &i, "--attributes", &value)) == 1) {
-      if (strcmp(value, "normal") == 0) {
-        attributemode = AttributesNormal;
-      } else if (strcmp(value, "readonly") == 0) {
-        attributemode = AttributesReadOnly;
-      } else if (strcmp(value, "from-file") == 0) {
-        attributemode = AttributesFromFile;
-      } else {
-        return UsageError("pack", std::string("bad attributes '") + value + "'; use normal, readonly or from-file");
-      }
-      continue;
-    }
-    if (match == 0 && (match = OptionValue(argc, argv, &i, "--preset", &value)) == 1) {
-      if (!ParsePreset(value, &options))
-        return UsageError("pack", std::string("bad preset '") + value + "'; give 0 to 9, or 0e to 9e for extreme");
-      continue;
-    }
-    if (match == 0 && (match = OptionValue(argc, argv, &i, "--dict", &value)) == 1) {
-      if (!ParseDictionarySize(value, &options.dictionarycap))
-        return UsageError("pack", std::string("bad dictionary size '") + value + "', expected 4KiB to 1536MiB");
-      continue;
-    }
-    if (match == 0 && (match = OptionValue(argc, argv, &i, "--data", &value)) == 1) {
-      datapaths.push_back(value);
-      continue;
-    }
-    if (match == 0 && strcmp(argv[i], "--keep-order") == 0) {
-      keeporder = true;
-      continue;
-    }
-    if (match == 0 && strcmp(argv[i], "--no-machine-check") == 0) {
-      machinecheck = false;
-      continue;
-    }
-    if (match == 0 && (match = OptionValue(argc, argv, &i, "--entry", &value)) == 1) {
-      const char* equals = strchr(value, '=');
-      uint64_t id = 0;
-      if (equals == nullptr || equals[1] == '\0' || !ParseEntryId(std::string(value, equals).c_str(), &id))
-        return UsageError("pack", std::string("bad entry '") + value + "', expected ID=FILE");
-      inputs.push_back({id, equals + 1, "--entry", value});
-      continue;
-    }
-    if (match == 0 && (match = OptionValue(argc, argv, &i, "--icon", &value)) == 1) {
-      if (iconpath != nullptr) return UsageError("pack", "--icon given twice");
-      iconpath = value;
-      resources.any = true;
-      continue;
-    }
-    if (match == 0 && (match = OptionValue(argc, argv, &i, "--execution-level", &value)) == 1) {
-      resources.executionlevel = ParseExecutionLevel(value);
-      if (resources.executionlevel < 0)
-        return UsageError("pack", std::string("unknown execution level '") + value +
-                                      "'; use none, asInvoker, highestAvailable or requireAdministrator");
-      resources.any = true;
-      continue;
-    }
-    for (const auto& string : kVersionStrings) {
-      if (match != 0) break;
-      match = OptionValue(argc, argv, &i, string.option, &value);
-      if (match != 1) continue;
-      std::vector<uint16_t> units;
-      if (!Utf16FromUtf8(value, &units)) return UsageError("pack", std::string(string.option) + ": the text is not valid UTF-8");
-      if (strcmp(string.key, "LoaderPath") == 0 && ParseLoaderPathChoice(value) == LoaderPathChoiceUnknown)
-        return UsageError("pack", std::string("unknown loader path '") + value + "'; use last or environment");
-      if (strcmp(string.key, "Arguments") == 0 && units.size() > ARGUMENTS_UNITS)
-        return UsageError("pack", "--arguments: the text has " + std::to_string(units.size()) +
-                                      " UTF-16 units; the stub has room for 64");
-      uint32_t words[2];
-      bool numbers = ParseVersionNumbers(value, &words[0], &words[1]);
-      if (strcmp(string.key, "FileVersion") == 0 || strcmp(string.key, "ProductVersion") == 0) {
-        std::string fault = VersionNumbersFault(value);
-        if (!numbers || !fault.empty())
-          return UsageError("pack", std::string(string.option) + " '" + value + "' " +
-                                        (fault.empty() ? VersionNumbersFault("") : fault));
-        bool file = strcmp(string.key, "FileVersion") == 0;
-        (file ? resources.filenumbers : resources.productnumbers) = true;
-        uint32_t* target = file ? resources.fileversion : resources.productversion;
-        target[0] = words[0];
-        target[1] = words[1];
-      }
-      for (const auto& given : resources.strings) {
-        if (given.first == string.key) return UsageError("pack", std::string(string.option) + " given twice");
-      }
-      resources.strings.push_back({string.key, value});
-      resources.any = true;
-    }
-    if (match == 1) continue;
-    for (const auto& build : kBuilds) {
-      if (match != 0) break;
-      match = OptionValue(argc, argv, &i, build.option, &value);
-      if (match == 1) {
-        if (platformflags & build.flag) return UsageError("pack", std::string(build.option) + " given twice");
-        platformflags |= build.flag;
-        inputs.push_back({build.id, value, build.option, value});
-      }
-    }
-    if (match == 1) continue;
-    if (match < 0) return UsageError("pack", "option " + OptionName(argv[i]) + " needs a value");
-    return UsageError("pack", std::string("unexpected argument '") + argv[i] + "'");
-  }
-  if (output == nullptr) return UsageError("pack", "no output file; give -o OUT");
-  if (inputs.empty()) return UsageError("pack", "nothing to pack; give --generic, --nt-x86, --nt-x64 or --entry");
-  for (size_t i = 0; i < inputs.size(); ++i) {
-    for (size_t j = 0; j < i; ++j) {
-      // A second entry with the same id could never be found: the first one wins.
-      if (inputs[i].id != inputs[j].id) continue;
-      // Both sides named: an --entry may clash with a build's well-known id.
-      const Input& build = strcmp(inputs[j].option, "--entry") != 0 ? inputs[j] : inputs[i];
-      const Input& entry = &build == &inputs[j] ? inputs[i] : inputs[j];
-      std::string what = "entry id " + EntryIdText(inputs[i].id) + " given twice: ";
-      if (strcmp(build.option, "--entry") == 0) {
-        what += "--entry " + inputs[j].given + " and --entry " + inputs[i].given;
-      } else {
-        static const struct {
-          const char* option;
-          const char* name;
-        } kSlots[] = {{"--generic", "generic"}, {"--nt-x86", "NT x86"}, {"--nt-x64", "NT x64"}};
-        const char* name = "";
-        for (const auto& slot : kSlots) {
-          if (strcmp(slot.option, build.option) == 0) name = slot.name;
-        }
-        what += "--entry " + entry.given + ", and " + EntryIdText(inputs[i].id) + " is the " + name +
-                " build's id (" + build.option + " " + build.given + "); give the entry another id";
-      }
-      return UsageError("pack", what);
-    }
-  }
-  // SOURCE_DATE_EPOCH: no entry time later than it (reproducible builds).
-  bool clamped = false;
-  int64_t clamp = 0;
-  const char* epoch = getenv("SOURCE_DATE_EPOCH");
-  if (epoch != nullptr && epoch[0] != '\0') {
-    char* end = nullptr;
-    errno = 0;
-    long long value = strtoll(epoch, &end, 10);
-    if (*end != '\0' || errno != 0 || value < 0 || epoch[0] < '0' || epoch[0] > '9')
-      return UsageError("pack", std::string("SOURCE_DATE_EPOCH must be a number of seconds since 1970, not '") +
-                                    epoch + "'");
-    clamped = true;
-    clamp = value;
-  }
+  PackRequest request;
+  int status = ParsePack(argc, argv, &request);
+  if (status >= 0) return status;
+  const char* output = request.output.c_str();
+  const std::vector<PackInput>& inputs = request.inputs;
+  PackageOptions& options = request.options;
+  StubResourceOptions& resources = request.resources;
+  const uint32_t platformflags = request.platformflags;
+  const AttributeMode attributemode = request.attributemode;
+  const bool hasfixedtime = request.hasfixedtime, clamped = request.clamped;
+  const int64_t fixedtime = request.fixedtime, clamp = request.clamp;
+  const char* iconpath = request.iconpath.empty() ? nullptr : request.iconpath.c_str();
 
   // What is at OUT is looked at before any work.
   int error = CheckOutputName(output);
   if (error != 0) return HostFailure(OutputDisplayName(output), error);
   std::string stubpath;
-  if (stub != nullptr) {
-    stubpath = stub;
+  if (!request.stub.empty()) {
+    stubpath = request.stub;
   } else {
     stubpath = FindDefaultStub();
     if (stubpath.empty())
@@ -534,7 +253,7 @@ int CommandPack(int argc, char** argv) {
   {
     std::vector<std::string> named = {stubpath};
     if (iconpath != nullptr) named.push_back(iconpath);
-    for (const Input& input : inputs) named.push_back(input.path);
+    for (const PackInput& input : inputs) named.push_back(input.path);
     for (const std::string& input : named) {
       if (sameasoutput(input))
         return Failure(OutputDisplayName(output), "is also an input; choose another output file");
@@ -611,12 +330,12 @@ int CommandPack(int argc, char** argv) {
     entries[i].attributes = readonly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
     inputbytes += static_cast<uint64_t>(info.st_size);
   }
-  if (!keeporder) OrderEntriesForLoading(&entries);
+  if (!request.keeporder) OrderEntriesForLoading(&entries);
   // The data archive's items take their times and attributes by the same rules.
   std::vector<DataArchiveItem> dataitems;
   uint64_t databytes = 0;
   std::string datafault = CollectDataItems(
-      datapaths,
+      request.datapaths,
       [&](const struct stat& info, DataArchiveItem* item) {
         int64_t seconds = static_cast<int64_t>(info.st_mtim.tv_sec);
         uint32_t nanoseconds = static_cast<uint32_t>(info.st_mtim.tv_nsec);
@@ -638,8 +357,8 @@ int CommandPack(int argc, char** argv) {
       return Failure(OutputDisplayName(output), "is also an input; choose another output file");
   }
   inputbytes += databytes;
-  for (const Input& input : inputs) {
-    if (!machinecheck || strcmp(input.option, "--entry") == 0) continue;
+  for (const PackInput& input : inputs) {
+    if (!request.machinecheck || strcmp(input.option, "--entry") == 0) continue;
     bool refuse = false;
     std::string fault = BuildMachineFault(input, &refuse);
     if (refuse) return UsageError("pack", fault);
