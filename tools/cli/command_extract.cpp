@@ -12,12 +12,14 @@
 #include "platform/types.h"
 #include "tools/release/archive_check.h"
 #include "tools/cli/data_report.h"
+#include "tools/cli/extract_request.h"
 #include "tools/host/host_error.h"
 #include "tools/host/output_file.h"
 #include "tools/cli/progress.h"
 #include "tools/cli/pxq_cli.h"
 
-static const char kExtractHelp[] =
+extern const char kExtractHelp[];
+const char kExtractHelp[] =
     "Usage: pxq extract FILE (--id ID | --generic | --nt-x86 | --nt-x64) -o OUT [-q | -v]\n"
     "       pxq extract FILE --data [NAME] -o OUT [-q | -v]\n"
     "\n"
@@ -37,51 +39,19 @@ static const char kExtractHelp[] =
     "                    writes the entry's bytes to standard output)\n";
 
 int CommandExtract(int argc, char** argv) {
-  if (WantsDataArchive(argc, argv)) return CommandExtractData(argc, argv);
-  const char* path = nullptr;
-  const char* output = nullptr;
-  uint64_t id = 0;
-  int ids = 0;
-  for (int i = 1; i < argc; ++i) {
-    const char* value = nullptr;
-    if (IsHelp(argv[i])) {
-      fputs(kExtractHelp, stdout);
-      return PXQ_EXIT_OK;
-    }
-    if (IsVerbosityOption(argv[i])) continue;
-    int match = OptionValue(argc, argv, &i, "-o", &value);
-    if (match == 0) match = OptionValue(argc, argv, &i, "--output", &value);
-    if (match == 1) {
-      if (output != nullptr) return UsageError("extract", "more than one output file given");
-      output = value;
-      continue;
-    }
-    if (match == 0 && (match = OptionValue(argc, argv, &i, "--id", &value)) == 1) {
-      if (!ParseEntryId(value, &id)) return UsageError("extract", std::string("bad id '") + value + "'");
-      ++ids;
-      continue;
-    }
-    if (match < 0) return UsageError("extract", "option " + OptionName(argv[i]) + " needs a value");
-    if (strcmp(argv[i], "--generic") == 0 || strcmp(argv[i], "--nt-x86") == 0 || strcmp(argv[i], "--nt-x64") == 0) {
-      id = argv[i][2] == 'g' ? GenericInstallerId : argv[i][6] == '8' ? NtX86InstallerId : NtX64InstallerId;
-      ++ids;
-      continue;
-    }
-    if (argv[i][0] == '-' && argv[i][1] != '\0')
-      return UsageError("extract", std::string("unknown option ") + argv[i]);
-    if (path != nullptr) return UsageError("extract", "one FILE only");
-    if (argv[i][0] == '\0') return UsageError("extract", "FILE is an empty name");
-    path = argv[i];
-  }
-  if (path == nullptr) return UsageError("extract", "no FILE given");
-  if (ids != 1) return UsageError("extract", "give exactly one of --id, --generic, --nt-x86, --nt-x64");
-  if (output == nullptr) return UsageError("extract", "no output file; give -o OUT");
+  ExtractRequest request;
+  int status = ParseExtract(argc, argv, &request);
+  if (status >= 0) return status;
+  if (request.data) return ExtractData(request.path, request.output, request.hasname ? &request.name : nullptr);
+  const char* path = request.path.c_str();
+  const char* output = request.output.c_str();
+  const uint64_t id = request.id;
   int error = CheckOutputName(output);
   if (error != 0) return HostFailure(OutputDisplayName(output), error);
   if (SameFile(path, output)) return Failure(output, "is the loader file itself; choose another output file");
 
   LoaderStamp stamp;
-  int status = ReadLoaderStamp(path, &stamp);
+  status = ReadLoaderStamp(path, &stamp);
   if (status != PXQ_EXIT_OK) return status;
 
   // The loader's extraction writes to a named file: for standard output, a

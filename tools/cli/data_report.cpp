@@ -41,45 +41,10 @@ std::string Hex32(uint32_t value) {
 
 }  // namespace
 
-bool WantsDataArchive(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (IsHelp(argv[i])) return false;
-  }
-  for (int i = 1; i < argc; ++i) {
-    if (strcmp(argv[i], "--data") == 0 || strncmp(argv[i], "--data=", 7) == 0) return true;
-  }
-  return false;
-}
-
-int CommandExtractData(int argc, char** argv) {
-  const char* path = nullptr;
-  const char* output = nullptr;
-  const char* name = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    if (IsVerbosityOption(argv[i])) continue;
-    if (strcmp(argv[i], "--data") == 0) {
-      // NAME, when given, follows --data.
-      if (i + 1 < argc && argv[i + 1][0] != '-' && path != nullptr) name = argv[++i];
-      continue;
-    }
-    if (strncmp(argv[i], "--data=", 7) == 0) {
-      name = argv[i] + 7;
-      continue;
-    }
-    if (strcmp(argv[i], "-o") == 0 || strcmp(argv[i], "--output") == 0) {
-      if (i + 1 >= argc) return UsageError("extract", "option -o needs a value");
-      if (output != nullptr) return UsageError("extract", "more than one output given");
-      output = argv[++i];
-      continue;
-    }
-    if (argv[i][0] == '-' && argv[i][1] != '\0')
-      return UsageError("extract", std::string("option ") + argv[i] + " does not go with --data");
-    if (path != nullptr) return UsageError("extract", "one FILE only (give it before --data NAME)");
-    path = argv[i];
-  }
-  if (path == nullptr) return UsageError("extract", "no FILE given");
-  if (output == nullptr) return UsageError("extract", name == nullptr ? "no output directory; give -o DIR"
-                                                                       : "no output file; give -o OUT");
+int ExtractData(const std::string& file, const std::string& out, const std::string* entryname) {
+  const char* path = file.c_str();
+  const char* output = out.c_str();
+  const char* name = entryname != nullptr ? entryname->c_str() : nullptr;
   OpenData open;
   uint32_t code = PxqDataOpen(path, &open.data);
   if (code != 0) return Failure(path, PxqDataMessage(open.data));

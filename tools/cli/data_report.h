@@ -4,12 +4,10 @@
 
 #include <string>
 
-// Whether the command line of extract asks for the data archive (--data).
-bool WantsDataArchive(int argc, char** argv);
-
 // pxq extract FILE --data [NAME] -o OUT: every entry into the directory
-// OUT, or the entry NAME to the file OUT ('-': standard output).
-int CommandExtractData(int argc, char** argv);
+// OUT, or the entry NAME (null: none given) to the file OUT ('-': standard
+// output). The exit code.
+int ExtractData(const std::string& path, const std::string& output, const std::string* name);
 
 // The data archive's part of pxq list: printed as text, or as the value of
 // the JSON member "data" (null for a file without a data archive) in
