@@ -84,13 +84,19 @@ void ParseCommandOptions(CommandOptions* options, int argc, char** argv) {
   // name and the value as given, "" included, and each value option's name
   // is noted as given for its message. The argument after a value option
   // is its value, whatever it looks like (CLI11 takes it so too).
-  // The first argument that CLI11 will not take as an option or operand is
+  // "--" ends the options of a command that takes operands. The first
+  // argument that CLI11 will not take as an option or operand is
   // placed among the options met, so that a fault after it gives way to it.
   std::vector<std::string> arguments;
   bool operands = options->app.get_option_no_throw("OPERANDS") != nullptr;
   size_t met = 0;
+  std::vector<std::string> tail;  // the operands after "--"
   for (int i = 1; i < argc; ++i) {
     std::string argument = argv[i];
+    if (argument == "--" && operands) {
+      tail.assign(argv + i + 1, argv + argc);
+      break;
+    }
     std::string name = OptionName(argument);
     std::string shortname = argument.size() > 2 && argument[1] != '-' ? argument.substr(0, 2) : "";
     bool dashed = argument.size() > 1 && argument[0] == '-';
@@ -132,4 +138,5 @@ void ParseCommandOptions(CommandOptions* options, int argc, char** argv) {
     Refuse(options, error.what());
   }
   options->unknown = options->app.remaining();
+  options->operands.insert(options->operands.end(), tail.begin(), tail.end());
 }

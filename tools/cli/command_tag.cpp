@@ -21,9 +21,11 @@
 #include "tools/host/output_file.h"
 #include "tools/cli/progress.h"
 #include "tools/cli/pxq_cli.h"
+#include "tools/cli/tag_request.h"
 #include "tools/release/tag_text.h"
 
-static const char kTagHelp[] =
+extern const char kTagHelp[];
+const char kTagHelp[] =
     "Usage: pxq tag [--form ansi|utf8|utf16] [--pad] [-o OUT] FILE TEXT\n"
     "       pxq tag --remove [-o OUT] FILE\n"
     "\n"
@@ -137,78 +139,24 @@ std::string UnderWindow(uint64_t size) {
 }  // namespace
 
 int CommandTag(int argc, char** argv) {
-  const char* output = nullptr;
-  const char* formname = nullptr;
-  bool pad = false, remove = false;
-  std::vector<std::string> operands;
-  bool operandsonly = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* value = nullptr;
-    if (!operandsonly && IsHelp(argv[i])) {
-      fputs(kTagHelp, stdout);
-      return PXQ_EXIT_OK;
-    }
-    if (operandsonly || argv[i][0] != '-' || argv[i][1] == '\0') {
-      operands.push_back(argv[i]);
-      continue;
-    }
-    if (strcmp(argv[i], "--") == 0) {
-      operandsonly = true;
-      continue;
-    }
-    if (IsVerbosityOption(argv[i])) continue;
-    if (strcmp(argv[i], "--pad") == 0) {
-      pad = true;
-      continue;
-    }
-    if (strcmp(argv[i], "--remove") == 0) {
-      remove = true;
-      continue;
-    }
-    int match = OptionValue(argc, argv, &i, "-o", &value);
-    if (match == 0) match = OptionValue(argc, argv, &i, "--output", &value);
-    if (match == 1) {
-      if (output != nullptr) return UsageError("tag", "more than one output file given");
-      output = value;
-      continue;
-    }
-    if (match == 0 && (match = OptionValue(argc, argv, &i, "--form", &value)) == 1) {
-      formname = value;
-      continue;
-    }
-    if (match < 0) return UsageError("tag", "option " + OptionName(argv[i]) + " needs a value");
-    return UsageError("tag", std::string("unknown option ") + argv[i]);
-  }
-  uint32_t form = TagPlain;
-  if (formname != nullptr) {
-    if (strcmp(formname, "ansi") == 0) {
-      form = TagPlain;
-    } else if (strcmp(formname, "utf8") == 0) {
-      form = TagUtf8;
-    } else if (strcmp(formname, "utf16") == 0) {
-      form = TagUtf16;
-    } else {
-      return UsageError("tag", std::string("unknown form '") + formname + "'; use ansi, utf8 or utf16");
-    }
-  }
-  if (remove && (formname != nullptr || pad)) return UsageError("tag", "--remove takes no --form or --pad");
-  size_t wanted = remove ? 1 : 2;
-  if (operands.size() < wanted) return UsageError("tag", remove ? "no FILE given" : "give FILE and TEXT");
-  if (operands.size() > wanted)
-    return UsageError("tag", "unexpected argument '" + operands[wanted] + "'");
-  std::string path = operands[0];
-  if (path.empty()) return UsageError("tag", "FILE is an empty name");
+  TagRequest request;
+  int status = ParseTag(argc, argv, &request);
+  if (status >= 0) return status;
+  const std::string& path = request.path;
+  const char* output = request.output.empty() ? nullptr : request.output.c_str();
+  const uint32_t form = request.form;
+  const bool pad = request.pad, remove = request.remove;
 
   std::vector<uint8_t> tag;
   if (!remove) {
-    std::string fault = EncodeTag(operands[1], form, &tag);
+    std::string fault = EncodeTag(request.text, form, &tag);
     if (!fault.empty()) return UsageError("tag", fault);
-    if (form == TagPlain && !IsAscii(operands[1]) && Verbosity >= 0)
+    if (form == TagPlain && !IsAscii(request.text) && Verbosity >= 0)
       fprintf(stderr,
               "pxq tag: warning: the text has non-ASCII bytes; the ansi form passes them unchanged and Windows reads "
               "them in its ANSI code page; --form utf8 or utf16 has them converted\n");
     // The tag reaches the installer's command line unquoted.
-    if (operands[1].find_first_of(" \t\"") != std::string::npos && Verbosity >= 0)
+    if (request.text.find_first_of(" \t\"") != std::string::npos && Verbosity >= 0)
       fprintf(stderr,
               "pxq tag: warning: the text holds spaces or double quotes; the loader puts it on the installer's command "
               "line as it stands, where they split it into several arguments\n");
@@ -223,7 +171,7 @@ int CommandTag(int argc, char** argv) {
   }
   // The input: a loader file, read through one descriptor.
   LoaderStamp stamp;
-  int status = ReadLoaderStamp(path.c_str(), &stamp);
+  status = ReadLoaderStamp(path.c_str(), &stamp);
   if (status != PXQ_EXIT_OK) return status;
   int input = -1;
   int openerror = OpenInputFile(path, &input);
