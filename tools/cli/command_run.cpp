@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "platform/posix.h"
 #include "tools/host/host_error.h"
+#include "tools/cli/command_options.h"
 #include "tools/cli/progress.h"
 #include "tools/cli/pxq_cli.h"
 #include "tools/host/signals.h"
@@ -92,21 +93,35 @@ DWORD PXQ_WINAPI InterruptibleWait(DWORD nCount, const HANDLE* pHandles, BOOL fW
   return result;
 }
 
-}  // namespace
-
-int CommandRun(int argc, char** argv) {
-  // -q and -v only before FILE: everything after it is the installer's.
-  while (argc >= 2 && IsVerbosityOption(argv[1])) {
-    --argc;
-    ++argv;
-  }
-  if (argc < 2) return UsageError("run", "no FILE given");
-  if (IsHelp(argv[1])) {
+// FILE and the installer's arguments, from the command line: -q and -v
+// only before FILE, everything after it is the installer's. -1 to go on,
+// else the exit code (help shown, or a usage error named).
+int ParseRun(int argc, char** argv, const char** path, int* count, char*** arguments) {
+  CommandOptions options;
+  BeginCommandOptions(&options, "run", true, true);
+  ParseCommandOptions(&options, argc, argv);
+  if (options.help) {
     fputs(kRunHelp, stdout);
     return PXQ_EXIT_OK;
   }
-  const char* path = argv[1];
-  if (path[0] == '\0') return UsageError("run", "FILE is an empty name");
+  if (!options.fault.empty()) return UsageError("run", options.fault);
+  if (options.operands.empty()) return UsageError("run", "no FILE given");
+  // The operands are the tail of argv.
+  *count = static_cast<int>(options.operands.size()) - 1;
+  *path = argv[argc - *count - 1];
+  *arguments = argv + argc - *count;
+  if ((*path)[0] == '\0') return UsageError("run", "FILE is an empty name");
+  return -1;
+}
+
+}  // namespace
+
+int CommandRun(int argc, char** argv) {
+  const char* path = nullptr;
+  int count = 0;
+  char** arguments = nullptr;
+  int status = ParseRun(argc, argv, &path, &count, &arguments);
+  if (status >= 0) return status;
   // The host's own words for a file that cannot be the module.
   int fd = -1;
   int error = OpenInputFile(path, &fd);
@@ -114,7 +129,7 @@ int CommandRun(int argc, char** argv) {
   close(fd);
   DWORD result = PosixSetModule(path);
   if (result != 0) return Failure(path, ResultWords(result));
-  PosixSetArguments(argc - 2, argv + 2);
+  PosixSetArguments(count, arguments);
 
   interruptible = *PosixPlatform();
   interruptible.WriteFile = InterruptibleWriteFile;
