@@ -9,18 +9,6 @@
 
 int Verbosity = 0;
 
-bool IsVerbosityOption(const char* argument) {
-  if (strcmp(argument, "-q") == 0 || strcmp(argument, "--quiet") == 0) {
-    Verbosity = -1;
-    return true;
-  }
-  if (strcmp(argument, "-v") == 0 || strcmp(argument, "--verbose") == 0) {
-    Verbosity = 1;
-    return true;
-  }
-  return false;
-}
-
 namespace {
 
 double Now() {

@@ -8,9 +8,6 @@
 // -1 with -q (errors only), 0 by default, 1 with -v.
 extern int Verbosity;
 
-// True for -q/--quiet and -v/--verbose, which set Verbosity.
-bool IsVerbosityOption(const char* argument);
-
 struct Progress {
   const char* label = "";
   uint64_t total = 0;  // bytes the work will take; 0 when not known

@@ -40,12 +40,3 @@ int ReadLoaderStamp(const char* path, LoaderStamp* stamp);
 std::string ResultWords(uint32_t code);
 // "pxq: SUBJECT: HostErrorText(error)"; returns PXQ_EXIT_FAILURE.
 int HostFailure(const std::string& subject, int error);
-// Matches argv[*index] against an option that takes a value, given as
-// "--name VALUE" or "--name=VALUE". Returns 1 and sets *value (moving *index
-// past a separate value) on a match, 0 when it is another argument, -1 when
-// the value is missing or empty.
-int OptionValue(int argc, char** argv, int* index, const char* name, const char** value);
-// The option's name in an argument: "--name" of "--name=VALUE".
-std::string OptionName(const char* argument);
-// True for "--help" and "-h".
-bool IsHelp(const char* argument);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/host/host_error.h"
+#include "tools/cli/command_options.h"
 #include "tools/cli/progress.h"
 #include "tools/cli/pxq_cli.h"
 #include "tools/release/stub_resources.h"
@@ -65,32 +66,56 @@ int PrintVersion() {
   return PXQ_EXIT_OK;
 }
 
+// The command and its arguments, the tail of argv; -q, -v and --version
+// go before it. -1 to go on, else the exit code.
+int ParseMain(int argc, char** argv, int* count, char*** command, bool* version) {
+  CommandOptions options;
+  BeginCommandOptions(&options, "", true, true);
+  AddFlagOption(&options, "--version", [version]() {
+    *version = true;
+    return std::string();
+  });
+  ParseCommandOptions(&options, argc, argv);
+  if (options.help) {
+    fputs(kUsage, stdout);
+    return PXQ_EXIT_OK;
+  }
+  *count = static_cast<int>(options.operands.size());
+  *command = argv + argc - *count;
+  return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Options before the command: --version, -q, -v.
-  int first = 1;
-  while (first < argc && IsVerbosityOption(argv[first])) ++first;
-  argc -= first - 1;
-  argv += first - 1;
-  if (argc >= 2 && strcmp(argv[1], "--version") == 0) return PrintVersion();
-  if (argc < 2) {
+  int count = 0;
+  char** command = nullptr;
+  bool version = false;
+  int status = ParseMain(argc, argv, &count, &command, &version);
+  if (status >= 0) return status;
+  if (version) return PrintVersion();
+  if (count == 0) {
     fputs(kUsage, stderr);
     return PXQ_EXIT_USAGE;
   }
-  const char* command = argv[1];
-  if (strcmp(command, "--help") == 0 || strcmp(command, "-h") == 0 || strcmp(command, "help") == 0) {
+  if (strcmp(command[0], "help") == 0) {
     fputs(kUsage, stdout);
     return PXQ_EXIT_OK;
   }
   // The package code reaches the system only through the platform seam.
   UsePlatform(PosixPlatform());
   InstallSignalHandlers();
-  if (strcmp(command, "pack") == 0) return CommandPack(argc - 1, argv + 1);
-  if (strcmp(command, "list") == 0) return CommandList(argc - 1, argv + 1);
-  if (strcmp(command, "extract") == 0) return CommandExtract(argc - 1, argv + 1);
-  if (strcmp(command, "run") == 0) return CommandRun(argc - 1, argv + 1);
-  if (strcmp(command, "tag") == 0) return CommandTag(argc - 1, argv + 1);
-  fprintf(stderr, "pxq: unknown command '%s'\nTry 'pxq --help'.\n", command);
+  static const struct {
+    const char* name;
+    int (*run)(int argc, char** argv);
+  } kCommands[] = {{"pack", CommandPack},
+                   {"list", CommandList},
+                   {"extract", CommandExtract},
+                   {"run", CommandRun},
+                   {"tag", CommandTag}};
+  for (const auto& known : kCommands) {
+    if (strcmp(command[0], known.name) == 0) return known.run(count, command);
+  }
+  fprintf(stderr, "pxq: unknown command '%s'\nTry 'pxq --help'.\n", command[0]);
   return PXQ_EXIT_USAGE;
 }
