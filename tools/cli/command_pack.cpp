@@ -1,28 +1,16 @@
 // pxq pack: a stub and installer builds (and any other entries) into one
 // loader file, written under a temporary name and renamed when complete.
-#include <errno.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
-#include "package/records.h"
-#include "platform/filetime.h"
-#include "platform/posix.h"
-#include "platform/types.h"
-#include "tools/release/pe_image.h"
-#include "package/data_archive.h"
-#include "tools/writer/data_inputs.h"
-#include "tools/host/host_error.h"
-#include "tools/host/output_file.h"
 #include "tools/cli/pack_request.h"
+#include "tools/cli/pack_steps.h"
 #include "tools/cli/progress.h"
 #include "tools/cli/pxq_cli.h"
-#include "tools/release/stub_resources.h"
-#include "tools/release/tag_text.h"
-#include "tools/writer/writer.h"
+#include "tools/host/host_error.h"
+#include "tools/host/input_file.h"
+#include "tools/host/output_file.h"
 
 extern const char kPackHelp[];
 const char kPackHelp[] =
@@ -106,133 +94,35 @@ const char kPackHelp[] =
 
 namespace {
 
-
-
-// Windows-1252, the ANSI code page of Western systems: Latin-1 but for
-// 0x80 to 0x9F, where it has these characters (0x81, 0x8D, 0x8F, 0x90 and
-// 0x9D map to the control characters of the same number).
-bool InWindows1252(uint32_t c) {
-  static const uint16_t kHigh[] = {0x20AC, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030,
-                                   0x0160, 0x2039, 0x0152, 0x017D, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-                                   0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x017E, 0x0178,
-                                   0x0081, 0x008D, 0x008F, 0x0090, 0x009D};
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return true;
-  for (uint16_t high : kHigh) {
-    if (c == high) return true;
-  }
-  return false;
-}
-
-// The characters of valid UTF-8 text that Windows-1252 lacks, each once.
-std::string OutsideWindows1252(const std::string& text) {
-  std::string outside;
-  for (size_t i = 0; i < text.size();) {
-    uint8_t lead = static_cast<uint8_t>(text[i]);
-    size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    uint32_t c = length == 1 ? lead : lead & (0xFF >> (length + 1));
-    for (size_t k = 1; k < length && i + k < text.size(); ++k) c = (c << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
-    std::string character = text.substr(i, length);
-    if (!InWindows1252(c) && outside.find(character) == std::string::npos) outside += character;
-    i += length;
-  }
-  return outside;
-}
-
-// What Windows can make of a build in its slot. An x64 image can never
-// start as the generic or NT x86 build (those run on 32-bit Windows), so it
-// is refused; anything else that Windows on x86 or x64 does not start is
-// warned about. "" or the fault; *refuse tells which.
-std::string BuildMachineFault(const PackInput& input, bool* refuse) {
-  *refuse = false;
-  PeImage image;
-  std::string fault = ReadPeImageFile(input.path, &image);
-  if (!fault.empty())
-    return input.option + (" " + input.path) + ": " + fault + "; the loader cannot start it on Windows";
-  char machine[16];
-  snprintf(machine, sizeof machine, "0x%04X", image.machine);
-  if (image.machine == 0x8664 && strcmp(input.option, "--nt-x64") != 0) {
-    *refuse = true;
-    return input.option + (" " + input.path) + ": an x64 image (PE machine " + machine +
-           "), which 32-bit Windows cannot start; give it as --nt-x64, or pass --no-machine-check to store it "
-           "anyway";
-  }
-  if (image.machine != 0x14C && image.machine != 0x8664)
-    return input.option + (" " + input.path) + ": PE machine " + machine +
-           ", neither x86 (0x014C) nor x64 (0x8664): Windows on x86 and x64 cannot start it";
-  return "";
-}
-
-
-// The resource option that alone (or "--a, --b" that together) make the
-// stub's resources fail where the stub takes the others, so that the
-// message names what to shorten; "" when the stub itself is at fault.
-std::string ResourceOptionAtFault(const StubResourceOptions& resources, const std::vector<uint8_t>& plain) {
-  auto fails = [&](const StubResourceOptions& tried) {
-    std::vector<uint8_t> bytes = plain;
-    return !ApplyStubResources(tried, &bytes).empty();
-  };
-  StubResourceOptions base = resources;
-  base.strings.clear();
-  base.icon.clear();
-  if (fails(base)) return "";
-  if (!resources.icon.empty()) {
-    StubResourceOptions icon = base;
-    icon.icon = resources.icon;
-    if (fails(icon)) return "--icon";
-  }
-  std::string together;
-  for (const auto& string : resources.strings) {
-    StubResourceOptions one = base;
-    one.strings.push_back(string);
-    const char* option = VersionStringOption(string.first);
-    if (fails(one)) return option;
-    together += (together.empty() ? "" : ", ") + std::string(option);
-  }
-  return together;
-}
-
-// Which of the stub's version strings stay in a file whose vendor gave
-// some of them (Explorer would show pxq's own FileDescription beside the
-// vendor's ProductName): a note naming them and their options, or "".
-std::string KeptVersionStrings(const StubResourceOptions& resources, const StubFacts& facts) {
-  bool branded = false;
-  for (const auto& given : resources.strings)
-    branded = branded || (given.first != "Arguments" && given.first != "LoaderPath");
-  if (!branded || !facts.hasversion) return "";
-  std::string kept, options;
-  for (const auto& string : facts.version.strings) {
-    if (string.first == "Arguments" || string.first == "LoaderPath" || string.second.empty()) continue;
-    bool given = false;
-    for (const auto& value : resources.strings) given = given || value.first == string.first;
-    if (given) continue;
-    kept += (kept.empty() ? "" : ", ") + string.first + " \"" + string.second + "\"";
-    const char* option = VersionStringOption(string.first);
-    if (option[0] != '\0') options += (options.empty() ? "" : ", ") + std::string(option);
-  }
-  if (kept.empty()) return "";
-  return "the stub's own " + kept + " stay" + (options.empty() ? "" : "; " + options + " would replace them");
+// The warnings and the note, then the summary: on stdout, or on stderr when
+// the loader file goes to standard output, so that the two never mix.
+void ReportPack(const PackRequest& request, const PackPlan& plan, const PackWritten& written) {
+  if (Verbosity < 0) return;
+  for (const std::string& warning : plan.warnings) fprintf(stderr, "pxq pack: warning: %s\n", warning.c_str());
+  if (!plan.note.empty()) fprintf(stderr, "pxq pack: note: %s\n", plan.note.c_str());
+  const std::string& output = request.output;
+  FILE* report = IsStandardOutput(output) ? stderr : stdout;
+  size_t entries = plan.entries.size(), items = plan.dataitems.size();
+  fprintf(report, "%s: %llu bytes: stub %zu, archive %llu; builds: %s; %zu %s; dictionary %u KiB\n",
+          OutputDisplayName(output).c_str(), static_cast<unsigned long long>(written.bytes), plan.stub.size(),
+          static_cast<unsigned long long>(written.bytes - plan.stub.size()),
+          PlatformFlagsText(request.platformflags).c_str(), entries, entries == 1 ? "entry" : "entries",
+          written.dictionary / 1024);
+  if (items != 0)
+    fprintf(report, "%s: data archive at offset %llu: %llu bytes, %zu %s, %llu bytes of files\n",
+            OutputDisplayName(output).c_str(), static_cast<unsigned long long>(written.dataoffset),
+            static_cast<unsigned long long>(written.bytes - written.dataoffset), items, items == 1 ? "item" : "items",
+            static_cast<unsigned long long>(plan.databytes));
 }
 
 }  // namespace
 
-int CommandPack(int argc, char** argv) {
-  PackRequest request;
-  int status = ParsePack(argc, argv, &request);
-  if (status >= 0) return status;
+int CheckPackOutput(const PackRequest& request, PackPlan* plan) {
   const char* output = request.output.c_str();
-  const std::vector<PackInput>& inputs = request.inputs;
-  PackageOptions& options = request.options;
-  StubResourceOptions& resources = request.resources;
-  const uint32_t platformflags = request.platformflags;
-  const AttributeMode attributemode = request.attributemode;
-  const bool hasfixedtime = request.hasfixedtime, clamped = request.clamped;
-  const int64_t fixedtime = request.fixedtime, clamp = request.clamp;
-  const char* iconpath = request.iconpath.empty() ? nullptr : request.iconpath.c_str();
-
   // What is at OUT is looked at before any work.
   int error = CheckOutputName(output);
   if (error != 0) return HostFailure(OutputDisplayName(output), error);
-  std::string stubpath;
+  std::string& stubpath = plan->stubpath;
   if (!request.stub.empty()) {
     stubpath = request.stub;
   } else {
@@ -252,233 +142,28 @@ int CommandPack(int argc, char** argv) {
   };
   {
     std::vector<std::string> named = {stubpath};
-    if (iconpath != nullptr) named.push_back(iconpath);
-    for (const PackInput& input : inputs) named.push_back(input.path);
+    if (!request.iconpath.empty()) named.push_back(request.iconpath);
+    for (const PackInput& input : request.inputs) named.push_back(input.path);
     for (const std::string& input : named) {
       if (sameasoutput(input))
         return Failure(OutputDisplayName(output), "is also an input; choose another output file");
     }
   }
+  return -1;
+}
 
+int CommandPack(int argc, char** argv) {
+  PackRequest request;
+  int status = ParsePack(argc, argv, &request);
+  if (status >= 0) return status;
+  PackPlan plan;
+  status = CheckPackOutput(request, &plan);
   // Everything is checked before the output is begun.
-  std::vector<uint8_t> stubbytes;
-  error = ReadInputFile(stubpath, &stubbytes);
-  if (error != 0) return HostFailure(stubpath, error);
-  uint8_t stamped[LOADER_STAMP_SIZE];
-  uint32_t result = StampLoaderHeader(stubbytes, platformflags, stamped);
-  // A stub that is not a pxq stub, or one that is already packed, still
-  // packs (a file laid out alike may be wanted), but hardly by intent: said
-  // once the file is written, so that a failure stands alone.
-  std::vector<std::string> warnings;
-  std::string note;
-  {
-    StubFacts facts = ReadStubFacts(stubbytes);
-    std::string stubwarning;
-    LoaderStamp stubstamp;
-    if (stubbytes.size() >= LOADER_STAMP_SIZE) DecodeLoaderStamp(stubbytes.data(), &stubstamp);
-    if (stubbytes.size() >= LOADER_STAMP_SIZE && StampIsValid(&stubstamp)) {
-      stubwarning = stubpath + " is already a packed loader file (it carries a stamp); the new archive goes after "
-                               "the old one, which is kept as dead weight. Pack the plain pxq-loader.exe instead.";
-    } else if (!facts.pxqstub) {
-      stubwarning = stubpath + " is not a pxq stub (it does not hold the loader's code); the packed file will not "
-                               "run as a loader";
-    }
-    if (!stubwarning.empty()) warnings.push_back(stubwarning);
-    note = KeptVersionStrings(resources, facts);
-  }
-  if (result == 0 && resources.any) {
-    if (iconpath != nullptr) {
-      error = ReadInputFile(iconpath, &resources.icon);
-      if (error != 0) return HostFailure(iconpath, error);
-      std::string fault = CheckIconFile(resources.icon);
-      if (!fault.empty()) return Failure(iconpath, fault);
-    }
-    std::vector<uint8_t> plain = stubbytes;
-    std::string fault = ApplyStubResources(resources, &stubbytes);
-    if (!fault.empty()) {
-      std::string option = ResourceOptionAtFault(resources, plain);
-      if (!option.empty())
-        return Failure(option, fault + (option == "--icon" ? "; give a smaller icon" : "; give a shorter text"));
-      return Failure(stubpath, "cannot take the resources: " + fault);
-    }
-  }
-  if (result == ERROR_BAD_EXE_FORMAT) return Failure(stubpath, "not a Windows executable (no 64-byte MZ header)");
-  if (result != 0) return Failure(stubpath, "cannot be a stub: " + ResultText(result));
-
-  std::vector<PackageEntry> entries(inputs.size());
-  uint64_t inputbytes = 0;
-  for (size_t i = 0; i < inputs.size(); ++i) {
-    struct stat info;
-    if (stat(inputs[i].path.c_str(), &info) != 0) return HostFailure(inputs[i].path, errno);
-    error = NonRegularError(info.st_mode);
-    if (error != 0) return HostFailure(inputs[i].path, error);
-    entries[i].idlow = static_cast<uint32_t>(inputs[i].id);
-    entries[i].idhigh = static_cast<uint32_t>(inputs[i].id >> 32);
-    entries[i].path = inputs[i].path;
-    int64_t seconds = static_cast<int64_t>(info.st_mtim.tv_sec);
-    uint32_t nanoseconds = static_cast<uint32_t>(info.st_mtim.tv_nsec);
-    if (hasfixedtime) {
-      seconds = fixedtime;
-      nanoseconds = 0;
-    } else if (clamped && seconds >= clamp) {
-      seconds = clamp;
-      nanoseconds = 0;
-    }
-    entries[i].lastwritetime = FileTimeFromUnix(seconds, nanoseconds);
-    bool readonly = attributemode == AttributesReadOnly ||
-                    (attributemode == AttributesFromFile && (info.st_mode & S_IWUSR) == 0);
-    entries[i].attributes = readonly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
-    inputbytes += static_cast<uint64_t>(info.st_size);
-  }
-  if (!request.keeporder) OrderEntriesForLoading(&entries);
-  // The data archive's items take their times and attributes by the same rules.
-  std::vector<DataArchiveItem> dataitems;
-  uint64_t databytes = 0;
-  std::string datafault = CollectDataItems(
-      request.datapaths,
-      [&](const struct stat& info, DataArchiveItem* item) {
-        int64_t seconds = static_cast<int64_t>(info.st_mtim.tv_sec);
-        uint32_t nanoseconds = static_cast<uint32_t>(info.st_mtim.tv_nsec);
-        if (hasfixedtime || (clamped && seconds >= clamp)) {
-          seconds = hasfixedtime ? fixedtime : clamp;
-          nanoseconds = 0;
-        }
-        item->lastwritetime = FileTimeFromUnix(seconds, nanoseconds);
-        bool readonly = attributemode == AttributesReadOnly ||
-                        (attributemode == AttributesFromFile && (info.st_mode & S_IWUSR) == 0);
-        item->attributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
-                           : readonly            ? FILE_ATTRIBUTE_READONLY
-                                                 : FILE_ATTRIBUTE_NORMAL;
-      },
-      &dataitems, &databytes);
-  if (!datafault.empty()) return Failure("pack --data", datafault);
-  for (const DataArchiveItem& item : dataitems) {
-    if (!item.path.empty() && !IsStandardOutput(output) && SameFile(output, item.path))
-      return Failure(OutputDisplayName(output), "is also an input; choose another output file");
-  }
-  inputbytes += databytes;
-  for (const PackInput& input : inputs) {
-    if (!request.machinecheck || strcmp(input.option, "--entry") == 0) continue;
-    bool refuse = false;
-    std::string fault = BuildMachineFault(input, &refuse);
-    if (refuse) return UsageError("pack", fault);
-    if (!fault.empty()) warnings.push_back(fault);
-  }
-  if (platformflags == 0)
-    warnings.push_back("no installer build given (--generic, --nt-x86 or --nt-x64): the loader will find none to run "
-                       "and exit with 253; list and extract still read the entries");
-  for (const auto& string : resources.strings) {
-    std::string outside = string.first == "Arguments" ? OutsideWindows1252(string.second) : "";
-    if (!outside.empty())
-      warnings.push_back("--arguments: characters outside Windows-1252 (" + outside +
-                         "): Windows hands the value to the loader in the system's ANSI code page, so they arrive "
-                         "as '?' where that code page lacks them");
-  }
-
-  // A stub with a PE checksum gets the checksum of the whole loader file,
-  // summed as it is written and put in place at the end. Standard output
-  // cannot be written at a place: the file is then built in a scratch file
-  // and copied out.
-  PeImage image;
-  bool checksummed = ReadPeImage(stubbytes.data(), stubbytes.size(), &image).empty() && image.checksum != 0;
-  PeChecksum checksum;
-  checksum.checksumoffset = image.checksumoffset;
-  // The data archive's locator is written in place at the end too.
-  bool viascratch = (checksummed || !dataitems.empty()) && IsStandardOutput(output);
-  OutputFile out;
-  error = viascratch ? BeginScratchFile(&out) : BeginOutput(output, 0777, &out);
-  if (error != 0) return HostFailure(output, error);
-  uint64_t written = 0;
-  size_t failedentry = SIZE_MAX;
-  int writeerror = 0;
-  uint32_t dictionary = ChosenDictionary(entries, options);
-  options.dictionarysize = dictionary;
-  Progress progress;
-  BeginProgress(&progress, "pack", inputbytes);
-  options.onencoded = [&](uint64_t count) { AdvanceProgress(&progress, count); };
-  result = WriteLoaderFileTo(
-      stubbytes, platformflags, entries, options,
-      [&](const uint8_t* bytes, size_t count) -> uint32_t {
-        written += count;
-        if (checksummed) AddPeChecksum(&checksum, bytes, count);
-        writeerror = WriteFully(out.fd, bytes, count);
-        return writeerror != 0 ? ERROR_WRITE_FAULT : 0;
-      },
-      &failedentry);
-  // The data archive follows the loader's trailer; its offset goes into the
-  // locator, bytes of the loader's archive header that the loader never reads.
-  uint64_t dataoffset = written;
-  size_t faileditem = SIZE_MAX;
-  if (result == 0 && !dataitems.empty()) {
-    PackageOptions dataoptions = options;
-    dataoptions.dictionarysize = 0;
-    result = WriteDataArchiveTo(
-        dataitems, dataoptions,
-        [&](const uint8_t* bytes, size_t count) -> uint32_t {
-          written += count;
-          if (checksummed) AddPeChecksum(&checksum, bytes, count);
-          writeerror = WriteFully(out.fd, bytes, count);
-          return writeerror != 0 ? ERROR_WRITE_FAULT : 0;
-        },
-        &faileditem);
-    uint8_t locator[16];
-    EncodeDataLocator(dataoffset, locator);
-    if (result == 0 && pwrite(out.fd, locator, sizeof locator, static_cast<off_t>(stubbytes.size())) != sizeof locator) {
-      writeerror = errno;
-      result = ERROR_WRITE_FAULT;
-    }
-    if (result == 0 && checksummed) {
-      // The locator's bytes were zero when summed; the sum takes them at their place.
-      PeChecksum patch = checksum;
-      patch.position = stubbytes.size();
-      AddPeChecksum(&patch, locator, sizeof locator);
-      checksum.sum = patch.sum;
-    }
-    if (result != 0 && faileditem != SIZE_MAX) {
-      EndProgress(&progress);
-      DiscardOutput(&out);
-      const std::string& path = dataitems[faileditem].path;
-      if (result == ERROR_HANDLE_EOF) return Failure(path, "became shorter while being packed; nothing was written");
-      if (result == ERROR_READ_FAULT) return Failure(path, "changed while being packed; nothing was written");
-      return Failure(path, ResultWords(result));
-    }
-  }
-  EndProgress(&progress);
-  if (result == 0 && checksummed) {
-    uint8_t field[4];
-    PutLe32(field, FinishPeChecksum(checksum));
-    if (pwrite(out.fd, field, sizeof field, image.checksumoffset) != sizeof field) {
-      writeerror = errno;
-      result = ERROR_WRITE_FAULT;
-    }
-  }
-  if (result != 0) {
-    DiscardOutput(&out);
-    if (failedentry != SIZE_MAX) {
-      const std::string& path = entries[failedentry].path;
-      if (result == ERROR_HANDLE_EOF) return Failure(path, "became shorter while being packed; nothing was written");
-      if (result == ERROR_READ_FAULT) return Failure(path, "grew while being packed; nothing was written");
-      return Failure(path, ResultWords(result));
-    }
-    if (writeerror != 0) return HostFailure(OutputDisplayName(output), writeerror);
-    return Failure(output, ResultWords(result));
-  }
-  error = viascratch ? CopyFileToStandardOutput(out.temporary) : CommitOutput(&out);
-  if (viascratch) DiscardOutput(&out);
-  if (error != 0) return HostFailure(OutputDisplayName(output), error);
-  if (Verbosity < 0) return PXQ_EXIT_OK;
-  for (const std::string& warning : warnings) fprintf(stderr, "pxq pack: warning: %s\n", warning.c_str());
-  if (!note.empty()) fprintf(stderr, "pxq pack: note: %s\n", note.c_str());
-  // The summary never mixes with the loader file on standard output.
-  FILE* report = IsStandardOutput(output) ? stderr : stdout;
-  fprintf(report, "%s: %llu bytes: stub %zu, archive %llu; builds: %s; %zu %s; dictionary %u KiB\n",
-          OutputDisplayName(output).c_str(), static_cast<unsigned long long>(written), stubbytes.size(),
-          static_cast<unsigned long long>(written - stubbytes.size()), PlatformFlagsText(platformflags).c_str(),
-          entries.size(), entries.size() == 1 ? "entry" : "entries", dictionary / 1024);
-  if (!dataitems.empty())
-    fprintf(report, "%s: data archive at offset %llu: %llu bytes, %zu %s, %llu bytes of files\n",
-            OutputDisplayName(output).c_str(), static_cast<unsigned long long>(dataoffset),
-            static_cast<unsigned long long>(written - dataoffset), dataitems.size(),
-            dataitems.size() == 1 ? "item" : "items", static_cast<unsigned long long>(databytes));
+  if (status < 0) status = PrepareStub(&request, &plan);
+  if (status < 0) status = CollectPackInputs(request, &plan);
+  PackWritten written;
+  if (status < 0) status = WritePack(&request, plan, &written);
+  if (status >= 0) return status;
+  ReportPack(request, plan, written);
   return PXQ_EXIT_OK;
 }
