@@ -12,15 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "tools/release/icons.h"
+#include "tools/release/manifest.h"
 #include "tools/release/version_info.h"
-
-enum ExecutionLevel : int {
-  ExecutionLevelUnchanged = -1,  // keep the stub's manifest, or its lack of one
-  ExecutionLevelNone = 0,        // no manifest
-  ExecutionLevelAsInvoker,
-  ExecutionLevelHighestAvailable,
-  ExecutionLevelRequireAdministrator,
-};
 
 struct StubResourceOptions {
   bool any = false;  // anything to change at all
@@ -31,18 +25,6 @@ struct StubResourceOptions {
   std::vector<uint8_t> icon;  // a .ico file's bytes, or empty
   int executionlevel = ExecutionLevelUnchanged;
 };
-
-// The names of the levels, as --execution-level takes them; -1 when unknown.
-int ParseExecutionLevel(const std::string& text);
-const char* ExecutionLevelName(int level);
-// The level a manifest asks for ("asInvoker", ...), or "" when it names none.
-std::string ManifestExecutionLevel(const std::string& manifest);
-
-// Checks that a .ico file can be split into RT_ICON and RT_GROUP_ICON
-// resources. "" or what is wrong. Each image must lie inside the file and
-// no two may overlap, so that the images pack copies out add up to no more
-// than the file (time: n log n in the images, at most 65,535).
-std::string CheckIconFile(const std::vector<uint8_t>& ico);
 
 // Rewrites the stub's resource section. "" or why the stub cannot take it.
 // The stub's tree is read once (see ReadResources), so time and memory are
