@@ -22,6 +22,7 @@
 #include "tools/cli/progress.h"
 #include "tools/cli/pxq_cli.h"
 #include "tools/cli/tag_request.h"
+#include "tools/release/tag_rewrite.h"
 #include "tools/release/tag_text.h"
 
 extern const char kTagHelp[];
@@ -59,16 +60,6 @@ const char kTagHelp[] =
 
 namespace {
 
-// A file made from a prefix of the input (its header fields patched) and
-// new tail bytes, with the PE checksum recomputed when the file had one.
-struct Rewrite {
-  uint64_t keep = 0;                  // input bytes copied
-  std::vector<uint8_t> tail;          // bytes written after them
-  uint32_t securitysizeoffset = 0;    // 0: the security directory's size stays
-  uint32_t securitysize = 0;
-  uint32_t checksumoffset = 0;        // 0: the checksum stays
-};
-
 uint32_t WriteWhole(int fd, const uint8_t* bytes, size_t count) {
   while (count != 0) {
     ssize_t n = write(fd, bytes, count);
@@ -81,19 +72,9 @@ uint32_t WriteWhole(int fd, const uint8_t* bytes, size_t count) {
   return 0;
 }
 
-// Patches the bytes of [position, position + count) that fall on a field.
-void PatchField(uint8_t* bytes, uint64_t position, size_t count, uint32_t fieldoffset, uint32_t value) {
-  uint8_t field[4];
-  PutLe32(field, value);
-  for (uint32_t k = 0; k < 4; ++k) {
-    uint64_t at = static_cast<uint64_t>(fieldoffset) + k;
-    if (at >= position && at < position + count) bytes[at - position] = field[k];
-  }
-}
-
 // 0, or the Windows error of the failing call; *writing tells whether it
 // was the output.
-uint32_t CopyRewrite(int input, int output, const Rewrite& rewrite, bool* writing) {
+uint32_t CopyRewrite(int input, int output, const TagRewrite& rewrite, bool* writing) {
   *writing = false;
   PeChecksum checksum;
   checksum.checksumoffset = rewrite.checksumoffset;
@@ -126,14 +107,6 @@ uint32_t CopyRewrite(int input, int output, const Rewrite& rewrite, bool* writin
   PutLe32(field, FinishPeChecksum(checksum));
   if (pwrite(output, field, 4, rewrite.checksumoffset) != 4) return WindowsErrorFromErrno(errno);
   return 0;
-}
-
-std::string SizeText(uint64_t bytes) { return std::to_string(bytes) + " bytes"; }
-
-std::string UnderWindow(uint64_t size) {
-  return "the tagged file would have " + SizeText(size) +
-         ", under 64 KiB; the loader looks for a tag only in a file of at least 65,536 bytes. Give --pad to pad it "
-         "(the loader never reads the padding)";
 }
 
 }  // namespace
@@ -201,100 +174,20 @@ int CommandTag(int argc, char** argv) {
     return 0;
   };
 
-  Rewrite rewrite;
-  if (image.checksum != 0) rewrite.checksumoffset = image.checksumoffset;
-  PeDirectory security;
-  if (image.directories.size() > PE_DIRECTORY_SECURITY) security = image.directories[PE_DIRECTORY_SECURITY];
-  std::string summary;
-  uint64_t newsize = 0;
-  bool hadtag = false;
-  if (security.size == 0) {
-    // Unsigned: a tag at the end is found as the loader finds it (in a file
-    // under 64 KiB, in the whole file), and everything in front of it kept.
-    uint64_t windowsize = size < 65536 ? size : 65536 + size % 65536;
-    std::vector<uint8_t> window;
-    uint32_t result = readat(size - windowsize, static_cast<size_t>(windowsize), &window);
-    if (result != 0) return Failure(path, ResultWords(result));
-    FoundTag old = FindTag(window.data(), window.size());
-    rewrite.keep = old.form == TagAbsent ? size : size - windowsize + old.begin;
-    if (!remove) {
-      newsize = rewrite.keep + tag.size();
-      if (newsize < 65536) {
-        if (!pad) return Failure(path, UnderWindow(newsize));
-        rewrite.tail.assign(static_cast<size_t>(65536 - newsize), 0);
-        newsize = 65536;
-      }
-      rewrite.tail.insert(rewrite.tail.end(), tag.begin(), tag.end());
-    }
-    hadtag = old.form != TagAbsent;
-    summary = !hadtag ? "it had none" : std::string("it had an ") + TagFormName(old.form) + " tag";
-  } else {
-    // Signed: the certificate table must end the file, as Windows and
-    // osslsigncode require; its one entry carries the tag.
-    if (security.address > size || size - security.address != security.size || security.size < 8)
-      return Failure(path,
-                     "its signature (certificate table) does not end the file: something was appended after "
-                     "signing; sign the file again, then tag it");
-    if (security.size > CERTIFICATE_TABLE_LIMIT) return Failure(path, "its certificate table is larger than 64 MiB");
-    std::vector<uint8_t> table;
-    uint32_t result = readat(security.address, security.size, &table);
-    if (result != 0) return Failure(path, ResultWords(result));
-    std::vector<CertificateEntry> entries;
-    fault = ReadCertificateTable(table.data(), table.size(), &entries);
-    if (!fault.empty()) return Failure(path, fault);
-    fault = CheckSingleSignature(entries);
-    if (!fault.empty()) return Failure(path, fault + "; pxq tags a file with one signature only");
-    const CertificateEntry& last = entries.front();
-    const uint8_t* certificate = table.data() + last.offset + WIN_CERTIFICATE_HEADER_SIZE;
-    size_t certificatesize = last.length - WIN_CERTIFICATE_HEADER_SIZE;
-    SignatureSummary before;
-    fault = ReadSignature(certificate, certificatesize, &before);
-    if (!fault.empty()) return Failure(path, fault);
-    hadtag = before.tagged;
-    uint64_t entrystart = security.address + last.offset;
-    // Padding given once stays: a re-tagged file that was long enough keeps
-    // its length, as the padding in front of an unsigned file's tag does.
-    bool keeppadded = before.tagged && size >= 65536;
-    size_t minimum = 0;
-    if ((pad || keeppadded) && entrystart + WIN_CERTIFICATE_HEADER_SIZE < 65536)
-      minimum = static_cast<size_t>(65536 - entrystart - WIN_CERTIFICATE_HEADER_SIZE);
-    std::vector<uint8_t> der;
-    // With no tag to remove, nothing is re-encoded.
-    if (!(remove && !hadtag)) {
-      fault = RetagSignature(certificate, certificatesize, remove ? nullptr : &tag, minimum, &der);
-      if (!fault.empty()) return Failure(path, fault);
-      if (der.size() > 0xFFFFFFF0u - last.offset) return Failure(path, "the signature would grow too large");
-      rewrite.keep = security.address;
-      rewrite.tail.assign(table.begin(), table.begin() + last.offset);
-      // dwLength counts the alignment padding, as signtool and osslsigncode
-      // write it; a tagged structure needs none.
-      uint8_t header[WIN_CERTIFICATE_HEADER_SIZE];
-      PutLe32(header,
-              static_cast<uint32_t>((WIN_CERTIFICATE_HEADER_SIZE + der.size() + 7) & ~static_cast<size_t>(7)));
-      PutLe16(header + 4, WIN_CERT_REVISION_2_0);
-      PutLe16(header + 6, WIN_CERT_TYPE_PKCS_SIGNED_DATA);
-      rewrite.tail.insert(rewrite.tail.end(), header, header + sizeof header);
-      rewrite.tail.insert(rewrite.tail.end(), der.begin(), der.end());
-      // Entries are 8-byte aligned; a tagged structure needs no padding.
-      rewrite.tail.resize((rewrite.tail.size() + 7) & ~static_cast<size_t>(7), 0);
-      rewrite.securitysizeoffset = image.directoryoffset + 8 * PE_DIRECTORY_SECURITY + 4;
-      rewrite.securitysize = static_cast<uint32_t>(rewrite.tail.size());
-      newsize = rewrite.keep + rewrite.tail.size();
-      if (!remove && newsize < 65536) return Failure(path, UnderWindow(newsize));
-    }
-    summary = std::string("inside the signature of ") + before.subject + (before.tagged ? "; it had a tag" : "; it had none");
-  }
+  TagPlan plan;
+  fault = PlanTagRewrite(image, size, readat, remove ? nullptr : &tag, pad, &plan);
+  if (plan.readfailure != 0) return Failure(path, ResultWords(plan.readfailure));
+  if (!fault.empty()) return Failure(path, fault);
   // A file without a tag to remove is left as it is, its time included;
   // with -o, OUT gets its bytes unchanged (no checksum recomputed).
-  if (remove && !hadtag) {
-    rewrite = Rewrite();
-    rewrite.keep = size;
-    if (output == nullptr) {
-      if (Verbosity >= 0) printf("%s: no tag to remove; the file is unchanged\n", path.c_str());
-      return PXQ_EXIT_OK;
-    }
+  if (remove && !plan.hadtag && output == nullptr) {
+    if (Verbosity >= 0) printf("%s: no tag to remove; the file is unchanged\n", path.c_str());
+    return PXQ_EXIT_OK;
   }
-  newsize = rewrite.keep + rewrite.tail.size();
+  const TagRewrite& rewrite = plan.rewrite;
+  const bool hadtag = plan.hadtag;
+  const uint64_t newsize = plan.newsize;
+  const std::string& summary = plan.summary;
 
   // The output replaces FILE (or its link's target) unless -o names another.
   // Messages name the file as it was given.
