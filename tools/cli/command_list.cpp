@@ -185,49 +185,47 @@ int ParseList(int argc, char** argv, ListRequest* request) {
   return -1;
 }
 
-}  // namespace
-
-int CommandList(int argc, char** argv) {
-  ListRequest request;
-  int status = ParseList(argc, argv, &request);
-  if (status >= 0) return status;
+// The stamp and the release facts, shown (text) or begun (JSON). -1 to go
+// on, else the exit code. With --json even a file that is no loader file
+// gets its whole object.
+int ShowHead(const ListRequest& request, LoaderStamp* stamp, ReleaseFacts* release, ListJson* json) {
   const char* path = request.path.c_str();
-  bool asjson = request.json;
-
-  // With --json even a file that is no loader file gets its whole object.
-  LoaderStamp stamp;
-  std::string stampfault = LoaderStampFault(path, &stamp);
+  std::string stampfault = LoaderStampFault(path, stamp);
   if (!stampfault.empty()) {
-    if (asjson) JsonListFault(path, nullptr, stampfault);
+    if (request.json) JsonListFault(path, nullptr, stampfault);
     return Failure(path, stampfault);
   }
-  ReleaseFacts release;
-  std::string releasefault = ReadReleaseFacts(path, &release);
-  ListJson json;
-  if (asjson) {
+  std::string releasefault = ReadReleaseFacts(path, release);
+  if (request.json) {
     if (!releasefault.empty()) {
-      JsonListFault(path, &stamp, releasefault);
+      JsonListFault(path, stamp, releasefault);
       return Failure(path, releasefault);
     }
-    JsonListBegin(&json, path, stamp, release);
-  } else {
-    printf("stamp        pxr5; builds: %s (platform flags 0x%02X)\n", PlatformFlagsText(stamp.platformflags).c_str(),
-           stamp.platformflags);
-    printf("archive      at offset %u (0x%X)\n", stamp.archiveoffset, stamp.archiveoffset);
-    if (!releasefault.empty()) return Failure(path, releasefault);
-    PrintReleaseFacts(release);
+    JsonListBegin(json, path, *stamp, *release);
+    return -1;
   }
+  printf("stamp        pxr5; builds: %s (platform flags 0x%02X)\n", PlatformFlagsText(stamp->platformflags).c_str(),
+         stamp->platformflags);
+  printf("archive      at offset %u (0x%X)\n", stamp->archiveoffset, stamp->archiveoffset);
+  if (!releasefault.empty()) return Failure(path, releasefault);
+  PrintReleaseFacts(*release);
+  return -1;
+}
 
-  ArchiveCheck check;
-  uint32_t buildsfound = 0;  // PlatformFlags bits of the installer builds met
+// The archive walked through the loader's reader, its header and each
+// entry shown as they come, with progress. The PlatformFlags bits of the
+// installer builds met.
+uint32_t ShowArchive(const ListRequest& request, const LoaderStamp& stamp, ListJson* json, ArchiveCheck* check) {
+  const char* path = request.path.c_str();
+  uint32_t buildsfound = 0;
   bool headershown = false;
   auto showheader = [&]() {
-    if (headershown || !check.opened) return;
+    if (headershown || !check->opened) return;
     headershown = true;
-    if (asjson) return JsonListArchive(&json, check);
-    printf("format       gmo3 version 0x%08X, flags 0x%X\n", check.header.formatversion, check.header.archiveflags);
-    printf("lzma         lc %u, lp %u, pb %u, dictionary %u bytes\n", check.properties.lc, check.properties.lp,
-           check.properties.pb, check.properties.dictionarysize);
+    if (request.json) return JsonListArchive(json, *check);
+    printf("format       gmo3 version 0x%08X, flags 0x%X\n", check->header.formatversion, check->header.archiveflags);
+    printf("lzma         lc %u, lp %u, pb %u, dictionary %u bytes\n", check->properties.lc, check->properties.lp,
+           check->properties.pb, check->properties.dictionarysize);
     printf("entries\n");
   };
   // Progress over the package bytes read; on a terminal only when the
@@ -243,19 +241,25 @@ int CommandList(int argc, char** argv) {
   CheckArchive(path, stamp.archiveoffset,
                [&](uint64_t number, const EntryHeader& entry) {
                  showheader();
-                 if (asjson) {
-                   JsonListEntry(&json, number, entry);
+                 if (request.json) {
+                   JsonListEntry(json, number, entry);
                  } else {
                    PrintEntry(number, entry);
                  }
                  buildsfound |= BuildFlagOf((static_cast<uint64_t>(entry.idhigh) << 32) | entry.idlow);
                },
-               &check);
+               check);
   CountPlatformReads(nullptr);
   EndProgress(&progress);
   showheader();
-  // The first fault: the walk's, else a build the stamp announces in vain.
-  std::string fault = check.fault;
+  return buildsfound;
+}
+
+// The first fault of the file: the walk's, else a build the stamp
+// announces in vain, else a signature that Windows cannot take.
+std::string FileFault(const LoaderStamp& stamp, uint32_t buildsfound, const ArchiveCheck& check,
+                      const ReleaseFacts& release) {
+  if (!check.fault.empty()) return check.fault;
   static const struct {
     uint32_t flag;
     uint64_t id;
@@ -263,17 +267,22 @@ int CommandList(int argc, char** argv) {
                  {PLATFORM_FLAG_NT_X86, NtX86InstallerId},
                  {PLATFORM_FLAG_NT_X64, NtX64InstallerId}};
   for (const auto& build : kBuilds) {
-    if (fault.empty() && (stamp.platformflags & build.flag) != 0 && (buildsfound & build.flag) == 0)
-      fault = std::string("the stamp announces ") + EntryIdName(build.id) +
-              " but the archive holds no such entry (the loader would fail with 250 where it chooses that build)";
+    if ((stamp.platformflags & build.flag) != 0 && (buildsfound & build.flag) == 0)
+      return std::string("the stamp announces ") + EntryIdName(build.id) +
+             " but the archive holds no such entry (the loader would fail with 250 where it chooses that build)";
   }
-  // A signature that Windows cannot take fails the file too.
-  if (fault.empty()) fault = SignatureFault(release);
-  if (asjson) {
+  return SignatureFault(release);
+}
+
+// The end of the report, the data archive's part included; the exit code.
+int ShowTail(const ListRequest& request, const LoaderStamp& stamp, const ArchiveCheck& check, std::string fault,
+             ListJson* json) {
+  const char* path = request.path.c_str();
+  if (request.json) {
     // The data archive, which the installer reads.
-    std::string datafault = ListDataArchive(path, true, &json.data);
+    std::string datafault = ListDataArchive(path, true, &json->data);
     if (fault.empty()) fault = datafault;
-    JsonListEnd(&json, check, stamp, fault);
+    JsonListEnd(json, check, stamp, fault);
     fflush(stdout);
     return fault.empty() ? PXQ_EXIT_OK : Failure(path, fault);
   }
@@ -294,4 +303,20 @@ int CommandList(int argc, char** argv) {
     return Failure(path, fault);
   }
   return PXQ_EXIT_OK;
+}
+
+}  // namespace
+
+int CommandList(int argc, char** argv) {
+  ListRequest request;
+  int status = ParseList(argc, argv, &request);
+  if (status >= 0) return status;
+  LoaderStamp stamp;
+  ReleaseFacts release;
+  ListJson json;
+  status = ShowHead(request, &stamp, &release, &json);
+  if (status >= 0) return status;
+  ArchiveCheck check;
+  uint32_t buildsfound = ShowArchive(request, stamp, &json, &check);
+  return ShowTail(request, stamp, check, FileFault(stamp, buildsfound, check, release), &json);
 }
