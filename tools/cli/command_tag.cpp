@@ -109,86 +109,77 @@ uint32_t CopyRewrite(int input, int output, const TagRewrite& rewrite, bool* wri
   return 0;
 }
 
-}  // namespace
+// The tag encoded in its form, with warnings about text that the loader
+// or the installer may not take as given. -1 to go on, else the exit code.
+int EncodeTagText(const TagRequest& request, std::vector<uint8_t>* tag) {
+  if (request.remove) return -1;
+  std::string fault = EncodeTag(request.text, request.form, tag);
+  if (!fault.empty()) return UsageError("tag", fault);
+  if (request.form == TagPlain && !IsAscii(request.text) && Verbosity >= 0)
+    fprintf(stderr,
+            "pxq tag: warning: the text has non-ASCII bytes; the ansi form passes them unchanged and Windows reads "
+            "them in its ANSI code page; --form utf8 or utf16 has them converted\n");
+  // The tag reaches the installer's command line unquoted.
+  if (request.text.find_first_of(" \t\"") != std::string::npos && Verbosity >= 0)
+    fprintf(stderr,
+            "pxq tag: warning: the text holds spaces or double quotes; the loader puts it on the installer's command "
+            "line as it stands, where they split it into several arguments\n");
+  return -1;
+}
 
-int CommandTag(int argc, char** argv) {
-  TagRequest request;
-  int status = ParseTag(argc, argv, &request);
-  if (status >= 0) return status;
+// What is at OUT is looked at before any work; the rewrite needs a file to
+// write at a place, so standard output cannot take it. -1 or the exit code.
+int CheckTagOutput(const TagRequest& request) {
+  if (request.output.empty()) return -1;
+  if (IsStandardOutput(request.output))
+    return UsageError("tag", "-o - is not supported: tag writes a file; name one");
+  int error = CheckOutputName(request.output);
+  if (error != 0) return HostFailure(request.output, error);
+  return -1;
+}
+
+// The input: a loader file, read through one descriptor.
+struct TagInput {
+  int fd = -1;
+  struct stat info = {};
+  PeImage image;  // empty without PE headers: no signature, no checksum
+  ~TagInput() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+int OpenTagInput(const std::string& path, TagInput* input) {
+  LoaderStamp stamp;
+  int status = ReadLoaderStamp(path.c_str(), &stamp);
+  if (status != PXQ_EXIT_OK) return status;
+  int error = OpenInputFile(path, &input->fd);
+  if (error != 0) return HostFailure(path, error);
+  if (fstat(input->fd, &input->info) != 0) return HostFailure(path, errno);
+  // Without a PE header the file is tagged as unsigned.
+  if (!ReadPeImageFile(path, &input->image).empty()) input->image = PeImage();
+  return -1;
+}
+
+// `count` bytes at `offset` of the input: 0 or a Windows error.
+uint32_t ReadInputRange(int fd, uint64_t offset, size_t count, std::vector<uint8_t>* bytes) {
+  bytes->resize(count);
+  size_t got = 0;
+  while (got < count) {
+    ssize_t n = pread(fd, bytes->data() + got, count - got, static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return WindowsErrorFromErrno(errno);
+    if (n == 0) return ERROR_HANDLE_EOF;
+    got += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// The rewritten file staged and put in place of FILE (or its link's
+// target), or at OUT. -1 or the exit code.
+int WriteTagged(const TagRequest& request, const TagInput& input, const TagRewrite& rewrite) {
   const std::string& path = request.path;
   const char* output = request.output.empty() ? nullptr : request.output.c_str();
-  const uint32_t form = request.form;
-  const bool pad = request.pad, remove = request.remove;
-
-  std::vector<uint8_t> tag;
-  if (!remove) {
-    std::string fault = EncodeTag(request.text, form, &tag);
-    if (!fault.empty()) return UsageError("tag", fault);
-    if (form == TagPlain && !IsAscii(request.text) && Verbosity >= 0)
-      fprintf(stderr,
-              "pxq tag: warning: the text has non-ASCII bytes; the ansi form passes them unchanged and Windows reads "
-              "them in its ANSI code page; --form utf8 or utf16 has them converted\n");
-    // The tag reaches the installer's command line unquoted.
-    if (request.text.find_first_of(" \t\"") != std::string::npos && Verbosity >= 0)
-      fprintf(stderr,
-              "pxq tag: warning: the text holds spaces or double quotes; the loader puts it on the installer's command "
-              "line as it stands, where they split it into several arguments\n");
-  }
-
-  // What is at OUT is looked at before any work; the rewrite needs a file
-  // to write at a place, so standard output cannot take it.
-  if (output != nullptr) {
-    if (IsStandardOutput(output)) return UsageError("tag", "-o - is not supported: tag writes a file; name one");
-    int error = CheckOutputName(output);
-    if (error != 0) return HostFailure(output, error);
-  }
-  // The input: a loader file, read through one descriptor.
-  LoaderStamp stamp;
-  status = ReadLoaderStamp(path.c_str(), &stamp);
-  if (status != PXQ_EXIT_OK) return status;
-  int input = -1;
-  int openerror = OpenInputFile(path, &input);
-  if (openerror != 0) return HostFailure(path, openerror);
-  struct InputCloser {
-    int fd;
-    ~InputCloser() { close(fd); }
-  } closer{input};
-  struct stat info;
-  if (fstat(input, &info) != 0) return HostFailure(path, errno);
-  uint64_t size = static_cast<uint64_t>(info.st_size);
-  // Without a PE header there can be no signature and no checksum: the
-  // file is tagged as unsigned.
-  PeImage image;
-  std::string fault = ReadPeImageFile(path, &image);
-  if (!fault.empty()) image = PeImage();
-  auto readat = [&](uint64_t offset, size_t count, std::vector<uint8_t>* bytes) -> uint32_t {
-    bytes->resize(count);
-    size_t got = 0;
-    while (got < count) {
-      ssize_t n = pread(input, bytes->data() + got, count - got, static_cast<off_t>(offset + got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return WindowsErrorFromErrno(errno);
-      if (n == 0) return ERROR_HANDLE_EOF;
-      got += static_cast<size_t>(n);
-    }
-    return 0;
-  };
-
-  TagPlan plan;
-  fault = PlanTagRewrite(image, size, readat, remove ? nullptr : &tag, pad, &plan);
-  if (plan.readfailure != 0) return Failure(path, ResultWords(plan.readfailure));
-  if (!fault.empty()) return Failure(path, fault);
-  // A file without a tag to remove is left as it is, its time included;
-  // with -o, OUT gets its bytes unchanged (no checksum recomputed).
-  if (remove && !plan.hadtag && output == nullptr) {
-    if (Verbosity >= 0) printf("%s: no tag to remove; the file is unchanged\n", path.c_str());
-    return PXQ_EXIT_OK;
-  }
-  const TagRewrite& rewrite = plan.rewrite;
-  const bool hadtag = plan.hadtag;
-  const uint64_t newsize = plan.newsize;
-  const std::string& summary = plan.summary;
-
+  const struct stat& info = input.info;
   // The output replaces FILE (or its link's target) unless -o names another.
   // Messages name the file as it was given.
   std::string shown = output != nullptr ? output : path;
@@ -206,14 +197,23 @@ int CommandTag(int argc, char** argv) {
   // In place, the file keeps its own mode, whatever the umask.
   if (output == nullptr) fchmod(staged.fd, info.st_mode & 07777);
   bool writing = false;
-  uint32_t result = CopyRewrite(input, staged.fd, rewrite, &writing);
+  uint32_t result = CopyRewrite(input.fd, staged.fd, rewrite, &writing);
   if (result != 0) {
     DiscardOutput(&staged);
     return Failure(writing ? shown : path, ResultWords(result));
   }
   error = CommitOutput(&staged);
   if (error != 0) return HostFailure(shown, error);
-  if (Verbosity < 0) return PXQ_EXIT_OK;
+  return -1;
+}
+
+// What was done, unless -q.
+void ReportTag(const TagRequest& request, const TagPlan& plan, size_t tagsize) {
+  const bool remove = request.remove, hadtag = plan.hadtag;
+  const std::string& shown = request.output.empty() ? request.path : request.output;
+  const uint64_t newsize = plan.newsize;
+  const std::string& summary = plan.summary;
+  if (Verbosity < 0) return;
   if (remove && !hadtag) {
     printf("%s: no tag to remove; written unchanged; %llu bytes\n", shown.c_str(),
            static_cast<unsigned long long>(newsize));
@@ -221,8 +221,39 @@ int CommandTag(int argc, char** argv) {
     printf("%s: tag removed (%s); %llu bytes\n", shown.c_str(), summary.c_str(),
            static_cast<unsigned long long>(newsize));
   } else {
-    printf("%s: %s tag of %zu bytes written (%s); %llu bytes\n", shown.c_str(), TagFormName(form), tag.size(),
+    printf("%s: %s tag of %zu bytes written (%s); %llu bytes\n", shown.c_str(), TagFormName(request.form), tagsize,
            summary.c_str(), static_cast<unsigned long long>(newsize));
   }
+}
+
+}  // namespace
+
+int CommandTag(int argc, char** argv) {
+  TagRequest request;
+  int status = ParseTag(argc, argv, &request);
+  if (status >= 0) return status;
+  std::vector<uint8_t> tag;
+  status = EncodeTagText(request, &tag);
+  if (status < 0) status = CheckTagOutput(request);
+  TagInput input;
+  if (status < 0) status = OpenTagInput(request.path, &input);
+  if (status >= 0) return status;
+  auto readat = [&input](uint64_t offset, size_t count, std::vector<uint8_t>* bytes) {
+    return ReadInputRange(input.fd, offset, count, bytes);
+  };
+  TagPlan plan;
+  std::string fault = PlanTagRewrite(input.image, static_cast<uint64_t>(input.info.st_size), readat,
+                                     request.remove ? nullptr : &tag, request.pad, &plan);
+  if (plan.readfailure != 0) return Failure(request.path, ResultWords(plan.readfailure));
+  if (!fault.empty()) return Failure(request.path, fault);
+  // A file without a tag to remove is left as it is, its time included;
+  // with -o, OUT gets its bytes unchanged (no checksum recomputed).
+  if (request.remove && !plan.hadtag && request.output.empty()) {
+    if (Verbosity >= 0) printf("%s: no tag to remove; the file is unchanged\n", request.path.c_str());
+    return PXQ_EXIT_OK;
+  }
+  status = WriteTagged(request, input, plan.rewrite);
+  if (status >= 0) return status;
+  ReportTag(request, plan, tag.size());
   return PXQ_EXIT_OK;
 }
