@@ -38,61 +38,13 @@ const char kExtractHelp[] =
     "  -o, --output OUT  the file to write (replaced only when complete; '-'\n"
     "                    writes the entry's bytes to standard output)\n";
 
-int CommandExtract(int argc, char** argv) {
-  ExtractRequest request;
-  int status = ParseExtract(argc, argv, &request);
-  if (status >= 0) return status;
-  if (request.data) return ExtractData(request.path, request.output, request.hasname ? &request.name : nullptr);
-  const char* path = request.path.c_str();
-  const char* output = request.output.c_str();
-  const uint64_t id = request.id;
-  int error = CheckOutputName(output);
-  if (error != 0) return HostFailure(OutputDisplayName(output), error);
-  if (SameFile(path, output)) return Failure(output, "is the loader file itself; choose another output file");
+namespace {
 
-  LoaderStamp stamp;
-  status = ReadLoaderStamp(path, &stamp);
-  if (status != PXQ_EXIT_OK) return status;
-
-  // The loader's extraction writes to a named file: for standard output, a
-  // scratch file that is copied out and removed. A failure to write it is
-  // blamed on its directory, which is what fills up or refuses.
-  bool scratch = IsStandardOutput(output);
-  std::string blamed = scratch ? ScratchDirectory() : OutputDisplayName(output);
-  OutputFile out;
-  error = scratch ? BeginScratchFile(&out) : BeginOutput(output, 0666, &out);
-  if (error != 0 && scratch)
-    return Failure(blamed, "cannot make the scratch file for standard output: " + HostErrorText(error) +
-                                "; set TMPDIR to a directory that pxq can write");
-  if (error != 0) return HostFailure(blamed, error);
-  uint32_t code = 0;
-  // Progress: the package bytes the loader's reader takes in.
-  struct stat info;
-  uint64_t packagebytes = stat(path, &info) == 0 && static_cast<uint64_t>(info.st_size) > stamp.archiveoffset
-                              ? static_cast<uint64_t>(info.st_size) - stamp.archiveoffset
-                              : 0;
-  Progress progress;
-  BeginProgress(&progress, "extract", packagebytes);
-  CountPlatformReads(&progress);
-  uint32_t written = ExtractPackageEntry(path, stamp.archiveoffset, static_cast<uint32_t>(id),
-                                         static_cast<uint32_t>(id >> 32), out.temporary.c_str(), &code);
-  CountPlatformReads(nullptr);
-  EndProgress(&progress);
-  if (written == 1 && IsStandardOutput(output)) {
-    error = CopyFileToStandardOutput(out.temporary);
-    DiscardOutput(&out);
-    if (error != 0) return HostFailure(OutputDisplayName(output), error);
-    return PXQ_EXIT_OK;
-  }
-  if (written == 1) {
-    error = CommitOutput(&out);
-    if (error != 0) return HostFailure(output, error);
-    return PXQ_EXIT_OK;
-  }
-  DiscardOutput(&out);
-
-  // The extraction says only what failed, not where: walk the archive to
-  // tell a missing entry from damage, and both from an output failure.
+// Why the loader's extraction of the entry failed: it says only what
+// failed, not where, so the archive is walked to tell a missing entry from
+// damage, and both from an output failure. The exit code.
+int ExplainFailure(const char* path, const LoaderStamp& stamp, uint64_t id, uint32_t code, bool scratch,
+                   const std::string& blamed) {
   ArchiveCheck check;
   uint64_t found = 0;  // the number of the entry that the extraction took, 0 when none
   CheckArchive(path, stamp.archiveoffset,
@@ -113,4 +65,67 @@ int CommandExtract(int argc, char** argv) {
     return Failure(blamed, "cannot write " + entry + " into the scratch file for standard output: " +
                                 ResultWords(code) + "; set TMPDIR to a directory with room");
   return Failure(blamed, "cannot write " + entry + ": " + ResultWords(code));
+}
+
+// The entry extracted by the loader's own code into a staged OUT (a scratch
+// file for standard output, copied out). The exit code.
+int ExtractEntry(const ExtractRequest& request, const LoaderStamp& stamp) {
+  const char* path = request.path.c_str();
+  const char* output = request.output.c_str();
+  const uint64_t id = request.id;
+  // The loader's extraction writes to a named file: for standard output, a
+  // scratch file that is copied out and removed. A failure to write it is
+  // blamed on its directory, which is what fills up or refuses.
+  bool scratch = IsStandardOutput(output);
+  std::string blamed = scratch ? ScratchDirectory() : OutputDisplayName(output);
+  OutputFile out;
+  int error = scratch ? BeginScratchFile(&out) : BeginOutput(output, 0666, &out);
+  if (error != 0 && scratch)
+    return Failure(blamed, "cannot make the scratch file for standard output: " + HostErrorText(error) +
+                                "; set TMPDIR to a directory that pxq can write");
+  if (error != 0) return HostFailure(blamed, error);
+  uint32_t code = 0;
+  // Progress: the package bytes the loader's reader takes in.
+  struct stat info;
+  uint64_t packagebytes = stat(path, &info) == 0 && static_cast<uint64_t>(info.st_size) > stamp.archiveoffset
+                              ? static_cast<uint64_t>(info.st_size) - stamp.archiveoffset
+                              : 0;
+  Progress progress;
+  BeginProgress(&progress, "extract", packagebytes);
+  CountPlatformReads(&progress);
+  uint32_t written = ExtractPackageEntry(path, stamp.archiveoffset, static_cast<uint32_t>(id),
+                                         static_cast<uint32_t>(id >> 32), out.temporary.c_str(), &code);
+  CountPlatformReads(nullptr);
+  EndProgress(&progress);
+  if (written == 1 && scratch) {
+    error = CopyFileToStandardOutput(out.temporary);
+    DiscardOutput(&out);
+    if (error != 0) return HostFailure(OutputDisplayName(output), error);
+    return PXQ_EXIT_OK;
+  }
+  if (written == 1) {
+    error = CommitOutput(&out);
+    if (error != 0) return HostFailure(output, error);
+    return PXQ_EXIT_OK;
+  }
+  DiscardOutput(&out);
+  return ExplainFailure(path, stamp, id, code, scratch, blamed);
+}
+
+}  // namespace
+
+int CommandExtract(int argc, char** argv) {
+  ExtractRequest request;
+  int status = ParseExtract(argc, argv, &request);
+  if (status >= 0) return status;
+  if (request.data) return ExtractData(request.path, request.output, request.hasname ? &request.name : nullptr);
+  const char* path = request.path.c_str();
+  const char* output = request.output.c_str();
+  int error = CheckOutputName(output);
+  if (error != 0) return HostFailure(OutputDisplayName(output), error);
+  if (SameFile(path, output)) return Failure(output, "is the loader file itself; choose another output file");
+  LoaderStamp stamp;
+  status = ReadLoaderStamp(path, &stamp);
+  if (status != PXQ_EXIT_OK) return status;
+  return ExtractEntry(request, stamp);
 }
