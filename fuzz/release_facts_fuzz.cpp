@@ -4,7 +4,7 @@
 // holds against the file: the certificate table is the one the headers
 // name; a signature is parsed only when it ends the file, and unreadable
 // only with its reason; a tag reported is the file's last bytes, encoded in
-// its form (unless its text had to be shown with escapes), and is read by
+// its form (unless its bytes had to be shown with escapes), and is read by
 // the loader only in a file of 64 KiB or more.
 #include <stddef.h>
 #include <stdint.h>
@@ -48,7 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzCheck(!facts.taginsignature || facts.hassignature, "a tag inside a signature the file lacks");
   if (facts.tagform != TagAbsent) {
     std::vector<uint8_t> tag;
-    bool escaped = facts.tagform == TagPlain && facts.tagtext.find("\\x") != std::string::npos;
+    // Bytes that are not UTF-8 are shown as escapes, in either byte form.
+    bool escaped = (facts.tagform == TagPlain || facts.tagform == TagUtf8) &&
+                   facts.tagtext.find("\\x") != std::string::npos;
     bool replaced = facts.tagform == TagUtf16 && facts.tagtext.find("\xEF\xBF\xBD") != std::string::npos;
     if (EncodeTag(facts.tagtext, facts.tagform, &tag).empty() && !escaped && !replaced) {
       FuzzCheck(tag.size() <= size && std::equal(tag.begin(), tag.end(), data + size - tag.size()),
