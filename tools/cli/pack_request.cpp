@@ -7,7 +7,6 @@
 #include <time.h>
 
 #include "package/records.h"
-#include "platform/version_resource.h"
 #include "tools/cli/command_options.h"
 #include "tools/cli/pxq_cli.h"
 #include "tools/release/tag_text.h"
