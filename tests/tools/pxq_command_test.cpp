@@ -304,6 +304,12 @@ TEST(PxqCommand, UsageErrorsAndHelp) {
       {{"list", ""}, "FILE is an empty name"},
       {{"run"}, "no FILE given"},
       {{"run", ""}, "FILE is an empty name"},
+      // A flag takes no value; the first wrong argument is the one named;
+      // after "--" every argument is an operand, --help too.
+      {{"list", "a", "--json=1"}, "unknown option --json=1"},
+      {{"pack", "--bogus", "-o", "x", "--preset", "99"}, "unexpected argument '--bogus'"},
+      {{"pack", "-o", "x", "--preset", "99", "--bogus"}, "bad preset '99'"},
+      {{"tag", "--", "--help"}, "give FILE and TEXT"},
   };
   for (const auto& c : cases) {
     CommandResult result = RunPxq(c.arguments);

@@ -90,7 +90,8 @@ void ParseCommandOptions(CommandOptions* options, int argc, char** argv) {
   std::vector<std::string> arguments;
   bool operands = options->app.get_option_no_throw("OPERANDS") != nullptr;
   size_t met = 0;
-  std::vector<std::string> tail;  // the operands after "--"
+  std::vector<std::string> tail;        // the operands after "--"
+  std::vector<std::string> flagvalues;  // flags given a value
   for (int i = 1; i < argc; ++i) {
     std::string argument = argv[i];
     if (argument == "--" && operands) {
@@ -100,6 +101,18 @@ void ParseCommandOptions(CommandOptions* options, int argc, char** argv) {
     std::string name = OptionName(argument);
     std::string shortname = argument.size() > 2 && argument[1] != '-' ? argument.substr(0, 2) : "";
     bool dashed = argument.size() > 1 && argument[0] == '-';
+    // A flag takes no value: "--json=1" is no option of pxq's (CLI11 would
+    // take it as the flag).
+    if (dashed && name.size() < argument.size() && !IsValueName(*options, name) &&
+        options->app.get_option_no_throw(name) != nullptr) {
+      if (options->prefix) {
+        options->operands.assign(argv + i, argv + argc);
+        break;
+      }
+      if (options->unknownafter == SIZE_MAX) options->unknownafter = met;
+      flagvalues.push_back(argument);
+      continue;
+    }
     if (IsValueName(*options, argument) || (name.size() < argument.size() && IsValueName(*options, name)) ||
         (!shortname.empty() && dashed && IsValueName(*options, shortname)) ||
         (dashed && options->app.get_option_no_throw(name) != nullptr)) {
@@ -137,6 +150,7 @@ void ParseCommandOptions(CommandOptions* options, int argc, char** argv) {
   } catch (const CLI::ParseError& error) {
     Refuse(options, error.what());
   }
-  options->unknown = options->app.remaining();
+  options->unknown = flagvalues;
+  for (const std::string& extra : options->app.remaining()) options->unknown.push_back(extra);
   options->operands.insert(options->operands.end(), tail.begin(), tail.end());
 }
