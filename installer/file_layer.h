@@ -28,7 +28,8 @@ PxqPathChar* LayerJoin(const PxqPathChar* directory, const char* name, uint32_t 
 PxqPathChar* LayerParent(const PxqPathChar* path, bool* hasparent);
 
 // `path` in the form that reaches paths of any length (a heap block), or
-// null when memory runs out: on Windows the absolute path with the prefix
+// null when memory runs out (a path that cannot be made full is kept as
+// given, for the calls to refuse): on Windows the absolute path with the prefix
 // \\?\ (\\?\UNC\ for a share), which lifts the limit of 260 characters, so
 // that deep product trees extract wherever the installer puts them;
 // elsewhere a copy.

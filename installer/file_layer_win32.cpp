@@ -86,20 +86,22 @@ PxqPathChar* LayerFullPath(const PxqPathChar* path) {
   const bool prefixed = path[0] == L'\\' && path[1] == L'\\' && (path[2] == L'?' || path[2] == L'.') &&
                         path[3] == L'\\';
   DWORD size = prefixed ? 0 : GetFullPathNameW(path, 0, NULL, NULL);
-  if (prefixed || size == 0) {
-    // A path GetFullPathNameW cannot take is left for the calls to refuse.
-    uint32_t length = LayerLength(path);
-    wchar_t* copy = static_cast<wchar_t*>(AllocZeroed((length + 1) * sizeof(wchar_t)));
-    if (copy != nullptr) CopyBytes(copy, path, length * sizeof(wchar_t));
-    return copy;
-  }
+  wchar_t* full = size == 0 ? nullptr : static_cast<wchar_t*>(AllocZeroed((size + 8) * sizeof(wchar_t)));
   // The full path at unit 8, with room for the prefix before it.
-  wchar_t* full = static_cast<wchar_t*>(AllocZeroed((size + 8) * sizeof(wchar_t)));
-  if (full == nullptr) return nullptr;
-  DWORD got = GetFullPathNameW(path, size, full + 8, NULL);
-  if (got == 0 || got >= size) {
-    FreeBlock(full);
-    return nullptr;
+  DWORD got = full == nullptr ? 0 : GetFullPathNameW(path, size, full + 8, NULL);
+  // Already of the kernel's form once made full (//?/C:/x, or a device
+  // name such as CON, which becomes \\.\CON): no prefix is added.
+  const bool kernelform = got != 0 && got < size && full[8] == L'\\' && full[9] == L'\\' &&
+                          (full[10] == L'?' || full[10] == L'.') && full[11] == L'\\';
+  if (prefixed || got == 0 || got >= size || kernelform) {
+    // Taken as given, or as made full; a path GetFullPathNameW cannot take
+    // is left for the calls to refuse.
+    const wchar_t* kept = kernelform ? full + 8 : path;
+    uint32_t length = LayerLength(kept);
+    wchar_t* copy = static_cast<wchar_t*>(AllocZeroed((length + 1) * sizeof(wchar_t)));
+    if (copy != nullptr) CopyBytes(copy, kept, length * sizeof(wchar_t));
+    if (full != nullptr) FreeBlock(full);
+    return copy;
   }
   // \\?\ before a drive path; \\server\share becomes \\?\UNC\server\share
   // (the prefix's last two units overwrite the share's two backslashes).
@@ -114,29 +116,42 @@ PxqPathChar* LayerFullPath(const PxqPathChar* path) {
 }
 
 char* LayerDisplayPath(const PxqPathChar* path) {
-  // Shown as the user wrote it: without the prefix of LayerFullPath.
-  if (path[0] == L'\\' && path[1] == L'\\' && path[2] == L'?' && path[3] == L'\\' && path[5] == L':') path += 4;
+  // Without the prefix of LayerFullPath: \\?\C:\x as C:\x, \\?\UNC\s\x as \\s\x.
+  bool share = false;
+  if (path[0] == L'\\' && path[1] == L'\\' && path[2] == L'?' && path[3] == L'\\') {
+    if (path[4] != L'\0' && path[5] == L':') {
+      path += 4;
+    } else if (path[4] == L'U' && path[5] == L'N' && path[6] == L'C' && path[7] == L'\\') {
+      path += 8;
+      share = true;
+    }
+  }
   int bytes = WideCharToMultiByte(CP_UTF8, 0, path, -1, NULL, 0, NULL, NULL);
   if (bytes <= 0) return nullptr;
-  char* shown = static_cast<char*>(AllocZeroed(static_cast<uint32_t>(bytes)));
-  if (shown != nullptr) WideCharToMultiByte(CP_UTF8, 0, path, -1, shown, bytes, NULL, NULL);
+  const uint32_t lead = share ? 2 : 0;
+  char* shown = static_cast<char*>(AllocZeroed(static_cast<uint32_t>(bytes) + lead));
+  if (shown == nullptr) return nullptr;
+  if (share) shown[0] = shown[1] = '\\';
+  WideCharToMultiByte(CP_UTF8, 0, path, -1, shown + lead, bytes, NULL, NULL);
   return shown;
 }
 
 uint32_t LayerLoaderPathVariable(PxqPathChar** path) {
   *path = nullptr;
-  DWORD size = GetEnvironmentVariableW(L"PXQ_LOADER_PATH", NULL, 0);
-  if (size <= 1) return ERROR_ENVVAR_NOT_FOUND;
-  wchar_t* value = static_cast<wchar_t*>(AllocZeroed(size * sizeof(wchar_t)));
-  if (value == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-  DWORD got = GetEnvironmentVariableW(L"PXQ_LOADER_PATH", value, size);
-  // Changed in between (another thread): no path rather than a cut one.
-  if (got == 0 || got >= size) {
+  // Asked again when another thread changed it between size and value.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD size = GetEnvironmentVariableW(L"PXQ_LOADER_PATH", NULL, 0);
+    if (size <= 1) return ERROR_ENVVAR_NOT_FOUND;
+    wchar_t* value = static_cast<wchar_t*>(AllocZeroed(size * sizeof(wchar_t)));
+    if (value == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD got = GetEnvironmentVariableW(L"PXQ_LOADER_PATH", value, size);
+    if (got != 0 && got < size) {
+      *path = value;
+      return 0;
+    }
     FreeBlock(value);
-    return ERROR_ENVVAR_NOT_FOUND;
   }
-  *path = value;
-  return 0;
+  return ERROR_ENVVAR_NOT_FOUND;
 }
 
 // The last argument of the command line, read by the rules of
@@ -202,10 +217,13 @@ uint32_t LayerOpenRead(const PxqPathChar* path, HANDLE* file) {
 uint32_t LayerMakeDirectory(const PxqPathChar* path, bool allowlink) {
   if (CreateDirectoryW(path, NULL)) return 0;
   DWORD error = GetLastError();
-  if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return error;
+  // A drive's root (D:\) is refused with ERROR_ACCESS_DENIED though it is
+  // there: a directory already there is taken whatever the refusal said.
+  const bool denied = error == ERROR_ACCESS_DENIED;
+  if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS && !denied) return error;
   DWORD attributes = GetFileAttributesW(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_ALREADY_EXISTS;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return denied ? error : GetLastError();
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return denied ? error : ERROR_ALREADY_EXISTS;
   // A junction or symbolic link to a directory is not followed.
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !allowlink) return ERROR_ALREADY_EXISTS;
   return 0;

@@ -531,7 +531,7 @@ uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataP
   if (target == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot extract", nullptr);
   uint32_t code = LayerMakeDirectory(target, true);
   if (code != 0) {
-    FailAt(data, code, target, "cannot make the target folder ");
+    FailAt(data, code, directory, "cannot make the target folder ");
   } else {
     Pass pass = {PassToDirectory, 0, target, nullptr, progress, context, 0, 0};
     for (uint32_t i = 0; i < data->count; ++i) pass.total += data->items[i].item.size;

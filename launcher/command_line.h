@@ -27,9 +27,6 @@ enum CommandLinePiece : uint32_t {
 struct CommandLinePieces {
   const char* text[PieceCount];
   uint32_t length[PieceCount];
-  // False: the own path and its quotes (and the space before them) are left
-  // off, for an installer that learns the path from its environment.
-  bool ownpathlast = true;
 };
 
 // The length of the assembled line, terminator not counted. 64-bit, so no
@@ -37,6 +34,5 @@ struct CommandLinePieces {
 uint64_t CommandLineLength(const CommandLinePieces* pieces);
 
 // Writes "\"<temp path>\" <arguments> <tag> <own arguments> \"<own path>\""
-// (without ` "<own path>"` when `ownpathlast` is false) and its terminator:
-// CommandLineLength + 1 bytes, no limit of its own.
+// and its terminator: CommandLineLength + 1 bytes, no limit of its own.
 void AssembleCommandLine(const CommandLinePieces* pieces, char* buffer);

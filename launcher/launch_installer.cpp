@@ -100,12 +100,13 @@ static uint32_t RunInstaller(const char* temppath, char* commandline, HANDLE* he
 // Sets the variable to the loader's path, or removes it, in the loader's own
 // environment, which the installer inherits. It is removed when the path goes
 // on the command line, so that an installer never finds a path that an outer
-// loader left there (that one names another file); a failed removal changes
-// nothing the installer is told. Returns 0 or the system error number.
-static uint32_t HandLoaderPath(LoaderPathMode mode, const char* ownpath) {
-  const bool environment = mode == LoaderPathEnvironment;
-  if (Sys().SetEnvironmentVariableA(LOADER_PATH_VARIABLE, environment ? ownpath : NULL) || !environment) return 0;
-  return Sys().GetLastError();
+// loader left there (that one names another file, and the installer library
+// reads the variable first). Returns 0 or the system error number; a
+// variable that is not there to remove is no failure.
+static uint32_t HandLoaderPath(bool environment, const char* ownpath) {
+  if (Sys().SetEnvironmentVariableA(LOADER_PATH_VARIABLE, environment ? ownpath : NULL)) return 0;
+  DWORD error = Sys().GetLastError();
+  return environment || error != ERROR_ENVVAR_NOT_FOUND ? error : 0;
 }
 
 uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldcopy) {
@@ -122,8 +123,10 @@ uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldc
   pieces.text[PieceArguments] = argumentstext;
   pieces.text[PieceTag] = tagtext;
   pieces.text[PieceOwnArguments] = ownarguments;
-  pieces.text[PieceOwnPath] = ownpath;
-  pieces.ownpathlast = mode != LoaderPathEnvironment;
+  // Without the path the line ends after the own arguments: the empty
+  // quotes that stand for it, and the space before them, are cut off below.
+  const bool environment = mode == LoaderPathEnvironment;
+  pieces.text[PieceOwnPath] = environment ? "" : ownpath;
   static const CommandLinePiece lengthorder[PieceCount] = {PieceOwnArguments, PieceTag, PieceArguments,
                                                            PieceTempPath, PieceOwnPath};
   for (uint32_t i = 0; i < PieceCount; ++i)
@@ -134,21 +137,23 @@ uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldc
   uint32_t result = 0;
   char* line = NULL;
   uint64_t length = CommandLineLength(&pieces);
-  if (length >= COMMAND_LINE_LIMIT) {
+  const uint64_t kept = environment ? length - 3 : length;
+  if (kept >= COMMAND_LINE_LIMIT) {
     result = ERROR_FILENAME_EXCED_RANGE;
     ReportError("CreateProcess(%s) failed: the command line is %u characters long, more than %u\n", temppath,
-                length > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(length), COMMAND_LINE_LIMIT - 1);
+                kept > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(kept), COMMAND_LINE_LIMIT - 1);
     ExitCode = 252;
   } else if ((line = static_cast<char*>(Sys().GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(length) + 1))) == NULL) {
     result = ERROR_NOT_ENOUGH_MEMORY;
     ReportError("GlobalAlloc(%u) failed => %u\n", static_cast<uint32_t>(length) + 1, result);
     ExitCode = 252;
-  } else if ((result = HandLoaderPath(mode, ownpath)) != 0) {
+  } else if ((result = HandLoaderPath(environment, ownpath)) != 0) {
     // Without the path the installer could not find its package.
     ReportError("SetEnvironmentVariable() failed => %u\n", result);
     ExitCode = 252;
   } else {
     AssembleCommandLine(&pieces, line);
+    line[kept] = 0;
     result = RunInstaller(temppath, line, &heldcopy);
   }
   LetGoOfCopy(&heldcopy);

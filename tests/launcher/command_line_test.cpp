@@ -28,10 +28,8 @@ TEST(SkipProgramName, StepsOverTheNameAndTheSpacesAroundIt) {
   for (const Case& c : cases) EXPECT_STREQ(c.rest, SkipProgramName(c.line)) << "line [" << c.line << "]";
 }
 
-static std::string Assemble(const std::vector<std::string>& texts, uint64_t* length = nullptr,
-                            bool ownpathlast = true) {
+static std::string Assemble(const std::vector<std::string>& texts, uint64_t* length = nullptr) {
   CommandLinePieces pieces;
-  pieces.ownpathlast = ownpathlast;
   for (uint32_t i = 0; i < PieceCount; ++i) {
     pieces.text[i] = texts[i].c_str();
     pieces.length[i] = static_cast<uint32_t>(texts[i].size());
@@ -54,15 +52,6 @@ TEST(AssembleCommandLine, FivePiecesInOrderAndEmptyPiecesKeepTheirSpaces) {
   EXPECT_EQ(10u, length);
   EXPECT_EQ("\"\"    \"\"", Assemble({"", "", "", "", ""}, &length));
   EXPECT_EQ(8u, length);
-}
-
-TEST(AssembleCommandLine, WithoutTheOwnPathTheLineEndsAfterTheOwnArguments) {
-  uint64_t length = 0;
-  EXPECT_EQ("\"T:\\s-1A2C.exe\" /lang=de tagged /D=C:\\Acme Custom",
-            Assemble({"T:\\s-1A2C.exe", "/lang=de", "tagged", "/D=C:\\Acme Custom", "D:\\s.exe"}, &length, false));
-  EXPECT_EQ(49u, length);
-  EXPECT_EQ("\"T\"   ", Assemble({"T", "", "", "", "O"}, &length, false));
-  EXPECT_EQ(6u, length);
 }
 
 TEST(AssembleCommandLine, LongLinesAreNotCut) {

@@ -425,9 +425,9 @@ Outcome Expected(const Site& site, const std::string& first, DWORD error, bool o
     case TrailingTag:
       return site.op == Op_CloseHandle || site.op == Op_HeapFree || site.op == Op_UnmapViewOfFile ? runs : notag;
     case CommandLine:
-      // Removing the variable that an outer loader may have left changes
-      // nothing the installer is told when it fails.
-      if (site.op == Op_SetEnvironmentVariableA) return runs;
+      // The variable that an outer loader may have left must go: the
+      // installer library would read it before the last argument.
+      if (site.op == Op_SetEnvironmentVariableA) return Fails(252, "SetEnvironmentVariable() failed => " + e + "\n");
       if (site.op == Op_GetCommandLineA) {
         Outcome noown;
         noown.withown = false;

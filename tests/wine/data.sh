@@ -35,6 +35,9 @@ printf 'こんにちは\n' >"$product/日本語/説明.txt"
 printf 'licence text\n' >"$product/LICENSE.txt"
 chmod 0444 "$product/LICENSE.txt"
 # A file whose full path passes Windows' classic limit of 260 characters.
+# Wine does not hold plain paths to that limit, so this shows only that the
+# long-path form works end to end; the form itself is checked case by case
+# below (layer-paths).
 deep=$product/deep
 for part in 1 2 3 4 5 6; do deep=$deep/$(printf "level-$part-%.0s" {1..6}); done
 mkdir -p "$deep"
@@ -102,6 +105,15 @@ if release environment --loader-path environment; then
   check_tree "path in the environment" "$out"
   expect_match "pxq list shows the choice" 'loader path +environment' "$(cat "$WORK/environment-list.txt")"
 fi
+
+# --- The long-path form of extraction targets, case by case: absolute, with
+# \\?\ (\\?\UNC\ for a share), a path already of that form kept, a device
+# name left alone; messages show them without the prefix.
+"$WINE_RUN" "$PROGRAMS/layer-paths.exe" 2>/dev/null | tr -d '\r' >"$WORK/layer-paths.txt"
+expect_eq "extraction targets in their long-path form" "$(printf '%s\n' \
+  '\\?\C:\pxq-paths\a|C:\pxq-paths\a' '\\?\C:\pxq-paths\c|C:\pxq-paths\c' \
+  '\\?\UNC\server\share\d|\\server\share\d' '\\?\C:\x\y|C:\x\y' '\\?\C:\z|C:\z' \
+  '\\?\C:\rel\dir|C:\rel\dir' '\\.\con|\\.\con')" "$(cat "$WORK/layer-paths.txt")"
 
 # --- A target whose parent folder is missing: the installer's message names
 # the folder as it was given (the long-path form the library uses inside is

@@ -48,10 +48,16 @@ static uint32_t CompareBytes(void* context, const void* bytes, size_t count) {
   return 0;
 }
 
-/* The extracted file of `entry` below `target`, as a wide path. */
+/* The extracted file of `entry` below `target`, as a wide path; with the
+ * \\?\ prefix when `target` names a drive, so that paths past 260
+ * characters are read back on Windows too. "" when it does not fit. */
 static void ExtractedPath(const wchar_t* target, const PxqDataEntry* entry, wchar_t* path, size_t size) {
-  size_t used = wcslen(target);
-  wcsncpy(path, target, size);
+  const wchar_t* prefix = target[0] != 0 && target[1] == L':' ? L"\\\\?\\" : L"";
+  size_t used = wcslen(prefix) + wcslen(target);
+  path[0] = 0;
+  if (used + 2 > size) return;
+  wcscpy(path, prefix);
+  wcscat(path, target);
   path[used++] = L'\\';
   int got = MultiByteToWideChar(CP_UTF8, 0, entry->name, -1, path + used, (int)(size - used));
   if (got == 0) path[used] = 0;
