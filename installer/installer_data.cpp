@@ -154,8 +154,11 @@ uint32_t Locate(PxqData* data) {
   if (code == 0) code = ReadAt(file, stamp.archiveoffset, bytes, ARCHIVE_HEADER_SIZE);
   Sys().CloseHandle(file);
   if (code == ERROR_BAD_FORMAT || code == ERROR_HANDLE_EOF) {
-    FailAt(data, ERROR_BAD_FORMAT, data->path, "not a pxq loader file: ");
-    Append(data, " has no MZ/pxr5 stamp or no archive after it");
+    data->message[0] = '\0';
+    char* shown = LayerDisplayPath(data->path);
+    Append(data, shown != nullptr ? shown : "the file");
+    FreeBlock(shown);
+    Append(data, " is not a pxq loader file: it has no MZ/pxr5 stamp, or no archive after it (error 11)");
     return ERROR_BAD_FORMAT;
   }
   if (code != 0) return FailAt(data, code, data->path, "cannot read ");

@@ -279,7 +279,9 @@ TEST_F(InstallerData, AFileWithoutADataArchiveSaysSo) {
   EXPECT_NE(std::string::npos, Message().find("carries no data archive")) << Message();
   WriteFileText(loader, "not a loader file at all, but long enough to hold a stamp......");
   EXPECT_EQ(11u, Open());
-  EXPECT_NE(std::string::npos, Message().find("not a pxq loader file")) << Message();
+  EXPECT_NE(std::string::npos, Message().find(" is not a pxq loader file: it has no MZ/pxr5 stamp, or no archive after "
+                                               "it (error 11)"))
+      << Message();
   PxqDataClose(data);  // the failed open's handle, kept for its message
   data = nullptr;
   EXPECT_EQ(2u, PxqDataOpen(dir.File("missing.exe").c_str(), &data));
