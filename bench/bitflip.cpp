@@ -22,7 +22,7 @@
 #include "package/archive_reader.h"
 #include "package/records.h"
 #include "platform/posix.h"
-#include "tools/writer.h"
+#include "tools/writer/writer.h"
 
 namespace {
 

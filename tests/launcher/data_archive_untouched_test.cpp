@@ -17,7 +17,7 @@
 #include "support/file_bytes.h"
 #include "support/package_fixture.h"
 #include "support/scratch_dir.h"
-#include "tools/writer.h"
+#include "tools/writer/writer.h"
 
 namespace {
 

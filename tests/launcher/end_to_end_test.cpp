@@ -23,7 +23,7 @@
 #include "support/package_fixture.h"
 #include "support/scratch_dir.h"
 #include "support/windows_exe.h"
-#include "tools/writer.h"
+#include "tools/writer/writer.h"
 
 using namespace std::string_literals;
 

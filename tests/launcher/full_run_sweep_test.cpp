@@ -40,7 +40,7 @@
 #include "support/file_bytes.h"
 #include "support/scratch_dir.h"
 #include "support/windows_exe.h"
-#include "tools/writer.h"
+#include "tools/writer/writer.h"
 
 using namespace std::string_literals;
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "package/records.h"
-#include "tools/writer.h"
+#include "tools/writer/writer.h"
 
 // `count` bytes of a deterministic pattern that compresses poorly.
 std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed);

@@ -616,3 +616,17 @@ TEST(PxqTag, InPlaceKeepsTheFileMode) {
 }
 
 }  // namespace
+
+// A tag's bytes come from whoever made the file: list shows control bytes
+// (a terminal's escape sequences, a NUL that would end the line early) as
+// \xNN, and the line ends with its closing quote.
+TEST(PxqTag, ListShowsControlBytesOfATagEscaped) {
+  Loader loader(70000);
+  if (loader.stub.empty()) GTEST_SKIP() << "no Windows executable to use as the stub";
+  std::string bytes = ReadFileText(loader.setup);
+  bytes += std::string("<|a\x1b[31mred\0b|>", 15);
+  WriteFileText(loader.setup, bytes);
+  CommandResult list = RunPxq({"list", loader.setup});
+  EXPECT_NE(std::string::npos, list.out.find("tag          ansi \"a\\x1B[31mred\\x00b\"\n")) << list.out;
+  EXPECT_EQ(std::string::npos, list.out.find('\x1b')) << list.out;
+}

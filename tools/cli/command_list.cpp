@@ -16,6 +16,7 @@
 #include "tools/cli/command_options.h"
 #include "tools/cli/data_report.h"
 #include "tools/cli/list_json.h"
+#include "tools/cli/printable.h"
 #include "tools/cli/progress.h"
 #include "tools/cli/pxq_cli.h"
 #include "tools/release/release_facts.h"
@@ -64,7 +65,8 @@ uint32_t BuildFlagOf(uint64_t id) {
   return 0;
 }
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+// A text from the file, quoted and safe to print.
+std::string Quoted(const std::string& text) { return "\"" + Printable(text) + "\""; }
 
 // "an ansi", "a utf8", "a utf16".
 std::string TagFormArticle(uint32_t form) {
@@ -104,7 +106,7 @@ void PrintReleaseFacts(const ReleaseFacts& facts) {
            VersionNumbersText(stub.version.fixed[2], stub.version.fixed[3]).c_str());
     for (const auto& entry : stub.version.strings) {
       if (entry.first == "Arguments" || entry.first == "LoaderPath" || entry.first == PXQ_LOADER_VERSION_KEY) continue;
-      printf("             %-16s %s\n", entry.first.c_str(), Quoted(entry.second).c_str());
+      printf("             %-16s %s\n", Printable(entry.first).c_str(), Quoted(entry.second).c_str());
     }
   }
   printf("manifest     %s\n",
@@ -124,15 +126,17 @@ void PrintReleaseFacts(const ReleaseFacts& facts) {
       printf("             read, but the file does not end with it: %llu bytes follow the certificate table "
              "(osslsigncode ignores such a signature, Windows rejects it)\n",
              static_cast<unsigned long long>(facts.trailingbytes));
-    if (!facts.signer.empty()) printf("             signer %s (%s)\n", facts.signer.c_str(), facts.digest.c_str());
-    for (const std::string& nested : facts.nested) printf("             nested signature by %s\n", nested.c_str());
+    if (!facts.signer.empty())
+      printf("             signer %s (%s)\n", Printable(facts.signer).c_str(), Printable(facts.digest).c_str());
+    for (const std::string& nested : facts.nested)
+      printf("             nested signature by %s\n", Printable(nested).c_str());
   }
   if (facts.tagform == TagAbsent && facts.strandedplace == StrandedBytesFollow) {
     printf("tag          none: the file ends with %s tag %s followed by %llu %s (\"%s\"); the loader reads a tag only "
            "when its closing \"|>\" ends the file: remove %s\n",
            TagFormArticle(facts.strandedform).c_str(), Quoted(facts.strandedtext).c_str(),
            static_cast<unsigned long long>(facts.strandedfollowingbytes),
-           facts.strandedfollowingbytes == 1 ? "byte" : "bytes", facts.strandedfollowing.c_str(),
+           facts.strandedfollowingbytes == 1 ? "byte" : "bytes", Printable(facts.strandedfollowing).c_str(),
            facts.strandedfollowingbytes == 1 ? "it" : "them");
   } else if (facts.tagform == TagAbsent && facts.strandedplace == StrandedBeforeSignature) {
     printf("tag          none at the end of the file: %s tag %s lies in front of the signature (tagged, then "

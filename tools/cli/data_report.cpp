@@ -9,6 +9,7 @@
 #include "pxq/installer_data.h"
 #include "tools/host/host_error.h"
 #include "tools/host/output_file.h"
+#include "tools/cli/printable.h"
 #include "tools/cli/progress.h"
 #include "tools/cli/pxq_cli.h"
 
@@ -140,7 +141,7 @@ std::string ListDataArchive(const std::string& path, bool asjson, std::string* j
                          {"checked", number <= checked.complete},
                          {"safename", entry.nameissafe != 0}});
     } else {
-      printf("  %3u  %-40s %12llu  %s  %-14s  CRC32 %s %s%s\n", number, entry.name,
+      printf("  %3u  %-40s %12llu  %s  %-14s  CRC32 %s %s%s\n", number, Printable(entry.name).c_str(),
              static_cast<unsigned long long>(entry.size), FileTimeText(entry.lastwritetime).c_str(),
              AttributeText(entry.attributes).c_str(), Hex32(entry.crc).c_str(), check,
              entry.nameissafe ? "" : "  (UNSAFE NAME: installers refuse it)");
