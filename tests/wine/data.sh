@@ -11,12 +11,7 @@
 # the rest of its command line as one value and finds the loader through
 # PXQ_LOADER_PATH.
 source "$(dirname "$0")/lib.sh"
-for tool in openssl osslsigncode; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "$tool is not installed: skipped" >&2
-    exit 77
-  fi
-done
+require_tools openssl osslsigncode
 require_full_leg
 use_prefix win64
 

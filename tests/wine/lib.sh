@@ -77,6 +77,17 @@ skip_leg() {
   exit 77
 }
 
+# require_tools TOOL...: the script is skipped (77) when one is missing.
+require_tools() {
+  local tool
+  for tool in "$@"; do
+    if ! command -v "$tool" >/dev/null; then
+      echo "$tool is not installed: skipped" >&2
+      exit 77
+    fi
+  done
+}
+
 # Wine itself: missing fails the test, unless PXQ_NO_WINE=1 says that this
 # machine is meant to go without.
 require_wine() {

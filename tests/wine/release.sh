@@ -5,12 +5,7 @@
 # reads the resources, icoutils reads the icon, osslsigncode checks the
 # signature, and the installer receives the Arguments value and the tag.
 source "$(dirname "$0")/lib.sh"
-for tool in openssl osslsigncode wrestool; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "$tool is not installed: skipped" >&2
-    exit 77
-  fi
-done
+require_tools openssl osslsigncode wrestool
 require_full_leg
 use_prefix win64
 

@@ -3,7 +3,6 @@
 // only when complete, so a failure never leaves a partial OUT.
 #include <errno.h>
 #include <stdio.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <string.h>
 
@@ -86,10 +85,7 @@ int ExtractEntry(const ExtractRequest& request, const LoaderStamp& stamp) {
   if (error != 0) return HostFailure(blamed, error);
   uint32_t code = 0;
   // Progress: the package bytes the loader's reader takes in.
-  struct stat info;
-  uint64_t packagebytes = stat(path, &info) == 0 && static_cast<uint64_t>(info.st_size) > stamp.archiveoffset
-                              ? static_cast<uint64_t>(info.st_size) - stamp.archiveoffset
-                              : 0;
+  uint64_t packagebytes = PackageBytes(path, stamp.archiveoffset);
   Progress progress;
   BeginProgress(&progress, "extract", packagebytes);
   CountPlatformReads(&progress);

@@ -7,7 +7,6 @@
 // Any fault is named and makes the exit code 1.
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "package/records.h"
@@ -234,10 +233,7 @@ uint32_t ShowArchive(const ListRequest& request, const LoaderStamp& stamp, ListJ
   };
   // Progress over the package bytes read; on a terminal only when the
   // report itself goes elsewhere, so that the two never share a line.
-  struct stat info;
-  uint64_t packagebytes = stat(path, &info) == 0 && static_cast<uint64_t>(info.st_size) > stamp.archiveoffset
-                              ? static_cast<uint64_t>(info.st_size) - stamp.archiveoffset
-                              : 0;
+  uint64_t packagebytes = PackageBytes(path, stamp.archiveoffset);
   Progress progress;
   BeginProgress(&progress, "list", packagebytes);
   if (Verbosity == 0 && isatty(STDOUT_FILENO)) progress.active = false;

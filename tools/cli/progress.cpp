@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -94,4 +95,10 @@ void CountPlatformReads(Progress* progress) {
   countingPlatform = *counting;
   countingPlatform.ReadFile = CountingReadFile;
   UsePlatform(&countingPlatform);
+}
+
+uint64_t PackageBytes(const char* path, uint32_t archiveoffset) {
+  struct stat info;
+  if (stat(path, &info) != 0 || static_cast<uint64_t>(info.st_size) <= archiveoffset) return 0;
+  return static_cast<uint64_t>(info.st_size) - archiveoffset;
 }

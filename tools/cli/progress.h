@@ -25,6 +25,10 @@ void AdvanceProgress(Progress* progress, uint64_t count);
 // Ends the line (terminal), or prints a last line when anything was shown.
 void EndProgress(Progress* progress);
 
+// The bytes of the file at `path` from `archiveoffset` to its end: the
+// work of reading the archive. 0 when that cannot be told.
+uint64_t PackageBytes(const char* path, uint32_t archiveoffset);
+
 // Counts the bytes that the loader's own code reads through the platform
 // seam (the package file) into `progress`, by wrapping the active backend's
 // ReadFile. Null stops counting.
