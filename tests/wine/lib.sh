@@ -31,6 +31,11 @@ checks=0
 
 fail() {
   echo "FAIL: $*" >&2
+  # What the last loader run said, so that a failure seen once (under load,
+  # say) can be told apart from a wrong result.
+  if [ -n "${LAST_RUN:-}" ]; then
+    echo "      last run: $LAST_RUN, exit ${STATUS:-?}; loader messages: [${MESSAGES:-}]" >&2
+  fi
   failures=$((failures + 1))
 }
 
@@ -192,6 +197,7 @@ run_loader() {
   PXQ_TEST_RECORD=$(winpath "$record") WINEDEBUG=-all,warn+debugstr \
     timeout "${PXQ_WINE_RUN_TIMEOUT:-120}" "$WINE_RUN" "$loader" "$@" >/dev/null 2>"$WORK/stderr.txt"
   STATUS=$?
+  LAST_RUN=${loader##*/}
   MESSAGES=$(sed -n 's/^.*OutputDebugStringA "\(.*\)"$/\1/p' "$WORK/stderr.txt")
   RECORD_BUILD= RECORD_COMMAND_LINE= RECORD_MODULE= RECORD_ATTRIBUTES= RECORD_LAST_WRITE= RECORD_PARENT=
   RECORD_OWN_FOUND=
