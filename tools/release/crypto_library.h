@@ -36,7 +36,7 @@ struct CryptoLibrary {
 #define PXQ_CRYPTO_LIBRARY PXQ_CRYPTO_NAME(OPENSSL_SHLIB_VERSION)
 
 // Loads the library once and looks up every function; the host's I/O layer
-// provides it (tools/host/crypto_library.cpp: dlopen on POSIX). On success returns
+// provides it (tools/host/posix/crypto_library.cpp: dlopen on POSIX). On success returns
 // the table (kept for the rest of the run); else null, with *fault saying
 // what is missing and what to install.
 const CryptoLibrary* LoadCryptoLibrary(std::string* fault);
