@@ -67,7 +67,20 @@ uint32_t LayerCreateTemporary(const PxqPathChar* finalpath, LayerFile* file);
 uint32_t LayerWrite(LayerFile* file, const uint8_t* bytes, uint32_t count);
 // Sets the last-write time, closes the file and renames it over
 // `finalpath` (a read-only file there is replaced), then gives it
-// `attributes` (read-only: no write permission on the host).
+// `attributes` (read-only: no write permission on the host). A folder at
+// `finalpath` gives 336 (ERROR_DIRECTORY_NOT_SUPPORTED).
 uint32_t LayerCommit(LayerFile* file, const PxqPathChar* finalpath, uint64_t lastwritetime, uint32_t attributes);
 // Closes and removes the temporary file. Harmless when repeated.
 void LayerDiscard(LayerFile* file);
+
+#ifndef _WIN32
+// A host program that ends on a signal (pxq) is told of each temporary file
+// so that its handler removes what is staged: before the file is made
+// (`Making`: the program holds its signals back and notes the name), after
+// (`Made` or `NotMade`: it lets them through again, forgetting the name when
+// none was made), and once the name is gone, renamed or removed (`Gone`).
+enum LayerTemporaryEvent { LayerTemporaryMaking, LayerTemporaryMade, LayerTemporaryNotMade, LayerTemporaryGone };
+typedef void (*LayerTemporaryWatch)(const char* path, LayerTemporaryEvent event);
+// Null: nobody is told (the default).
+void LayerWatchTemporaries(LayerTemporaryWatch watch);
+#endif

@@ -26,6 +26,14 @@ uint32_t LayerLength(const PxqPathChar* path) {
 
 static uint32_t ErrnoCode() { return WindowsErrorFromErrno(errno); }
 
+static LayerTemporaryWatch temporaryWatch;
+
+void LayerWatchTemporaries(LayerTemporaryWatch watch) { temporaryWatch = watch; }
+
+static void Tell(const char* path, LayerTemporaryEvent event) {
+  if (temporaryWatch != nullptr) temporaryWatch(path, event);
+}
+
 PxqPathChar* LayerJoin(const PxqPathChar* directory, const char* name, uint32_t namelength) {
   uint32_t length = LayerLength(directory);
   char* path = static_cast<char*>(AllocZeroed(length + 1 + namelength + 1));
@@ -159,7 +167,11 @@ uint32_t LayerCreateTemporary(const PxqPathChar* finalpath, LayerFile* file) {
       break;
     }
     // Never an existing file, never through a link.
+    Tell(temporary, LayerTemporaryMaking);
     int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    int error = errno;
+    Tell(temporary, fd >= 0 ? LayerTemporaryMade : LayerTemporaryNotMade);
+    errno = error;
     if (fd >= 0) {
       file->handle = fd;
       file->temporary = temporary;
@@ -202,8 +214,10 @@ uint32_t LayerCommit(LayerFile* file, const PxqPathChar* finalpath, uint64_t las
   }
   if (close(fd) != 0 && code == 0) code = ErrnoCode();
   file->handle = -1;
-  if (code == 0 && rename(file->temporary, finalpath) != 0) code = ErrnoCode();
+  // A folder where the file goes is named as such (336), not as a refusal.
+  if (code == 0 && rename(file->temporary, finalpath) != 0) code = errno == EISDIR ? 336u : ErrnoCode();
   if (code == 0) {
+    Tell(file->temporary, LayerTemporaryGone);
     FreeBlock(file->temporary);
     file->temporary = nullptr;
   }
@@ -213,7 +227,10 @@ uint32_t LayerCommit(LayerFile* file, const PxqPathChar* finalpath, uint64_t las
 void LayerDiscard(LayerFile* file) {
   if (file->handle >= 0) close(static_cast<int>(file->handle));
   file->handle = -1;
-  if (file->temporary != nullptr) unlink(file->temporary);
+  if (file->temporary != nullptr) {
+    unlink(file->temporary);
+    Tell(file->temporary, LayerTemporaryGone);
+  }
   FreeBlock(file->temporary);
   file->temporary = nullptr;
 }

@@ -287,7 +287,13 @@ uint32_t LayerCommit(LayerFile* file, const PxqPathChar* finalpath, uint64_t las
   if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
       (existing & FILE_ATTRIBUTE_READONLY) != 0)
     SetFileAttributesW(finalpath, existing & ~FILE_ATTRIBUTE_READONLY);
-  if (!MoveFileExW(file->temporary, finalpath, MOVEFILE_REPLACE_EXISTING)) return GetLastError();
+  if (!MoveFileExW(file->temporary, finalpath, MOVEFILE_REPLACE_EXISTING)) {
+    // Windows refuses a folder at the name as access denied: it is named as
+    // what it is (ERROR_DIRECTORY_NOT_SUPPORTED).
+    DWORD error = GetLastError();
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) != 0) return 336u;
+    return error;
+  }
   FreeBlock(file->temporary);
   file->temporary = nullptr;
   DWORD wanted = attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE);

@@ -3,10 +3,12 @@
 // decoding its entries to files, to a sink or to nowhere (a check).
 #include "pxq/installer_data.h"
 
+#include "installer/data_folders.h"
 #include "installer/file_layer.h"
 #include "package/archive_reader.h"
 #include "package/crc32.h"
 #include "package/data_archive.h"
+#include "package/data_names.h"
 #include "platform/heap.h"
 #include "platform/platform.h"
 
@@ -14,17 +16,23 @@
 #define ERROR_CANCELLED 1223u
 #endif
 
+#ifndef ERROR_DIRECTORY_NOT_SUPPORTED
+#define ERROR_DIRECTORY_NOT_SUPPORTED 336u
+#endif
+
 #define MESSAGE_SIZE 1024u
 
 struct PxqDataItem {
   DataItem item;
   const char* name;  // NUL-terminated copy
-  bool safe;
+  bool safe;         // the name can be written and clashes with no other
+  uint32_t clash;    // the number of an item whose name clashes with this one, or 0
 };
 
 struct PxqData {
   PxqPathChar* path;
   uint64_t offset;
+  uint32_t dictionary;  // the data archive's declared dictionary size
   uint32_t count;
   PxqDataItem* items;
   char* names;
@@ -68,6 +76,8 @@ const char* CodeWords(uint32_t code) {
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS: return "a file or link stands where a folder goes";
     case ERROR_INVALID_NAME: return "an unsafe name";
+    case ERROR_DIRECTORY_NOT_SUPPORTED: return "a folder stands where the file goes";
+    case ERROR_NOT_SUPPORTED: return "made by a newer pxq";
     case ERROR_CANCELLED: return "cancelled";
     default: return "system error";
   }
@@ -165,6 +175,17 @@ uint32_t Locate(PxqData* data) {
   ArchiveHeader header;
   DecodeArchiveHeader(bytes, &header);
   if (header.archivemagic != ARCHIVE_MAGIC) return FailAt(data, ERROR_INVALID_DATA, data->path, "no archive in ");
+  uint32_t format = DataLocatorFormat(bytes);
+  if (format != 0 && format != DATA_LOCATOR_FORMAT) {
+    data->message[0] = '\0';
+    char* shown = LayerDisplayPath(data->path);
+    Append(data, shown != nullptr ? shown : "the loader file");
+    FreeBlock(shown);
+    Append(data, " carries a data archive of a newer format (locator format ");
+    AppendNumber(data, format);
+    Append(data, "), made by a newer pxq; read it with a pxq or an installer library that knows that format (error 50)");
+    return ERROR_NOT_SUPPORTED;
+  }
   if (!DecodeDataLocator(bytes, &data->offset)) {
     data->message[0] = '\0';
     char* shown = LayerDisplayPath(data->path);
@@ -176,20 +197,25 @@ uint32_t Locate(PxqData* data) {
   return 0;
 }
 
-// Opens the data archive with its stream at the start.
-uint32_t OpenStream(PxqData* data, ArchiveReader** reader) {
+// Opens the data archive with its stream at the start, its decoder's
+// dictionary no larger than `dictionarylimit`; `*declared` gets the
+// dictionary size the archive declares.
+uint32_t OpenStream(PxqData* data, ArchiveReader** reader, uint32_t dictionarylimit = 0xFFFFFFFFu,
+                    uint32_t* declared = nullptr) {
   *reader = CreateArchiveReader();
   if (*reader == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot read the data archive");
   HANDLE file = INVALID_HANDLE_VALUE;
   uint32_t code = LayerOpenRead(data->path, &file);
   if (code != 0) return FailAt(data, code, data->path, "cannot open ");
-  code = OpenArchiveOnHandle(*reader, file, data->offset);
+  code = OpenArchiveOnHandle(*reader, file, data->offset, dictionarylimit, declared);
   if (code == 0 && ReadLe32((*reader)->header) != DATA_ARCHIVE_MAGIC) code = ERROR_INVALID_DATA;
   if (code == 0 && (ReadLe32((*reader)->header + 24) & ARCHIVE_FLAG_ENTRY_CRC) == 0) code = ERROR_INVALID_DATA;
   if (code == ERROR_HANDLE_EOF) return Fail(data, code, "the data archive's header is cut off");
   if (code != 0) return Fail(data, code, "the data archive cannot be opened");
   return 0;
 }
+
+uint32_t MarkClashes(PxqData* data);
 
 // Decodes the index entry and builds the item table.
 uint32_t ReadIndex(PxqData* data, ArchiveReader* reader) {
@@ -228,7 +254,67 @@ uint32_t ReadIndex(PxqData* data, ArchiveReader* reader) {
   FreeBlock(index);
   if (code != 0) return Fail(data, code, "the data archive's index cannot be read");
   data->count = count;
+  // The stream decodes to the index entry and one entry per item: a
+  // dictionary larger than that needs is no dictionary pack writes.
+  uint64_t payload = ENTRY_HEADER_SIZE + static_cast<uint64_t>(size);
+  for (uint32_t i = 0; i < count && payload < (1ull << 62); ++i) payload += ENTRY_HEADER_SIZE + data->items[i].item.size;
+  if (data->dictionary > DataDictionaryFor(payload)) {
+    data->message[0] = '\0';
+    Append(data, "the data archive declares a dictionary of ");
+    AppendNumber(data, data->dictionary);
+    Append(data, " bytes, more than its stream of ");
+    AppendNumber(data, payload);
+    Append(data, " bytes needs (");
+    AppendNumber(data, DataDictionaryFor(payload));
+    Append(data, "): the file is damaged (error 13)");
+    return ERROR_INVALID_DATA;
+  }
+  return MarkClashes(data);
+}
+
+// Names that are one file on Windows, or a file and a folder at once, are
+// refused as unsafe names are: each item of a clash is marked.
+uint32_t MarkClashes(PxqData* data) {
+  uint32_t count = data->count;
+  if (count < 2) return 0;
+  DataItem* items = static_cast<DataItem*>(AllocZeroed(count * static_cast<uint32_t>(sizeof(DataItem))));
+  uint32_t* other = static_cast<uint32_t*>(AllocZeroed(count * static_cast<uint32_t>(sizeof(uint32_t))));
+  uint32_t code = items == nullptr || other == nullptr ? ERROR_NOT_ENOUGH_MEMORY : 0;
+  for (uint32_t i = 0; code == 0 && i < count; ++i) items[i] = data->items[i].item;
+  if (code == 0) code = FindDataNameClashes(items, count, other);
+  for (uint32_t i = 0; code == 0 && i < count; ++i) {
+    data->items[i].clash = other[i];
+    if (other[i] != 0) data->items[i].safe = false;
+  }
+  FreeBlock(items);
+  FreeBlock(other);
+  if (code != 0) return Fail(data, code, "cannot check the data archive's names");
   return 0;
+}
+
+// Why item `number` may not be written: its name's fault or its clash,
+// "entry N is refused: the name "..." ...".
+void DescribeRefusal(PxqData* data, uint32_t number, const char* ending) {
+  const PxqDataItem& item = data->items[number - 1];
+  data->message[0] = '\0';
+  Append(data, "entry ");
+  AppendNumber(data, number);
+  Append(data, " is refused: the name \"");
+  Append(data, item.name);
+  Append(data, "\" ");
+  DataNameFault fault = CheckDataName(item.item.name, item.item.namelength);
+  if (fault != DataNameSafe || item.clash == 0) {
+    Append(data, DataNameFaultText(fault));
+  } else {
+    const PxqDataItem& other = data->items[item.clash - 1];
+    Append(data, DataClashText(DataClashKind(&item.item, &other.item)));
+    Append(data, " entry ");
+    AppendNumber(data, item.clash);
+    Append(data, " (\"");
+    Append(data, other.name);
+    Append(data, "\")");
+  }
+  Append(data, ending);
 }
 
 void FillEntry(const PxqData* data, uint32_t number, PxqDataEntry* entry) {
@@ -255,24 +341,25 @@ struct Pass {
   void* context;
   uint64_t done;
   uint64_t total;
+  DataFolders* folders;  // PassToDirectory: the folders made so far
 };
 
 bool Cancelled(const Pass* pass, const PxqDataEntry* entry) {
   return pass->progress != nullptr && pass->progress(pass->context, pass->done, pass->total, entry) != 0;
 }
 
-// Creates every directory on the way to the entry's name below `target`.
-uint32_t MakeParents(PxqData* data, const Pass* pass, const PxqDataItem& item) {
-  for (uint32_t i = 0; i < item.item.namelength; ++i) {
-    if (item.name[i] != '/') continue;
-    PxqPathChar* path = LayerJoin(pass->target, item.name, i);
-    if (path == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    uint32_t code = LayerMakeDirectory(path, false);
-    if (code != 0) FailAt(data, code, path, "cannot make the folder ");
-    FreeBlock(path);
-    if (code != 0) return code;
+// Creates the folders on the way to the entry's name below `target` (with
+// `whole`, the entry's own folder too) that this pass has not made yet.
+uint32_t MakeFolders(PxqData* data, const Pass* pass, const PxqDataItem& item, bool whole) {
+  PxqPathChar* failed = nullptr;
+  uint32_t code = MakeDataFolders(pass->folders, pass->target, item.name, item.item.namelength, whole, &failed);
+  if (code != 0 && failed != nullptr) {
+    FailAt(data, code, failed, "cannot make the folder ");
+  } else if (code != 0) {
+    Fail(data, code, "cannot make a folder");
   }
-  return 0;
+  FreeBlock(failed);
+  return code;
 }
 
 // Decodes one entry's data to where the pass sends it, checking its CRC32.
@@ -285,8 +372,8 @@ uint32_t ProcessEntry(PxqData* data, ArchiveReader* reader, Pass* pass, uint32_t
   uint32_t code = 0;
   bool writing = pass->mode == PassToDirectory || pass->mode == PassToPath;
   if (pass->mode == PassToDirectory) {
-    code = MakeParents(data, pass, item);
-    if (code != 0) return code;
+    code = MakeFolders(data, pass, item, entry.isdirectory);
+    if (code != 0 || entry.isdirectory) return code;
     finalpath = LayerJoin(pass->target, item.name, item.item.namelength);
     if (finalpath == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot form a path");
   } else if (pass->mode == PassToPath) {
@@ -406,7 +493,9 @@ uint32_t RunPass(PxqData* data, Pass* pass) {
     }
     code = ProcessEntry(data, reader, pass, number, buffer);
   }
-  if (code == 0 && pass->mode == PassCheck) code = CheckEnd(data, reader, decoded);
+  // A whole pass ends where the stream and the trailer must: a fault there
+  // fails an extraction as it fails a check.
+  if (code == 0 && (pass->mode == PassCheck || pass->mode == PassToDirectory)) code = CheckEnd(data, reader, decoded);
   DestroyArchiveReader(reader);
   FreeBlock(buffer);
   return code;
@@ -429,11 +518,33 @@ uint32_t Lookup(PxqData* data, const char* name, uint32_t* number) {
   return ERROR_FILE_NOT_FOUND;
 }
 
+// The entry named `name` for an extraction of one entry: refused when
+// another entry's name is the same on Windows, since which one is meant
+// cannot be told.
+uint32_t LookupOne(PxqData* data, const char* name, uint32_t* number) {
+  uint32_t code = Lookup(data, name, number);
+  if (code != 0) return code;
+  const PxqDataItem& item = data->items[*number - 1];
+  if (item.clash == 0 || DataClashKind(&item.item, &data->items[item.clash - 1].item) == DataClashUnderFile) return 0;
+  DescribeRefusal(data, *number, "; nothing was extracted (error 123)");
+  return ERROR_INVALID_NAME;
+}
+
 uint32_t OpenSteps(PxqData* data) {
   uint32_t code = Locate(data);
   if (code != 0) return code;
+  // The index is read with no more dictionary than the largest index
+  // needs, whatever is declared; the declared size is judged once the
+  // index says how long the stream is.
   ArchiveReader* reader = nullptr;
-  code = OpenStream(data, &reader);
+  code = OpenStream(data, &reader, DataDictionaryFor(ENTRY_HEADER_SIZE + DATA_INDEX_MAX), &data->dictionary);
+  if (code == 0 && data->dictionary > DATA_DICTIONARY_MAX) {
+    data->message[0] = '\0';
+    Append(data, "the data archive declares a dictionary of ");
+    AppendNumber(data, data->dictionary);
+    Append(data, " bytes, more than pxq pack ever writes (1536 MiB): the file is damaged (error 13)");
+    code = ERROR_INVALID_DATA;
+  }
   if (code == 0) code = ReadIndex(data, reader);
   DestroyArchiveReader(reader);
   return code;
@@ -518,16 +629,8 @@ uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataP
   if (data == nullptr || directory == nullptr) return ERROR_INVALID_PARAMETER;
   // Every name is checked before anything is written.
   for (uint32_t i = 0; i < data->count; ++i) {
-    const PxqDataItem& item = data->items[i];
-    if (item.safe) continue;
-    data->message[0] = '\0';
-    Append(data, "entry ");
-    AppendNumber(data, i + 1);
-    Append(data, " is refused: the name \"");
-    Append(data, item.name);
-    Append(data, "\" ");
-    Append(data, DataNameFaultText(CheckDataName(item.item.name, item.item.namelength)));
-    Append(data, "; nothing was extracted (error 123)");
+    if (data->items[i].safe) continue;
+    DescribeRefusal(data, i + 1, "; nothing was extracted (error 123)");
     return ERROR_INVALID_NAME;
   }
   PxqPathChar* target = LayerFullPath(directory);
@@ -536,9 +639,17 @@ uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataP
   if (code != 0) {
     FailAt(data, code, directory, "cannot make the target folder ");
   } else {
-    Pass pass = {PassToDirectory, 0, target, nullptr, progress, context, 0, 0};
-    for (uint32_t i = 0; i < data->count; ++i) pass.total += data->items[i].item.size;
-    code = RunPass(data, &pass);
+    Pass pass = {PassToDirectory, 0, target, nullptr, progress, context, 0, 0, nullptr};
+    uint32_t folders = 0;
+    for (uint32_t i = 0; i < data->count; ++i) {
+      const PxqDataItem& item = data->items[i];
+      pass.total += item.item.size;
+      for (uint32_t k = 0; k < item.item.namelength; ++k) folders += item.name[k] == '/' ? 1 : 0;
+      if ((item.item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) ++folders;
+    }
+    pass.folders = CreateDataFolders(folders);
+    code = pass.folders == nullptr ? Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot extract") : RunPass(data, &pass);
+    DestroyDataFolders(pass.folders);
   }
   FreeBlock(target);
   return code;
@@ -547,11 +658,11 @@ uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataP
 uint32_t PxqDataExtractTo(PxqData* data, const char* name, const PxqPathChar* path) {
   if (data == nullptr || path == nullptr) return ERROR_INVALID_PARAMETER;
   uint32_t number = 0;
-  uint32_t code = Lookup(data, name, &number);
+  uint32_t code = LookupOne(data, name, &number);
   if (code != 0) return code;
   PxqPathChar* target = LayerFullPath(path);
   if (target == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot extract", nullptr);
-  Pass pass = {PassToPath, number, target, nullptr, nullptr, nullptr, 0, data->items[number - 1].item.size};
+  Pass pass = {PassToPath, number, target, nullptr, nullptr, nullptr, 0, data->items[number - 1].item.size, nullptr};
   code = RunPass(data, &pass);
   FreeBlock(target);
   return code;
@@ -560,15 +671,15 @@ uint32_t PxqDataExtractTo(PxqData* data, const char* name, const PxqPathChar* pa
 uint32_t PxqDataExtractStream(PxqData* data, const char* name, PxqDataSink sink, void* context) {
   if (data == nullptr || sink == nullptr) return ERROR_INVALID_PARAMETER;
   uint32_t number = 0;
-  uint32_t code = Lookup(data, name, &number);
+  uint32_t code = LookupOne(data, name, &number);
   if (code != 0) return code;
-  Pass pass = {PassToSink, number, nullptr, sink, nullptr, context, 0, data->items[number - 1].item.size};
+  Pass pass = {PassToSink, number, nullptr, sink, nullptr, context, 0, data->items[number - 1].item.size, nullptr};
   return RunPass(data, &pass);
 }
 
 uint32_t PxqDataVerify(PxqData* data, PxqDataProgress progress, void* context) {
   if (data == nullptr) return ERROR_INVALID_PARAMETER;
-  Pass pass = {PassCheck, 0, nullptr, nullptr, progress, context, 0, 0};
+  Pass pass = {PassCheck, 0, nullptr, nullptr, progress, context, 0, 0, nullptr};
   for (uint32_t i = 0; i < data->count; ++i) pass.total += data->items[i].item.size;
   return RunPass(data, &pass);
 }

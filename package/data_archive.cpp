@@ -14,6 +14,18 @@ bool DecodeDataLocator(const uint8_t* header, uint64_t* offset) {
   return true;
 }
 
+uint32_t DataLocatorFormat(const uint8_t* header) {
+  if (ReadLe32(header) != DATA_LOCATOR_MAGIC) return 0;
+  uint32_t format = ReadLe32(header + 4);
+  return format == 0 ? 0xFFFFFFFFu : format;
+}
+
+uint32_t DataDictionaryFor(uint64_t payload) {
+  uint64_t size = DATA_DICTIONARY_MIN;
+  while (size < payload && size < DATA_DICTIONARY_MAX) size <<= 1;
+  return static_cast<uint32_t>(size < DATA_DICTIONARY_MAX ? size : DATA_DICTIONARY_MAX);
+}
+
 uint32_t ReadDataIndexHeader(const uint8_t* index, uint32_t size, uint32_t* count) {
   *count = 0;
   if (size < DATA_INDEX_HEADER_SIZE) return ERROR_INVALID_DATA;
@@ -182,7 +194,8 @@ const char* DataNameFaultText(DataNameFault fault) {
 #define ERROR_SEEK 25u
 #endif
 
-static uint32_t OpenOnHandleSteps(ArchiveReader* reader, HANDLE file, uint64_t offset) {
+static uint32_t OpenOnHandleSteps(ArchiveReader* reader, HANDLE file, uint64_t offset, uint32_t dictionarylimit,
+                                  uint32_t* declared) {
   uint32_t code = InitFileReader(&reader->input, FILE_BUFFER_SIZE);
   reader->input.handle = file;
   if (code != 0) return code;
@@ -210,16 +223,19 @@ static uint32_t OpenOnHandleSteps(ArchiveReader* reader, HANDLE file, uint64_t o
   LzmaProperties properties;
   code = DecodeLzmaProperties(bytes, &properties);
   if (code != 0) return code;
+  if (declared != NULL) *declared = properties.dictionarysize;
+  if (properties.dictionarysize > dictionarylimit) properties.dictionarysize = dictionarylimit;
   return CreateLzmaDecoder(&properties, &reader->decoder);
 }
 
-uint32_t OpenArchiveOnHandle(ArchiveReader* reader, HANDLE file, uint64_t offset) {
+uint32_t OpenArchiveOnHandle(ArchiveReader* reader, HANDLE file, uint64_t offset, uint32_t dictionarylimit,
+                             uint32_t* declared) {
   if (reader == NULL) {
     if (file != INVALID_HANDLE_VALUE) Sys().CloseHandle(file);
     return ERROR_INVALID_PARAMETER;
   }
   CloseArchive(reader);
-  uint32_t code = OpenOnHandleSteps(reader, file, offset);
+  uint32_t code = OpenOnHandleSteps(reader, file, offset, dictionarylimit, declared);
   if (code != 0) CloseArchive(reader);
   return code;
 }

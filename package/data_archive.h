@@ -38,12 +38,26 @@
 #define DATA_NAME_MAX 1024u              // bytes of one name
 #define DATA_INDEX_MAX (64u << 20)       // the largest index a reader takes
 
+#define DATA_DICTIONARY_MAX (1536u << 20)  // the largest dictionary pack writes
+#define DATA_DICTIONARY_MIN 4096u
+
 // Writes the 16-byte locator for a data archive at `offset`.
 void EncodeDataLocator(uint64_t offset, uint8_t locator[16]);
 
 // The data archive's offset from a loader archive header's first 16 bytes;
-// false when they hold no locator (a file without a data archive).
+// false when they hold no locator (a file without a data archive) or one
+// of another format (DataLocatorFormat tells).
 bool DecodeDataLocator(const uint8_t* header, uint64_t* offset);
+
+// The format of the locator in a loader archive header's first 16 bytes:
+// 0 when they hold none, DATA_LOCATOR_FORMAT for the one read here, any
+// other number for a format of a newer writer.
+uint32_t DataLocatorFormat(const uint8_t* header);
+
+// The most dictionary a stream of `payload` decoded bytes needs: the
+// smallest power of two that holds it, from DATA_DICTIONARY_MIN up to
+// DATA_DICTIONARY_MAX, as pack chooses it.
+uint32_t DataDictionaryFor(uint64_t payload);
 
 // One item of the index. `name` points into the index (not terminated).
 struct DataItem {
@@ -88,5 +102,9 @@ const char* DataNameFaultText(DataNameFault fault);
 
 // Opens the archive at `offset` of the already open `file` (which the reader
 // then owns and closes): verifies its header, check pair and properties and
-// sets up the decoder, as OpenArchive does. Offsets take 64 bits.
-uint32_t OpenArchiveOnHandle(ArchiveReader* reader, HANDLE file, uint64_t offset);
+// sets up the decoder, as OpenArchive does. Offsets take 64 bits. The
+// decoder's dictionary is at most `dictionarylimit` bytes: enough for a
+// stream read no further than that many bytes. `*declared` (may be null)
+// gets the dictionary size that the properties declare.
+uint32_t OpenArchiveOnHandle(ArchiveReader* reader, HANDLE file, uint64_t offset,
+                             uint32_t dictionarylimit = 0xFFFFFFFFu, uint32_t* declared = nullptr);

@@ -280,9 +280,10 @@ int ShowTail(const ListRequest& request, const LoaderStamp& stamp, const Archive
   const char* path = request.path.c_str();
   if (request.json) {
     // The data archive, which the installer reads.
-    std::string datafault = ListDataArchive(path, true, &json->data);
+    JsonListStream(json, check, stamp);
+    std::string datafault = ListDataArchive(path, true);
     if (fault.empty()) fault = datafault;
-    JsonListEnd(json, check, stamp, fault);
+    JsonListEnd(fault);
     fflush(stdout);
     return fault.empty() ? PXQ_EXIT_OK : Failure(path, fault);
   }
@@ -295,8 +296,7 @@ int ShowTail(const ListRequest& request, const LoaderStamp& stamp, const Archive
          static_cast<unsigned long long>(check.entries));
   printf("trailer      at offset %llu\n",
          static_cast<unsigned long long>(stamp.archiveoffset + STREAM_OFFSET + check.streamlength));
-  std::string unused;
-  std::string datafault = ListDataArchive(path, false, &unused);
+  std::string datafault = ListDataArchive(path, false);
   if (fault.empty()) fault = datafault;
   if (!fault.empty()) {
     fflush(stdout);

@@ -5,10 +5,16 @@
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <vector>
 
+#include "installer/file_layer.h"
+#include "package/data_archive.h"
+#include "package/data_names.h"
 #include "pxq/installer_data.h"
 #include "tools/host/host_error.h"
+#include "tools/host/input_file.h"
 #include "tools/host/output_file.h"
+#include "tools/host/signals.h"
 #include "tools/cli/printable.h"
 #include "tools/cli/progress.h"
 #include "tools/cli/pxq_cli.h"
@@ -40,6 +46,87 @@ std::string Hex32(uint32_t value) {
   return text;
 }
 
+// The library's temporary files join pxq's staged files: a signal removes
+// them as it removes the rest. Signals are held while one is being made,
+// so that none is made unnoted.
+void WatchTemporary(const char* path, LayerTemporaryEvent event) {
+  switch (event) {
+    case LayerTemporaryMaking:
+      HoldSignals();
+      RemoveOnSignal(path);
+      break;
+    case LayerTemporaryMade:
+      ReleaseSignals();
+      break;
+    case LayerTemporaryNotMade:
+      KeepOnSignal(path);
+      ReleaseSignals();
+      break;
+    case LayerTemporaryGone:
+      KeepOnSignal(path);
+      break;
+  }
+}
+
+struct WatchedTemporaries {
+  WatchedTemporaries() { LayerWatchTemporaries(WatchTemporary); }
+  ~WatchedTemporaries() { LayerWatchTemporaries(nullptr); }
+};
+
+// Standard output as the library's sink: the first write error is kept, to
+// be reported as the system words it.
+struct StandardOutputSink {
+  int error = 0;
+  static uint32_t Write(void* context, const void* bytes, size_t count) {
+    StandardOutputSink* sink = static_cast<StandardOutputSink*>(context);
+    sink->error = WriteFully(STDOUT_FILENO, static_cast<const uint8_t*>(bytes), count);
+    return sink->error == 0 ? 0u : ERROR_WRITE_FAULT;
+  }
+};
+
+nlohmann::json AttributeNames(uint32_t attributes) {
+  static const struct {
+    uint32_t bit;
+    const char* name;
+  } kNames[] = {{0x1, "READONLY"}, {0x2, "HIDDEN"}, {0x4, "SYSTEM"}, {0x10, "DIRECTORY"}, {0x20, "ARCHIVE"},
+                {0x80, "NORMAL"}};
+  nlohmann::json names = nlohmann::json::array();
+  for (const auto& bit : kNames) {
+    if (attributes & bit.bit) names.push_back(bit.name);
+  }
+  return names;
+}
+
+std::string Dump(const nlohmann::json& value) {
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// Why entry `number`, whose name is unsafe, is refused: the name itself, or
+// a clash with another entry's name (found again here: the library says
+// only that the name is unsafe).
+std::string UnsafeNameFault(const PxqData* data, uint32_t number) {
+  PxqDataEntry entry;
+  PxqDataEntryAt(data, number, &entry);
+  std::string name = entry.name;
+  DataNameFault fault = CheckDataName(name.data(), static_cast<uint32_t>(name.size()));
+  std::string what = "data archive: entry " + std::to_string(number) + " (\"" + Printable(name) + "\") is refused: the name ";
+  if (fault != DataNameSafe) return what + DataNameFaultText(fault);
+  uint32_t count = PxqDataCount(data);
+  std::vector<DataItem> items(count);
+  std::vector<uint32_t> other(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    PxqDataEntry each;
+    PxqDataEntryAt(data, i + 1, &each);
+    items[i] = {each.size, each.lastwritetime, each.attributes, each.crc,
+                static_cast<uint32_t>(strlen(each.name)), each.name};
+  }
+  if (count == 0 || FindDataNameClashes(items.data(), count, other.data()) != 0 || other[number - 1] == 0)
+    return what + "is unsafe, which installers refuse";
+  uint32_t with = other[number - 1];
+  return what + DataClashText(DataClashKind(&items[number - 1], &items[with - 1])) + " entry " + std::to_string(with) +
+         " (\"" + Printable(items[with - 1].name) + "\"), which installers refuse";
+}
+
 }  // namespace
 
 int ExtractData(const std::string& file, const std::string& out, const std::string* entryname) {
@@ -49,6 +136,7 @@ int ExtractData(const std::string& file, const std::string& out, const std::stri
   OpenData open;
   uint32_t code = PxqDataOpen(path, &open.data);
   if (code != 0) return Failure(path, PxqDataMessage(open.data));
+  WatchedTemporaries watched;
 
   if (name == nullptr) {
     if (IsStandardOutput(output)) return UsageError("extract", "--data without NAME extracts into a directory; give -o DIR");
@@ -66,32 +154,37 @@ int ExtractData(const std::string& file, const std::string& out, const std::stri
   if (PxqDataFind(open.data, name, &entry) != 0) return Failure(path, PxqDataMessage(open.data));
   if (IsStandardOutput(output)) {
     if (isatty(STDOUT_FILENO)) return UsageError("extract", "standard output is a terminal; redirect it or give -o OUT");
-    auto sink = [](void*, const void* bytes, size_t count) -> uint32_t {
-      return WriteFully(STDOUT_FILENO, static_cast<const uint8_t*>(bytes), count) == 0 ? 0u : 29u;
-    };
-    code = PxqDataExtractStream(open.data, name, sink, nullptr);
+    StandardOutputSink sink;
+    code = PxqDataExtractStream(open.data, name, StandardOutputSink::Write, &sink);
+    if (code != 0 && sink.error != 0) return HostFailure(OutputDisplayName(output), sink.error);
     if (code != 0) return Failure(path, PxqDataMessage(open.data));
     return PXQ_EXIT_OK;
   }
   int error = entry.isdirectory ? 0 : CheckOutputName(output);
   if (error != 0) return HostFailure(OutputDisplayName(output), error);
+  if (SameFile(file, out)) return Failure(output, "is the loader file itself; choose another output file");
   code = PxqDataExtractTo(open.data, name, output);
   if (code != 0) return Failure(path, PxqDataMessage(open.data));
   return PXQ_EXIT_OK;
 }
 
-std::string ListDataArchive(const std::string& path, bool asjson, std::string* json) {
-  *json = "null";
+std::string ListDataArchive(const std::string& path, bool asjson) {
   OpenData open;
   uint32_t code = PxqDataOpen(path.c_str(), &open.data);
   if (code == 2 && std::string(PxqDataMessage(open.data)).find("carries no data archive") != std::string::npos) {
-    if (!asjson) printf("data         none\n");
+    fputs(asjson ? ",\"data\":null" : "data         none\n", stdout);
     return "";
   }
   if (code != 0) {
     std::string fault = std::string("data archive: ") + PxqDataMessage(open.data);
-    if (asjson) *json = nlohmann::json({{"offset", nullptr}, {"entries", nlohmann::json::array()}, {"fault", fault}}).dump();
-    if (!asjson) printf("data         at offset %llu, cannot be read\n", static_cast<unsigned long long>(PxqDataOffset(open.data)));
+    if (asjson) {
+      fputs((",\"data\":" + Dump({{"offset", nullptr}, {"entries", nlohmann::json::array()}, {"fault", fault}})).c_str(),
+            stdout);
+    } else if (code == ERROR_NOT_SUPPORTED) {
+      printf("data         of a newer format, cannot be read\n");
+    } else {
+      printf("data         at offset %llu, cannot be read\n", static_cast<unsigned long long>(PxqDataOffset(open.data)));
+    }
     return fault;
   }
   // Every entry is checked: the numbers of those found whole and matching
@@ -109,57 +202,53 @@ std::string ListDataArchive(const std::string& path, bool asjson, std::string* j
   if (code == 0) checked.complete = count;
   std::string fault = code == 0 ? "" : std::string("data archive damaged: ") + PxqDataMessage(open.data);
 
-  nlohmann::json entries = nlohmann::json::array();
-  if (!asjson) {
+  // Written entry by entry: the report's memory does not grow with the
+  // number of entries.
+  if (asjson) {
+    printf(",\"data\":{\"offset\":%llu,\"entries\":[", static_cast<unsigned long long>(PxqDataOffset(open.data)));
+  } else {
     printf("data         archive at offset %llu (0x%llX), %u %s\n",
            static_cast<unsigned long long>(PxqDataOffset(open.data)),
            static_cast<unsigned long long>(PxqDataOffset(open.data)), count, count == 1 ? "entry" : "entries");
   }
+  const int kNameColumn = 40;  // display columns the name is padded to
   for (uint32_t number = 1; number <= count; ++number) {
     PxqDataEntry entry;
     PxqDataEntryAt(open.data, number, &entry);
     const char* check = number <= checked.complete ? "ok" : "unchecked";
     if (asjson) {
-      nlohmann::json attributes = nlohmann::json::array();
-      static const struct {
-        uint32_t bit;
-        const char* name;
-      } kNames[] = {{0x1, "READONLY"}, {0x2, "HIDDEN"}, {0x4, "SYSTEM"}, {0x10, "DIRECTORY"}, {0x20, "ARCHIVE"},
-                    {0x80, "NORMAL"}};
-      for (const auto& bit : kNames) {
-        if (entry.attributes & bit.bit) attributes.push_back(bit.name);
-      }
-      entries.push_back({{"number", number},
-                         {"name", entry.name},
-                         {"type", entry.isdirectory ? "directory" : "file"},
-                         {"size", entry.size},
-                         {"lastwritetime", FileTimeText(entry.lastwritetime)},
-                         {"filetime", entry.lastwritetime},
-                         {"attributes", entry.attributes},
-                         {"attributenames", attributes},
-                         {"crc32", Hex32(entry.crc)},
-                         {"checked", number <= checked.complete},
-                         {"safename", entry.nameissafe != 0}});
+      nlohmann::json item = {{"number", number},
+                             {"name", entry.name},
+                             {"type", entry.isdirectory ? "directory" : "file"},
+                             {"size", entry.size},
+                             {"lastwritetime", FileTimeText(entry.lastwritetime)},
+                             {"filetime", entry.lastwritetime},
+                             {"attributes", entry.attributes},
+                             {"attributenames", AttributeNames(entry.attributes)},
+                             {"crc32", Hex32(entry.crc)},
+                             {"checked", number <= checked.complete},
+                             {"safename", entry.nameissafe != 0}};
+      fputs(((number == 1 ? "" : ",") + Dump(item)).c_str(), stdout);
     } else {
-      printf("  %3u  %-40s %12llu  %s  %-14s  CRC32 %s %s%s\n", number, Printable(entry.name).c_str(),
-             static_cast<unsigned long long>(entry.size), FileTimeText(entry.lastwritetime).c_str(),
+      std::string name = Printable(entry.name);
+      int shown = DisplayWidth(name);
+      printf("  %3u  %s%*s %12llu  %s  %-14s  CRC32 %s %s%s\n", number, name.c_str(), shown < kNameColumn ? kNameColumn - shown : 0,
+             "", static_cast<unsigned long long>(entry.size), FileTimeText(entry.lastwritetime).c_str(),
              AttributeText(entry.attributes).c_str(), Hex32(entry.crc).c_str(), check,
              entry.nameissafe ? "" : "  (UNSAFE NAME: installers refuse it)");
     }
   }
-  std::string namefault;
-  for (uint32_t number = 1; number <= count && namefault.empty(); ++number) {
-    PxqDataEntry entry;
-    PxqDataEntryAt(open.data, number, &entry);
-    if (!entry.nameissafe)
-      namefault = "data archive: entry " + std::to_string(number) + " has an unsafe name, which installers refuse";
+  if (fault.empty()) {
+    for (uint32_t number = 1; number <= count; ++number) {
+      PxqDataEntry entry;
+      PxqDataEntryAt(open.data, number, &entry);
+      if (entry.nameissafe) continue;
+      fault = UnsafeNameFault(open.data, number);
+      break;
+    }
   }
-  if (fault.empty()) fault = namefault;
   if (asjson) {
-    *json = nlohmann::json({{"offset", PxqDataOffset(open.data)},
-                            {"entries", entries},
-                            {"fault", fault.empty() ? nlohmann::json(nullptr) : nlohmann::json(fault)}})
-                .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    fputs(("],\"fault\":" + Dump(fault.empty() ? nlohmann::json(nullptr) : nlohmann::json(fault)) + "}").c_str(), stdout);
   } else if (fault.empty()) {
     printf("data check   every entry matches the index and its CRC32; the stream ends after the last entry and "
            "the trailer follows\n");

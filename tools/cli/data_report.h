@@ -9,7 +9,7 @@
 // output). The exit code.
 int ExtractData(const std::string& path, const std::string& output, const std::string* name);
 
-// The data archive's part of pxq list: printed as text, or as the value of
-// the JSON member "data" (null for a file without a data archive) in
-// `*json`. Returns the fault ("" when the data archive is sound or absent).
-std::string ListDataArchive(const std::string& path, bool asjson, std::string* json);
+// The data archive's part of pxq list, printed as it is read: as text, or
+// as the JSON member `,"data":...` (null for a file without a data
+// archive). Returns the fault ("" when the data archive is sound or absent).
+std::string ListDataArchive(const std::string& path, bool asjson);

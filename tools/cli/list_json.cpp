@@ -177,7 +177,7 @@ void JsonListEntry(ListJson* json, uint64_t number, const EntryHeader& entry) {
   ++json->entries;
 }
 
-void JsonListEnd(ListJson* json, const ArchiveCheck& check, const LoaderStamp& stamp, const std::string& fault) {
+void JsonListStream(ListJson* json, const ArchiveCheck& check, const LoaderStamp& stamp) {
   JsonListArchive(json, check);
   fputs("]", stdout);
   if (check.ended) {
@@ -187,7 +187,9 @@ void JsonListEnd(ListJson* json, const ArchiveCheck& check, const LoaderStamp& s
   } else {
     Member("stream", nullptr);
   }
-  fputs((",\"data\":" + json->data).c_str(), stdout);
+}
+
+void JsonListEnd(const std::string& fault) {
   Member("fault", fault.empty() ? nlohmann::json(nullptr) : nlohmann::json(fault));
   Member("sound", fault.empty());
   fputs("}\n", stdout);

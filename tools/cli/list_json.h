@@ -14,7 +14,6 @@
 struct ListJson {
   bool entriesopen = false;  // "entries": [ has been written
   uint64_t entries = 0;
-  std::string data = "null";  // the value of "data": the data archive, serialized
 };
 
 // {"file", "stamp", "release" — the parts known before the archive is read.
@@ -25,6 +24,9 @@ void JsonListFault(const std::string& path, const LoaderStamp* stamp, const std:
 // "archive" (null when it could not be opened) and the start of "entries".
 void JsonListArchive(ListJson* json, const ArchiveCheck& check);
 void JsonListEntry(ListJson* json, uint64_t number, const EntryHeader& entry);
-// The end of "entries", "stream" (null unless the walk reached the end
-// marker), "fault" (null when sound) and "sound", then the closing brace.
-void JsonListEnd(ListJson* json, const ArchiveCheck& check, const LoaderStamp& stamp, const std::string& fault);
+// The end of "entries" and "stream" (null unless the walk reached the end
+// marker). The data archive's member follows (ListDataArchive), then
+// JsonListEnd.
+void JsonListStream(ListJson* json, const ArchiveCheck& check, const LoaderStamp& stamp);
+// "fault" (null when sound) and "sound", then the closing brace.
+void JsonListEnd(const std::string& fault);
