@@ -8,6 +8,7 @@
 #include "platform/filetime.h"
 #include "platform/types.h"
 #include "tools/cli/pack_steps.h"
+#include "tools/cli/printable.h"
 #include "tools/cli/pxq_cli.h"
 #include "tools/host/host_error.h"
 #include "tools/host/input_file.h"
@@ -119,7 +120,8 @@ int CollectPackInputs(const PackRequest& request, PackPlan* plan) {
         item->attributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : InputAttributes(request, info);
       },
       &plan->dataitems, &plan->databytes);
-  if (!datafault.empty()) return Failure("pack --data", datafault);
+  // Names are any bytes: control bytes are shown escaped, as list shows them.
+  if (!datafault.empty()) return Failure("pack --data", Printable(datafault));
   for (const DataArchiveItem& item : plan->dataitems) {
     if (!item.path.empty() && !IsStandardOutput(output) && SameFile(output, item.path))
       return Failure(OutputDisplayName(output), "is also an input; choose another output file");
