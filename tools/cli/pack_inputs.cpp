@@ -114,7 +114,7 @@ int CollectPackInputs(const PackRequest& request, PackPlan* plan) {
   if (!request.keeporder) OrderEntriesForLoading(&entries);
   // The data archive's items take their times and attributes by the same rules.
   std::string datafault = CollectDataItems(
-      request.datapaths,
+      request.datainputs, request.excludes,
       [&](const struct stat& info, DataArchiveItem* item) {
         item->lastwritetime = InputTime(request, info);
         item->attributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : InputAttributes(request, info);

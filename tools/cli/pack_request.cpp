@@ -180,7 +180,13 @@ void DeclarePackOptions(CommandOptions* options, PackRequest* request) {
     return std::string();
   });
   AddValueOption(options, "--data", [request](const std::string& value) {
-    request->datapaths.push_back(value);
+    request->datainputs.push_back(SplitDataInput(value));
+    return std::string();
+  });
+  AddValueOption(options, "--exclude", [request](const std::string& value) {
+    if (value.empty() || value.find_first_not_of('/') == std::string::npos)
+      return "bad exclude pattern '" + value + "', expected a glob such as '*.pdb' or build/";
+    request->excludes.push_back(value);
     return std::string();
   });
   AddFlagOption(options, "--keep-order", [request]() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/release/stub_resources.h"
+#include "tools/writer/data_inputs.h"
 #include "tools/writer/writer.h"
 
 enum AttributeMode { AttributesFromFile, AttributesNormal, AttributesReadOnly };
@@ -24,7 +25,8 @@ struct PackRequest {
   std::string output;
   std::string stub;                    // "" for the default stub
   std::vector<PackInput> inputs;       // in the order given
-  std::vector<std::string> datapaths;  // --data, in the order given
+  std::vector<DataInput> datainputs;   // --data, in the order given
+  std::vector<std::string> excludes;   // --exclude
   bool keeporder = false;
   bool machinecheck = true;
   PackageOptions options;
