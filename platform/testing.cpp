@@ -5,6 +5,7 @@
 #include "platform/testing.h"
 
 #include <execinfo.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <type_traits>
@@ -532,12 +533,20 @@ BOOL PXQ_WINAPI TestingDeleteFileA(LPCSTR lpFileName) {
 }
 
 // Recorded as NAME=VALUE, or NAME alone when the variable is removed.
+// Removing a variable that is not there fails with ERROR_ENVVAR_NOT_FOUND,
+// as on Windows (the posix backend takes it as done), so that the loader's
+// every run meets that answer here.
 BOOL PXQ_WINAPI TestingSetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue) {
   DWORD error;
   std::string detail = Text(lpName);
   if (lpValue != NULL) detail += "=" + Text(lpValue);
   if (Enter(Op_SetEnvironmentVariableA, detail, &error)) {
     SetError(error);
+    return FALSE;
+  }
+  if (lpValue == NULL && lpName != NULL && lpName[0] != '\0' && strchr(lpName, '=') == NULL &&
+      getenv(lpName) == NULL) {
+    SetError(ERROR_ENVVAR_NOT_FOUND);
     return FALSE;
   }
   return state.inner->SetEnvironmentVariableA(lpName, lpValue);

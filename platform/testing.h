@@ -3,6 +3,9 @@
 // and writes short, script the values that describe the running system,
 // record every call, and count what is open (handles, mappings, views, heap
 // blocks, global blocks) so that a test can assert nothing is left behind.
+// Where the posix backend answers otherwise than Windows, it answers as
+// Windows does: removing an environment variable that is not set fails with
+// ERROR_ENVVAR_NOT_FOUND.
 //
 // Test-only code: it uses the standard library freely.
 #pragma once

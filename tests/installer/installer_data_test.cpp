@@ -91,6 +91,22 @@ struct InstallerData : ::testing::Test {
 
   void Write(const std::vector<DataArchiveItem>& items) { WriteFileBytes(loader, Build(items)); }
 
+  // A loader file whose data archive's stream is `parts`, then `stray`
+  // bytes, compressed and framed as the writer does it.
+  std::vector<uint8_t> Framed(const std::vector<StreamEntry>& parts, const std::vector<uint8_t>& stray = {}) {
+    std::vector<uint8_t> file = Build({});
+    const uint64_t offset = file.size();
+    PackageOptions options = SmallOptions();
+    options.headermagic = DATA_ARCHIVE_MAGIC;
+    options.entrycrc = true;
+    std::vector<uint8_t> plain = PlainStream(parts);
+    plain.insert(plain.end(), stray.begin(), stray.end());
+    std::vector<uint8_t> archive = ArchiveFromPlain(plain, options);
+    file.insert(file.end(), archive.begin(), archive.end());
+    EncodeDataLocator(offset, file.data() + 512);
+    return file;
+  }
+
   uint32_t Open() {
     PxqDataClose(data);
     data = nullptr;
@@ -99,6 +115,25 @@ struct InstallerData : ::testing::Test {
 
   std::string Message() const { return PxqDataMessage(data); }
 };
+
+// A data archive's decoded stream, part by part as the writer lays it out
+// (the index, then one entry per item), for damage that a writer never
+// makes: the stream then decodes cleanly and only the checks behind it can
+// tell.
+std::vector<StreamEntry> StreamParts(const std::vector<DataArchiveItem>& items) {
+  std::vector<uint8_t> index;
+  std::vector<PackageEntry> entries;
+  size_t failed = SIZE_MAX;
+  EXPECT_EQ(0u, BuildDataIndex(items, &index, &entries, &failed));
+  std::vector<StreamEntry> parts = {MakeStreamEntry(DATA_INDEX_ID, index)};
+  for (const PackageEntry& entry : entries) {
+    StreamEntry part = MakeStreamEntry(entry.idlow, entry.data);
+    part.header.lastwritetime = entry.lastwritetime;
+    part.header.attributes = entry.attributes;
+    parts.push_back(part);
+  }
+  return parts;
+}
 
 std::vector<DataArchiveItem> Product() {
   return {Directory("docs"),
@@ -319,11 +354,59 @@ TEST_F(InstallerData, DamageIsRefusedNeverExtracted) {
   }
   EXPECT_GT(refused, 0u);
   EXPECT_GT(flips, 0u);
+  // A flip in the compressed stream hardly ever alters the decoded index
+  // and nothing else. Damage to the index's own bytes (a name, a size) is
+  // told by its CRC32 alone, and refused at open: it never gets as far as
+  // extracting under a wrong name.
+  std::vector<StreamEntry> parts = StreamParts(items);
+  WriteFileBytes(loader, Framed(parts));
+  ASSERT_EQ(0u, Open()) << Message();
+  ASSERT_EQ(0u, PxqDataVerify(data, nullptr, nullptr)) << Message();
+  for (size_t at = 0; at < parts[0].data.size(); ++at) {
+    std::vector<StreamEntry> damaged = parts;
+    damaged[0].data[at] ^= 0x20;
+    WriteFileBytes(loader, Framed(damaged));
+    EXPECT_EQ(ERROR_CRC, Open()) << "index byte " << at;
+    EXPECT_NE(std::string::npos, Message().find("index cannot be read: data does not match its CRC32")) << Message();
+  }
   // Cut anywhere, the archive is refused.
   for (size_t cut = offset; cut < good.size(); cut += 97) {
     WriteFileBytes(loader, std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(cut)));
     if (Open() == 0) {
       EXPECT_NE(0u, PxqDataVerify(data, nullptr, nullptr)) << cut;
+    }
+  }
+}
+
+// A check reads the whole stream: it refuses what an extraction would not
+// notice, each with its reason.
+TEST_F(InstallerData, VerifyRefusesWhatDoesNotEndOrMatchAsTheIndexSays) {
+  std::vector<StreamEntry> parts = StreamParts({File("a.txt", Text("alpha")), File("b.txt", Text("beta"))});
+  std::vector<StreamEntry> headercrc = parts;
+  headercrc[1].header.datacrc ^= 1;  // the data and the index agree; the header does not
+  std::vector<uint8_t> trailer = Framed(parts);
+  trailer[trailer.size() - ARCHIVE_TRAILER_SIZE] ^= 1;  // the trailer's magic
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    const char* words;  // null: sound
+  } cases[] = {
+      {"sound", Framed(parts), nullptr},
+      {"stray bytes before the end marker", Framed(parts, {1, 2, 3, 4, 5}),
+       "the data archive's stream does not end after its last entry"},
+      {"a damaged trailer magic", trailer, "the data archive has no trailer after its stream"},
+      {"an entry header whose CRC32 is not the index's", Framed(headercrc),
+       "entry 1 (a.txt): its header does not match the index"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFileBytes(loader, c.file);
+    ASSERT_EQ(0u, Open()) << Message();
+    if (c.words == nullptr) {
+      EXPECT_EQ(0u, PxqDataVerify(data, nullptr, nullptr)) << Message();
+    } else {
+      EXPECT_EQ(ERROR_INVALID_DATA, PxqDataVerify(data, nullptr, nullptr));
+      EXPECT_NE(std::string::npos, Message().find(c.words)) << Message();
     }
   }
 }

@@ -88,26 +88,38 @@ TEST(LaunchInstaller, TheLoaderPathGoesLastOrIntoTheEnvironment) {
     bool environment;
   } cases[] = {{"environment", true}, {"ENVIRONMENT", true}, {nullptr, false}, {"last", false},
                {"environmentx", false}, {"environ", false}, {"", false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.value != nullptr ? c.value : "(no value)");
-    // Left by an outer loader: it names another file.
-    setenv("PXQ_LOADER_PATH", "/elsewhere/outer.exe", 1);
-    Launch launch;
-    ScriptLoaderPath(c.value);
-    EXPECT_EQ(0u, LaunchInstaller(tempPath, ownPath));
-    const std::string head = std::string("\"") + tempPath + "\"   /S";
-    const char* variable = getenv("PXQ_LOADER_PATH");
-    if (c.environment) {
-      EXPECT_EQ(std::vector<std::string>{head}, CallsOf(Op_CreateProcessA));
-      ASSERT_NE(nullptr, variable);
-      EXPECT_STREQ(ownPath, variable);
-      EXPECT_EQ(std::vector<std::string>{std::string("PXQ_LOADER_PATH=") + ownPath},
-                CallsOf(Op_SetEnvironmentVariableA));
-    } else {
-      EXPECT_EQ(std::vector<std::string>{head + " \"" + ownPath + "\""}, CallsOf(Op_CreateProcessA));
-      EXPECT_EQ(nullptr, variable);
+  // The variable left by an outer loader (it names another file), or not
+  // there at all: removing it then fails with ERROR_ENVVAR_NOT_FOUND, which
+  // is no failure.
+  for (bool outer : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.value != nullptr ? c.value : "(no value)") + (outer ? ", outer value" : ", unset"));
+      if (outer) {
+        setenv("PXQ_LOADER_PATH", "/elsewhere/outer.exe", 1);
+      } else {
+        unsetenv("PXQ_LOADER_PATH");
+      }
+      Launch launch;
+      ScriptLoaderPath(c.value);
+      Script().exitcode = 7;
+      EXPECT_EQ(0u, LaunchInstaller(tempPath, ownPath));
+      EXPECT_EQ(7u, ExitCode);
+      EXPECT_TRUE(Testing().messages.empty());
+      const std::string head = std::string("\"") + tempPath + "\"   /S";
+      const char* variable = getenv("PXQ_LOADER_PATH");
+      if (c.environment) {
+        EXPECT_EQ(std::vector<std::string>{head}, CallsOf(Op_CreateProcessA));
+        ASSERT_NE(nullptr, variable);
+        EXPECT_STREQ(ownPath, variable);
+        EXPECT_EQ(std::vector<std::string>{std::string("PXQ_LOADER_PATH=") + ownPath},
+                  CallsOf(Op_SetEnvironmentVariableA));
+      } else {
+        EXPECT_EQ(std::vector<std::string>{head + " \"" + ownPath + "\""}, CallsOf(Op_CreateProcessA));
+        EXPECT_EQ(std::vector<std::string>{"PXQ_LOADER_PATH"}, CallsOf(Op_SetEnvironmentVariableA));
+        EXPECT_EQ(nullptr, variable);
+      }
+      EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
     }
-    EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
   }
   unsetenv("PXQ_LOADER_PATH");
 }

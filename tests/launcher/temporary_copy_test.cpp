@@ -52,9 +52,28 @@ TEST(FormTemporaryPath, BaseNameWithoutItsLastExtension) {
       {"D:\\x\\", "E:\\Temp\\-1A2C.exe"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.expected, Form("E:\\Temp\\", c.ownpath, 0x00001A2C)) << c.ownpath;
-  // Without a trailing separator the search for the extension goes on into
-  // the directory text, as it stands.
-  EXPECT_EQ("/tmp/setup-1A2C.exe", Form("/tmp/", "/opt/setup.exe", 0x1A2C));
+}
+
+// The base name is appended to the directory text as it stands. Without a
+// trailing separator, a base name without an extension leaves the search
+// for one to go on into the directory's last component.
+TEST(FormTemporaryPath, TheDirectoryTextAsItStands) {
+  TestingScope scope;
+  struct Case {
+    const char* directory;
+    const char* ownpath;
+    const char* expected;
+  } cases[] = {
+      {"/tmp/", "/opt/setup.exe", "/tmp/setup-1A2C.exe"},
+      {"E:\\Temp", "D:\\x\\setup.exe", "E:\\Tempsetup-1A2C.exe"},
+      {"E:\\Temp", "D:\\x\\setup", "E:\\Tempsetup-1A2C.exe"},
+      {"E:\\my.tmp", "D:\\x\\setup.exe", "E:\\my.tmpsetup-1A2C.exe"},
+      {"E:\\my.tmp", "D:\\x\\setup", "E:\\my-1A2C.exe"},
+      {"E:\\my.tmp\\", "D:\\x\\setup", "E:\\my.tmp\\setup-1A2C.exe"},
+      {"my.tmp", "setup", "my-1A2C.exe"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(c.expected, Form(c.directory, c.ownpath, 0x1A2C)) << c.directory << " + " << c.ownpath;
 }
 
 TEST(FormTemporaryPath, KeyIsTheProcessIdHalvesCombined) {
@@ -110,109 +129,76 @@ TEST(RemoveTemporaryCopy, NothingAtAllWhileThePathIsEmpty) {
   EXPECT_TRUE(Testing().calls.empty());
 }
 
-TEST(RemoveTemporaryCopy, DeletesTheCopyReadOnlyIncluded) {
-  TestingScope scope;
-  ScratchDir dir;
-  const std::string path = dir.File("setup-1A2C.exe");
-  WriteFileText(path, "MZ");
-  ASSERT_EQ(0, chmod(path.c_str(), 0444));
-  RemoveTemporaryCopy(path.c_str());
-  EXPECT_FALSE(FileExists(path));
-  EXPECT_EQ((std::vector<std::string>{"SetFileAttributesA(" + path + ")", "DeleteFileA(" + path + ")"}),
-            CallTrace());
-  EXPECT_TRUE(Testing().sleeps.empty());
-  EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+// Each attempt resets the attributes first, so that one failed reset does
+// not leave a read-only copy. A denial or a sharing violation (the installer
+// or a scanner has not let go yet) is retried after a pause, ten attempts at
+// most; any other error, a success, or a directory at the name ends it.
+TEST(RemoveTemporaryCopy, AttemptsAndPauses) {
+  enum Kind { Missing, Plain, ReadOnly, Directory };
+  const std::vector<TestingFault> lockedfaults = [] {
+    std::vector<TestingFault> faults;
+    for (uint32_t n = 1; n <= 10; ++n) faults.push_back({Op_DeleteFileA, n, ERROR_ACCESS_DENIED});
+    return faults;
+  }();
+  struct Case {
+    const char* name;
+    Kind kind;
+    std::vector<TestingFault> faults;
+    uint32_t attempts;
+    uint32_t asks;    // is it a directory? (after a denial)
+    uint32_t pauses;
+    bool stays;
+  } cases[] = {
+      {"a read-only copy goes", ReadOnly, {}, 1, 0, 0, false},
+      {"a missing file costs one attempt", Missing, {}, 1, 0, 0, false},
+      {"a locked file costs ten attempts and ten pauses", Plain, lockedfaults, 10, 10, 10, true},
+      {"denied twice, then it goes",
+       Plain, {{Op_DeleteFileA, 1, ERROR_ACCESS_DENIED}, {Op_DeleteFileA, 2, ERROR_ACCESS_DENIED}}, 3, 2, 2, false},
+      {"denied, then another error: no pause after it",
+       Plain, {{Op_DeleteFileA, 1, ERROR_ACCESS_DENIED}, {Op_DeleteFileA, 2, ERROR_PATH_NOT_FOUND}}, 2, 1, 1, true},
+      {"a sharing violation is retried too",
+       Plain, {{Op_DeleteFileA, 1, ERROR_SHARING_VIOLATION}, {Op_DeleteFileA, 2, ERROR_SHARING_VIOLATION}}, 3, 0, 2,
+       false},
+      {"a failed reset is made again", ReadOnly, {{Op_SetFileAttributesA, 1, ERROR_SHARING_VIOLATION}}, 2, 1, 1, false},
+      {"a directory is left at once", Directory, {}, 1, 1, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestingScope scope;
+    ScratchDir dir;
+    const std::string path = dir.File("setup-0001.exe");
+    if (c.kind == Plain || c.kind == ReadOnly) WriteFileText(path, "MZ");
+    if (c.kind == ReadOnly) {
+      ASSERT_EQ(0, chmod(path.c_str(), 0444));
+    }
+    if (c.kind == Directory) {
+      ASSERT_EQ(0, mkdir(path.c_str(), 0700));
+    }
+    Testing().faults = c.faults;
+    RemoveTemporaryCopy(path.c_str());
+    EXPECT_EQ(c.attempts, TestingCount(Op_SetFileAttributesA));
+    EXPECT_EQ(c.attempts, TestingCount(Op_DeleteFileA));
+    EXPECT_EQ(c.asks, TestingCount(Op_GetFileAttributesA));
+    EXPECT_EQ(std::vector<DWORD>(c.pauses, 500), Testing().sleeps);
+    EXPECT_EQ(c.stays, FileExists(path));
+    EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+    if (c.kind == Directory) {
+      EXPECT_EQ(0, rmdir(path.c_str()));
+    }
+  }
 }
 
-TEST(RemoveTemporaryCopy, AMissingFileCostsOneAttempt) {
-  TestingScope scope;
-  ScratchDir dir;
-  const std::string path = dir.File("gone-0001.exe");
-  RemoveTemporaryCopy(path.c_str());
-  EXPECT_EQ(1u, TestingCount(Op_DeleteFileA));
-  EXPECT_TRUE(Testing().sleeps.empty());
-}
-
-TEST(RemoveTemporaryCopy, ALockedFileCostsTenAttemptsAndTenPauses) {
+// Reset, attempt, is it a directory?, pause, ...: the pause follows the
+// tenth attempt too.
+TEST(RemoveTemporaryCopy, EachRoundResetsAttemptsAsksAndPauses) {
   TestingScope scope;
   ScratchDir dir;
   const std::string path = dir.File("locked-0001.exe");
   WriteFileText(path, "MZ");
   for (uint32_t n = 1; n <= 10; ++n) Testing().faults.push_back({Op_DeleteFileA, n, ERROR_ACCESS_DENIED});
   RemoveTemporaryCopy(path.c_str());
-  EXPECT_EQ(10u, TestingCount(Op_DeleteFileA));
-  EXPECT_EQ(std::vector<DWORD>(10, 500), Testing().sleeps);
-  // Reset, attempt, is it a directory?, pause, ...: the pause follows the
-  // tenth attempt too.
   std::vector<std::string> trace = CallTrace(false);
   ASSERT_EQ(40u, trace.size());
   const char* round[] = {"SetFileAttributesA", "DeleteFileA", "GetFileAttributesA", "Sleep"};
   for (size_t i = 0; i < trace.size(); ++i) EXPECT_EQ(round[i % 4], trace[i]) << i;
-  EXPECT_TRUE(FileExists(path));
-}
-
-TEST(RemoveTemporaryCopy, StopsAtTheFirstOtherErrorAndAfterASuccess) {
-  TestingScope scope;
-  ScratchDir dir;
-  const std::string path = dir.File("busy-0001.exe");
-  WriteFileText(path, "MZ");
-  // Denied twice, then the file goes.
-  Testing().faults = {{Op_DeleteFileA, 1, ERROR_ACCESS_DENIED}, {Op_DeleteFileA, 2, ERROR_ACCESS_DENIED}};
-  RemoveTemporaryCopy(path.c_str());
-  EXPECT_EQ(3u, TestingCount(Op_DeleteFileA));
-  EXPECT_EQ(std::vector<DWORD>(2, 500), Testing().sleeps);
-  EXPECT_FALSE(FileExists(path));
-
-  // Denied once, then another error: no pause after it, no more attempts.
-  WriteFileText(path, "MZ");
-  Testing().calls.clear();
-  Testing().sleeps.clear();
-  Testing().counts[Op_DeleteFileA] = 0;
-  Testing().faults = {{Op_DeleteFileA, 1, ERROR_ACCESS_DENIED}, {Op_DeleteFileA, 2, ERROR_PATH_NOT_FOUND}};
-  RemoveTemporaryCopy(path.c_str());
-  EXPECT_EQ(2u, TestingCount(Op_DeleteFileA));
-  EXPECT_EQ(std::vector<DWORD>(1, 500), Testing().sleeps);
-  EXPECT_TRUE(FileExists(path));
-}
-
-// A scanner that holds the copy open gives a sharing violation, not a denial:
-// it lets go in time, so that is retried as well.
-TEST(RemoveTemporaryCopy, ASharingViolationIsRetriedToo) {
-  TestingScope scope;
-  ScratchDir dir;
-  const std::string path = dir.File("scanned-0001.exe");
-  WriteFileText(path, "MZ");
-  Testing().faults = {{Op_DeleteFileA, 1, ERROR_SHARING_VIOLATION}, {Op_DeleteFileA, 2, ERROR_SHARING_VIOLATION}};
-  RemoveTemporaryCopy(path.c_str());
-  EXPECT_EQ(3u, TestingCount(Op_DeleteFileA));
-  EXPECT_EQ(std::vector<DWORD>(2, 500), Testing().sleeps);
-  EXPECT_FALSE(FileExists(path));
-}
-
-// The read-only attribute is reset before every attempt: one failed reset
-// does not leave a read-only copy behind.
-TEST(RemoveTemporaryCopy, TheAttributesAreResetBeforeEachAttempt) {
-  TestingScope scope;
-  ScratchDir dir;
-  const std::string path = dir.File("readonly-0001.exe");
-  WriteFileText(path, "MZ");
-  ASSERT_EQ(0, chmod(path.c_str(), 0555));
-  Testing().faults = {{Op_SetFileAttributesA, 1, ERROR_SHARING_VIOLATION}};
-  RemoveTemporaryCopy(path.c_str());
-  EXPECT_FALSE(FileExists(path));
-  EXPECT_EQ(2u, TestingCount(Op_SetFileAttributesA));
-  EXPECT_EQ(2u, TestingCount(Op_DeleteFileA));
-  EXPECT_EQ(std::vector<DWORD>(1, 500), Testing().sleeps);
-}
-
-// A directory at the temporary name will not go by waiting.
-TEST(RemoveTemporaryCopy, ADirectoryIsLeftAtOnce) {
-  TestingScope scope;
-  ScratchDir dir;
-  const std::string path = dir.File("setup-0001.exe");
-  ASSERT_EQ(0, mkdir(path.c_str(), 0700));
-  RemoveTemporaryCopy(path.c_str());
-  EXPECT_EQ(1u, TestingCount(Op_DeleteFileA));
-  EXPECT_TRUE(Testing().sleeps.empty());
-  EXPECT_EQ(0, rmdir(path.c_str()));
 }

@@ -12,13 +12,14 @@
 #include "launcher/version_arguments.h"
 #include "platform/testing.h"
 #include "support/file_bytes.h"
+#include "support/required.h"
 #include "support/scratch_dir.h"
 #include "tools/release/stub_resources.h"
 #include "tools/release/version_info.h"
 
 TEST(LoaderPathRule, TheLoaderAndListReadTheValueAlike) {
   const std::string stubpath = std::string(PXQ_BIN_DIR) + "/pxq-loader.exe";
-  if (!FileExists(stubpath)) GTEST_SKIP() << "the Windows stub was not built";
+  PXQ_NEED_STUB(FileExists(stubpath), "the Windows stub was not built");
   const std::string text = ReadFileText(stubpath);
   const std::vector<uint8_t> stub(text.begin(), text.end());
   struct Case {

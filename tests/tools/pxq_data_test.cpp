@@ -13,6 +13,7 @@
 #include "pxq/installer_data.h"
 #include "support/file_bytes.h"
 #include "support/package_fixture.h"
+#include "support/required.h"
 #include "support/scratch_dir.h"
 #include "tools_support.h"
 
@@ -136,19 +137,61 @@ TEST_F(PxqData, PackRefusesWhatAnInstallerCouldNotWrite) {
   EXPECT_EQ(1, pack.status);
   EXPECT_NE(std::string::npos, pack.err.find("symbolic link")) << pack.err;
   unlink((payload + "/link").c_str());
+  // Names that differ in letter case only are one name on Windows: from two
+  // inputs, or within one folder (the letters at both ends of the alphabet).
   WriteFileText(dir.File("BIG.BIN"), "clash");
-  pack = Pack({"--data", payload, "--data", dir.File("BIG.BIN")});
-  EXPECT_EQ(1, pack.status);
-  EXPECT_NE(std::string::npos, pack.err.find("letter case")) << pack.err;
+  const std::string folder = dir.File("zz");
+  mkdir(folder.c_str(), 0755);
+  WriteFileText(folder + "/z.txt", "lower");
+  WriteFileText(folder + "/Z.txt", "upper");
+  const std::vector<std::vector<std::string>> clashes = {{"--data", payload, "--data", dir.File("BIG.BIN")},
+                                                         {"--data", folder}};
+  for (const std::vector<std::string>& data : clashes) {
+    pack = Pack(data);
+    EXPECT_EQ(1, pack.status) << data.back();
+    EXPECT_NE(std::string::npos, pack.err.find("letter case")) << pack.err;
+    EXPECT_FALSE(FileExists(setup));
+  }
+}
+
+// A name of 1,024 bytes, the longest an archive holds: packed, listed and
+// extracted whole and one by one.
+TEST_F(PxqData, TheLongestNamePacksListsAndExtracts) {
+  const std::string tree = dir.File("long");
+  std::string name;
+  for (char letter : {'a', 'b', 'c', 'd'}) name += std::string(250, letter) + "/";
+  ASSERT_EQ(0, RunShell("mkdir -p " + ShellQuote(tree + "/" + name)).status);
+  name += std::string(1024 - name.size() - 4, 'e') + ".txt";
+  ASSERT_EQ(1024u, name.size());
+  WriteFileText(tree + "/" + name, "long\n");
+  CommandResult pack = Pack({"--data", tree});
+  ASSERT_EQ(0, pack.status) << pack.err;
+
+  CommandResult json = RunPxq({"list", "--json", setup});
+  ASSERT_EQ(0, json.status) << json.err;
+  nlohmann::json report = nlohmann::json::parse(json.out);
+  ASSERT_EQ(5u, report["data"]["entries"].size()) << json.out;  // four folders and the file
+  EXPECT_EQ(name, report["data"]["entries"][4]["name"]);
+  CommandResult list = RunPxq({"list", setup});
+  EXPECT_EQ(0, list.status) << list.err;
+  EXPECT_NE(std::string::npos, list.out.find(name)) << list.out;
+
+  const std::string out = dir.File("out");
+  CommandResult extract = RunPxq({"extract", setup, "--data", "-o", out});
+  ASSERT_EQ(0, extract.status) << extract.err;
+  EXPECT_EQ("long\n", ReadFileText(out + "/" + name));
+  CommandResult one = RunPxq({"extract", setup, "--data", name, "-o", dir.File("one.txt")});
+  ASSERT_EQ(0, one.status) << one.err;
+  EXPECT_EQ("long\n", ReadFileText(dir.File("one.txt")));
 }
 
 // pack, sign, tag: the signature verifies, the loader reads the tag, and the
 // data archive reads whole (the installer library on the signed, tagged file).
 TEST_F(PxqData, SurvivesSigningAndTagging) {
   std::string stub = std::string(PXQ_BIN_DIR) + "/pxq-loader.exe";
-  if (!FileExists(stub)) GTEST_SKIP() << "the stub was not built";
-  if (RunShell("command -v osslsigncode && command -v openssl").status != 0)
-    GTEST_SKIP() << "openssl or osslsigncode is not installed";
+  PXQ_NEED_STUB(FileExists(stub), "the Windows stub was not built");
+  PXQ_NEED_TOOLS(RunShell("command -v osslsigncode && command -v openssl").status == 0,
+                 "openssl or osslsigncode is not installed");
   ASSERT_EQ(0, Pack({"--data", payload}, stub).status);
   ASSERT_EQ(0, RunShell("cd " + ShellQuote(dir.path) +
                         " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2"

@@ -14,6 +14,7 @@
 
 #include "support/file_bytes.h"
 #include "support/package_fixture.h"
+#include "support/required.h"
 #include "support/scratch_dir.h"
 #include "support/windows_exe.h"
 #include "tools_support.h"
@@ -133,7 +134,8 @@ TEST(PxqResources, PackWritesWhatTheLoaderListAndWindowsToolsRead) {
            static_cast<unsigned long long>(size));
   EXPECT_NE(std::string::npos, dump.out.find(directory)) << "the resource directory is the whole section\n" << dump.out;
 
-  if (!Have("wrestool")) return;
+  // The icon and the manifest, as icoutils reads them.
+  PXQ_NEED_TOOLS(Have("wrestool"), "wrestool (icoutils) is not installed");
   std::string ico = stubs.dir.File("back.ico");
   ASSERT_EQ(0, RunShell("wrestool -x --type=14 -o " + ShellQuote(ico) + " " + ShellQuote(setup)).status);
   std::vector<uint8_t> original = IconFile(), back = ReadFileBytes(ico);

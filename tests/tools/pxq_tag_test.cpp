@@ -10,6 +10,7 @@
 
 #include "support/file_bytes.h"
 #include "support/package_fixture.h"
+#include "support/required.h"
 #include "support/scratch_dir.h"
 #include "support/windows_exe.h"
 #include "tools_support.h"
@@ -17,19 +18,22 @@
 namespace {
 
 bool Have(const char* program) { return RunShell(std::string("command -v ") + program).status == 0; }
+bool HaveSigningTools() { return Have("openssl") && Have("osslsigncode"); }
+const char kNoSigningTools[] = "openssl or osslsigncode is not installed";
+const char kNoStub[] = "no stub: pxq-loader.exe was not built, and no stand-in could be built with mingw-w64";
 
 // A loader file around a shell-script installer that prints its
 // arguments, one per line in brackets; `padding` bytes of incompressible
 // payload set its size. The stub is the real one where it was built (it has
-// a PE checksum), else a small mingw-built executable; `stub` is empty when
-// neither can be had.
+// a PE checksum), else, in a build without it, a small mingw-built
+// executable; `stub` is empty when neither can be had.
 struct Loader {
   ScratchDir dir;
   std::string setup = dir.File("setup.exe");
   std::string stub;
   explicit Loader(size_t padding) {
     stub = std::string(PXQ_BIN_DIR) + "/pxq-loader.exe";
-    if (!FileExists(stub)) stub = BuildWindowsExe(dir, "stub", "");
+    if (!FileExists(stub)) stub = PXQ_STUB_REQUIRED ? "" : BuildWindowsExe(dir, "stub", "");
     if (stub.empty()) return;
     WriteFileText(dir.File("installer.sh"), "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done\n");
     WriteFileBytes(dir.File("payload.bin"), PatternBytes(padding, 7));
@@ -189,7 +193,7 @@ std::vector<FormCase> FormCases() {
 
 TEST(PxqTag, UnsignedFileTagsInEachFormRetagsAndUntags) {
   Loader loader(80000);
-  if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
+  PXQ_NEED_STUB(!loader.stub.empty(), kNoStub);
   std::string own = "[" + loader.setup + "]\n";
   std::vector<uint8_t> packed = ReadFileBytes(loader.setup);
   for (const FormCase& c : FormCases()) {
@@ -216,7 +220,7 @@ TEST(PxqTag, UnsignedFileTagsInEachFormRetagsAndUntags) {
 
 TEST(PxqTag, UnderSixtyFourKibibytesIsRefusedUnlessPadded) {
   Loader loader(1000);
-  if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
+  PXQ_NEED_STUB(!loader.stub.empty(), kNoStub);
   std::vector<uint8_t> packed = ReadFileBytes(loader.setup);
   ASSERT_LT(packed.size(), 65536u);
   CommandResult refused = RunPxq({"tag", loader.setup, "x"});
@@ -235,12 +239,32 @@ TEST(PxqTag, UnderSixtyFourKibibytesIsRefusedUnlessPadded) {
   ASSERT_EQ(0, RunPxq({"tag", padded, "a longer tag"}).status);
   EXPECT_EQ(65536u - 1 + 12, ReadFileBytes(padded).size());
   EXPECT_EQ(0, RunPxq({"list", padded}).status);
+
+  // A file that comes to 65,536 bytes with its tag needs no --pad; one byte
+  // short, it does. (Bytes after the archive stay, as the padding does.)
+  for (size_t size : {65536u, 65535u}) {
+    std::string edge = loader.dir.File("edge.exe");
+    std::vector<uint8_t> bytes = packed;
+    bytes.resize(size - 5, 0);  // room for "<|x|>"
+    WriteFileBytes(edge, bytes);
+    CommandResult edgetag = RunPxq({"tag", edge, "x"});
+    if (size < 65536) {
+      EXPECT_EQ(1, edgetag.status) << size;
+      EXPECT_NE(std::string::npos, edgetag.err.find("under 64 KiB")) << edgetag.err;
+      EXPECT_EQ(bytes, ReadFileBytes(edge));
+      continue;
+    }
+    ASSERT_EQ(0, edgetag.status) << edgetag.err;
+    EXPECT_EQ(65536u, ReadFileBytes(edge).size());
+    EXPECT_EQ("<|x|>", Tail(edge, 5));
+    EXPECT_EQ("[x]\n[" + edge + "]\n", loader.Run(edge));
+  }
 }
 
 TEST(PxqTag, SignedFileKeepsItsSignatureThroughTagRetagAndRemove) {
-  if (!Have("openssl") || !Have("osslsigncode")) GTEST_SKIP() << "openssl or osslsigncode is not installed";
+  PXQ_NEED_TOOLS(HaveSigningTools(), kNoSigningTools);
   Loader loader(1000);
-  if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
+  PXQ_NEED_STUB(!loader.stub.empty(), kNoStub);
   std::string signedfile = loader.dir.File("signed.exe");
   loader.Sign(loader.setup, signedfile);
   std::vector<uint8_t> asSigned = ReadFileBytes(signedfile);
@@ -274,10 +298,29 @@ TEST(PxqTag, SignedFileKeepsItsSignatureThroughTagRetagAndRemove) {
   EXPECT_EQ(asSigned, ReadFileBytes(tagged)) << "removing the tag did not give back the signed file";
 }
 
-TEST(PxqTag, NestedSignatureSurvives) {
-  if (!Have("openssl") || !Have("osslsigncode")) GTEST_SKIP() << "openssl or osslsigncode is not installed";
+// The tag ends the signature, and so the file, whatever its length: the
+// signature is sized to end on the certificate table's 8-byte alignment, so
+// that no padding follows the tag and the loader finds it.
+TEST(PxqTag, ASignedFileEndsWithATagOfEveryLength) {
+  PXQ_NEED_TOOLS(HaveSigningTools(), kNoSigningTools);
   Loader loader(70000);
-  if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
+  PXQ_NEED_STUB(!loader.stub.empty(), kNoStub);
+  std::string signedfile = loader.dir.File("signed.exe"), tagged = loader.dir.File("tagged.exe");
+  loader.Sign(loader.setup, signedfile);
+  const std::string letters = "abcdefghijklmnop";
+  for (size_t length = 1; length <= letters.size(); ++length) {
+    const std::string text = letters.substr(0, length);
+    CommandResult tag = RunPxq({"tag", "-o", tagged, signedfile, text});
+    ASSERT_EQ(0, tag.status) << length << ": " << tag.err;
+    EXPECT_EQ("<|" + text + "|>", Tail(tagged, length + 4)) << length;
+    EXPECT_EQ("[" + text + "]\n[" + tagged + "]\n", loader.Run(tagged)) << length;
+  }
+}
+
+TEST(PxqTag, NestedSignatureSurvives) {
+  PXQ_NEED_TOOLS(HaveSigningTools(), kNoSigningTools);
+  Loader loader(70000);
+  PXQ_NEED_STUB(!loader.stub.empty(), kNoStub);
   std::string once = loader.dir.File("once.exe"), nested = loader.dir.File("nested.exe");
   loader.Sign(loader.setup, once);
   loader.Sign(once, nested, "-nest");
@@ -306,7 +349,7 @@ TEST(PxqTag, NestedSignatureSurvives) {
 
 TEST(PxqTag, Refusals) {
   Loader loader(70000);
-  if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
+  PXQ_NEED_STUB(!loader.stub.empty(), kNoStub);
   std::vector<uint8_t> packed = ReadFileBytes(loader.setup);
   WriteFileText(loader.dir.File("plain.txt"), std::string(70000, 'x'));
   std::vector<std::string> names = DirectoryNames(loader.dir.path);
@@ -333,7 +376,7 @@ TEST(PxqTag, Refusals) {
   EXPECT_EQ(packed, ReadFileBytes(loader.setup));
   EXPECT_EQ(names, DirectoryNames(loader.dir.path)) << "a refused tag left a file behind";
 
-  if (!Have("openssl") || !Have("osslsigncode")) return;
+  PXQ_NEED_TOOLS(HaveSigningTools(), kNoSigningTools);
   // Bytes appended after the signature: the certificate table no longer ends the file.
   std::string signedfile = loader.dir.File("signed.exe");
   loader.Sign(loader.setup, signedfile);
@@ -348,9 +391,9 @@ TEST(PxqTag, Refusals) {
 // and what to install; the signed file is left as it was, and commands that
 // need no signature work as before.
 TEST(PxqTag, UnloadableLibcryptoIsNamedAndOnlySignaturesNeedIt) {
-  if (!Have("openssl") || !Have("osslsigncode")) GTEST_SKIP() << "openssl or osslsigncode is not installed";
+  PXQ_NEED_TOOLS(HaveSigningTools(), kNoSigningTools);
   Loader loader(70000);
-  if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
+  PXQ_NEED_STUB(!loader.stub.empty(), kNoStub);
   std::string signedfile = loader.dir.File("signed.exe");
   loader.Sign(loader.setup, signedfile);
   std::vector<uint8_t> asSigned = ReadFileBytes(signedfile);
@@ -388,9 +431,9 @@ TEST(PxqTag, UnloadableLibcryptoIsNamedAndOnlySignaturesNeedIt) {
 // with nothing appended, a tag appended by hand, a tag and a newline
 // appended, and a tag written by pxq tag; and a file tagged, then signed.
 TEST(PxqTag, PlacementAsListTheLoaderAndOsslsigncodeSeeIt) {
-  if (!Have("openssl") || !Have("osslsigncode")) GTEST_SKIP() << "openssl or osslsigncode is not installed";
+  PXQ_NEED_TOOLS(HaveSigningTools(), kNoSigningTools);
   Loader loader(70000);
-  if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
+  PXQ_NEED_STUB(!loader.stub.empty(), kNoStub);
   std::string once = loader.dir.File("signed.exe"), dual = loader.dir.File("dual.exe");
   loader.Sign(loader.setup, once);
   loader.Sign(once, dual, "-nest");
@@ -498,9 +541,9 @@ TEST(PxqTag, PlacementAsListTheLoaderAndOsslsigncodeSeeIt) {
 // without a tag is left alone by --remove, and tag then remove gives back
 // every byte. A file without a tag keeps its bytes and its time.
 TEST(PxqTag, RemoveGivesBackTheFileAsItWas) {
-  if (!Have("openssl") || !Have("osslsigncode")) GTEST_SKIP() << "openssl or osslsigncode is not installed";
+  PXQ_NEED_TOOLS(HaveSigningTools(), kNoSigningTools);
   Loader loader(70000);
-  if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
+  PXQ_NEED_STUB(!loader.stub.empty(), kNoStub);
   std::string signedfile = loader.dir.File("signed.exe"), emptyset = loader.dir.File("emptyset.exe");
   loader.Sign(loader.setup, signedfile);
   std::vector<uint8_t> bytes = ReadFileBytes(signedfile);
@@ -541,9 +584,9 @@ TEST(PxqTag, RemoveGivesBackTheFileAsItWas) {
 // is there and fails (exit 1, "sound": false, the state in the JSON); tag
 // refuses them and leaves the file as it was.
 TEST(PxqTag, UnreadableOrSeveralSignaturesAreNamedAndRefused) {
-  if (!Have("openssl") || !Have("osslsigncode")) GTEST_SKIP() << "openssl or osslsigncode is not installed";
+  PXQ_NEED_TOOLS(HaveSigningTools(), kNoSigningTools);
   Loader loader(70000);
-  if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
+  PXQ_NEED_STUB(!loader.stub.empty(), kNoStub);
   std::string signedfile = loader.dir.File("signed.exe");
   loader.Sign(loader.setup, signedfile);
   std::vector<uint8_t> good = ReadFileBytes(signedfile);
@@ -557,6 +600,8 @@ TEST(PxqTag, UnreadableOrSeveralSignaturesAreNamedAndRefused) {
   twoSignatures.insert(twoSignatures.end(), entry.begin(), entry.end());
   std::vector<uint8_t> otherType = entry;
   otherType[6] = 0x01;  // WIN_CERT_TYPE_X509
+  std::vector<uint8_t> overlong = entry;
+  PutLe32(&overlong, 0, static_cast<uint32_t>(entry.size() + 8));  // dwLength runs past the table
   struct Case {
     const char* name;
     std::vector<uint8_t> table;
@@ -568,6 +613,7 @@ TEST(PxqTag, UnreadableOrSeveralSignaturesAreNamedAndRefused) {
       {"two signatures", twoSignatures, "the certificate table holds 2 entries"},
       {"an X.509 entry", otherType, "the certificate table's entry is no Authenticode signature: entry 1 at offset 0"},
       {"damaged structure", CertificateEntry(damaged), "the certificate table holds no readable PKCS#7 structure"},
+      {"an entry longer than the table", overlong, "a certificate table entry's length does not fit the table"},
   };
   for (const Case& c : cases) {
     std::string file = loader.dir.File("case.exe");
@@ -601,7 +647,7 @@ TEST(PxqTag, UnreadableOrSeveralSignaturesAreNamedAndRefused) {
 
 TEST(PxqTag, InPlaceKeepsTheFileMode) {
   Loader loader(70000);
-  if (loader.stub.empty()) GTEST_SKIP() << "no stub: neither built nor buildable with mingw-w64";
+  PXQ_NEED_STUB(!loader.stub.empty(), kNoStub);
   ASSERT_EQ(0, chmod(loader.setup.c_str(), 0750));
   // The summary names the file as given, in place as with -o.
   CommandResult tag = RunShell("cd " + ShellQuote(loader.dir.path) + " && " + ShellQuote(PxqPath()) +
@@ -622,7 +668,7 @@ TEST(PxqTag, InPlaceKeepsTheFileMode) {
 // \xNN, and the line ends with its closing quote.
 TEST(PxqTag, ListShowsControlBytesOfATagEscaped) {
   Loader loader(70000);
-  if (loader.stub.empty()) GTEST_SKIP() << "no Windows executable to use as the stub";
+  PXQ_NEED_STUB(!loader.stub.empty(), kNoStub);
   std::string bytes = ReadFileText(loader.setup);
   bytes += std::string("<|a\x1b[31mred\0b|>", 15);
   WriteFileText(loader.setup, bytes);

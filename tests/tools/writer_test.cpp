@@ -1,5 +1,10 @@
 // The package writer: its bytes at their offsets, and its LZMA stream read
 // back by xz, a decoder that shares no code with pxq.
+#include <stdio.h>
+#include <unistd.h>
+
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "package/archive_reader.h"
@@ -262,6 +267,50 @@ TEST(Writer, RefusesBadStubsAndOptionsBeforeWritingAnything) {
     std::vector<uint8_t> out;
     EXPECT_EQ(c.result, WriteLoaderFile(c.stub, 1, {MakeEntry(GenericInstallerId, {1})}, c.options, &out)) << c.what;
     EXPECT_TRUE(out.empty()) << c.what;
+  }
+}
+
+// An input that changes while it is packed is reported, not packed: the
+// entry's header, written first, holds the size and CRC32 of a first
+// reading, which the second one must match. Here the file changes once the
+// first of its two pieces is encoded.
+TEST(Writer, AnInputThatChangesWhileItIsPackedIsReported) {
+  ScratchDir dir;
+  const std::string path = dir.File("build.exe");
+  const size_t size = (1u << 20) + 4096;
+  auto rewrite = [&](size_t at, size_t count) {
+    FILE* file = fopen(path.c_str(), "r+b");
+    ASSERT_NE(nullptr, file);
+    std::vector<uint8_t> other = PatternBytes(count, 6);
+    ASSERT_EQ(0, fseek(file, static_cast<long>(at), SEEK_SET));
+    ASSERT_EQ(count, fwrite(other.data(), 1, count, file));
+    fclose(file);
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> change;
+    uint32_t result;
+  } cases[] = {
+      {"unchanged", [] {}, 0},
+      {"rewritten at the same size", [&] { rewrite(size - 4096, 4096); }, 30},
+      {"grown", [&] { rewrite(size, 1); }, 30},
+      {"shrunk", [&] { ASSERT_EQ(0, truncate(path.c_str(), static_cast<off_t>(size - 100))); }, 38},
+  };
+  for (const Case& c : cases) {
+    WriteFileBytes(path, PatternBytes(size, 5));
+    std::vector<PackageEntry> entries = {MakeEntry(GenericInstallerId, {})};
+    entries[0].path = path;
+    PackageOptions options = SmallOptions();
+    int pieces = 0;
+    options.onencoded = [&](uint64_t) {
+      if (++pieces == 1) c.change();
+    };
+    size_t failed = 0;
+    EXPECT_EQ(c.result, WriteArchiveTo(entries, options, [](const uint8_t*, size_t) -> uint32_t { return 0; },
+                                       &failed))
+        << c.name;
+    EXPECT_EQ(c.result == 0 ? SIZE_MAX : 0u, failed) << c.name;
+    EXPECT_GE(pieces, 1) << c.name;
   }
 }
 

@@ -103,7 +103,7 @@ int WritePack(PackRequest* request, const PackPlan& plan, PackWritten* done) {
     if (failedentry != SIZE_MAX) {
       const std::string& path = entries[failedentry].path;
       if (result == ERROR_HANDLE_EOF) return Failure(path, "became shorter while being packed; nothing was written");
-      if (result == ERROR_READ_FAULT) return Failure(path, "grew while being packed; nothing was written");
+      if (result == ERROR_READ_FAULT) return Failure(path, "changed while being packed; nothing was written");
       return Failure(path, ResultWords(result));
     }
     if (writeerror != 0) return HostFailure(OutputDisplayName(output), writeerror);
