@@ -20,7 +20,7 @@ namespace {
 bool Have(const char* program) { return RunShell(std::string("command -v ") + program).status == 0; }
 bool HaveSigningTools() { return Have("openssl") && Have("osslsigncode"); }
 const char kNoSigningTools[] = "openssl or osslsigncode is not installed";
-const char kNoStub[] = "no stub: pxq-loader.exe was not built, and no stand-in could be built with mingw-w64";
+const char kNoStub[] = "no stub: pxq-loader.exe was not built (nor, in a build without it, a stand-in with mingw-w64)";
 
 // A loader file around a shell-script installer that prints its
 // arguments, one per line in brackets; `padding` bytes of incompressible
