@@ -96,11 +96,12 @@ struct InstallerData : ::testing::Test {
   std::vector<uint8_t> Framed(const std::vector<StreamEntry>& parts, const std::vector<uint8_t>& stray = {}) {
     std::vector<uint8_t> file = Build({});
     const uint64_t offset = file.size();
+    std::vector<uint8_t> plain = PlainStream(parts);
+    plain.insert(plain.end(), stray.begin(), stray.end());
     PackageOptions options = SmallOptions();
     options.headermagic = DATA_ARCHIVE_MAGIC;
     options.entrycrc = true;
-    std::vector<uint8_t> plain = PlainStream(parts);
-    plain.insert(plain.end(), stray.begin(), stray.end());
+    options.dictionarysize = DictionaryForPayload(plain.size(), options.dictionarysize);
     std::vector<uint8_t> archive = ArchiveFromPlain(plain, options);
     file.insert(file.end(), archive.begin(), archive.end());
     EncodeDataLocator(offset, file.data() + 512);
