@@ -54,8 +54,8 @@ void DestroyDataFolders(DataFolders* folders) {
   FreeBlock(folders);
 }
 
-uint32_t MakeDataFolders(DataFolders* folders, const PxqPathChar* target, const char* name, uint32_t length,
-                         bool whole, PxqPathChar** failed) {
+uint32_t MakeDataFolders(DataFolders* folders, Journal* journal, const PxqPathChar* target, const char* name,
+                         uint32_t length, bool whole, PxqPathChar** failed) {
   *failed = nullptr;
   uint32_t parent = 0;
   uint32_t start = 0;
@@ -77,7 +77,12 @@ uint32_t MakeDataFolders(DataFolders* folders, const PxqPathChar* target, const 
       if (folders->used == folders->capacity) return 8;  // ERROR_NOT_ENOUGH_MEMORY: more folders than counted
       PxqPathChar* path = LayerJoin(target, name, i);
       if (path == nullptr) return 8;
-      uint32_t code = LayerMakeDirectory(path, false);
+      bool made = false;
+      uint32_t code = LayerMakeDirectory(path, false, &made);
+      if (code == 0 && made && journal != nullptr && JournalAdd(journal, JournalMadeFolder, path, nullptr) != 0) {
+        LayerRemoveFolder(path);
+        code = 8;  // ERROR_NOT_ENOUGH_MEMORY
+      }
       if (code != 0) {
         *failed = path;
         return code;

@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "installer/file_layer.h"
+#include "installer/journal.h"
 
 struct DataFolders;
 
@@ -18,7 +19,8 @@ void DestroyDataFolders(DataFolders* folders);
 
 // Makes every folder on the way to the UTF-8 `name` below `target` (with
 // `whole`, the last component too: a directory entry) that these folders
-// do not hold yet. 0, or the layer's result with `*failed` (a heap block)
-// naming the folder that could not be made. `name` must outlive `folders`.
-uint32_t MakeDataFolders(DataFolders* folders, const PxqPathChar* target, const char* name, uint32_t length,
-                         bool whole, PxqPathChar** failed);
+// do not hold yet; each one this call makes is noted in `journal` unless it
+// is null. 0, or the layer's result with `*failed` (a heap block) naming
+// the folder that could not be made. `name` must outlive `folders`.
+uint32_t MakeDataFolders(DataFolders* folders, Journal* journal, const PxqPathChar* target, const char* name,
+                         uint32_t length, bool whole, PxqPathChar** failed);

@@ -39,8 +39,11 @@ PxqPathChar* LayerFullPath(const PxqPathChar* path);
 // prefix that LayerFullPath adds.
 char* LayerDisplayPath(const PxqPathChar* path);
 
-// The last argument of this process's command line (a heap block).
-uint32_t LayerSelfPath(PxqPathChar** path);
+// The last argument of this process's command line (a heap block), and
+// the number of its arguments, the program's name counted (as argc), which
+// `*count` receives even when there is no argument after the name (then
+// ERROR_BAD_ARGUMENTS).
+uint32_t LayerSelfPath(PxqPathChar** path, uint32_t* count);
 
 // The variable PXQ_LOADER_PATH of this process's environment (a heap
 // block), where a loader packed with `--loader-path environment` puts its
@@ -53,8 +56,32 @@ uint32_t LayerOpenRead(const PxqPathChar* path, HANDLE* file);
 
 // Creates the directory `path`; one already there is accepted when it is a
 // directory and not a link (183 otherwise: nothing is followed), or with
-// `allowlink` a link to a directory (the target the caller named).
-uint32_t LayerMakeDirectory(const PxqPathChar* path, bool allowlink);
+// `allowlink` a link to a directory (the target the caller named). `*made`
+// says whether this call made it.
+uint32_t LayerMakeDirectory(const PxqPathChar* path, bool allowlink, bool* made);
+
+// The folder that holds `path` (a heap block, without a separator at its
+// end unless it is a root), or null when `path` is a root or has no folder
+// named in it, or memory ran out.
+PxqPathChar* LayerParentFolder(const PxqPathChar* path);
+
+// Whether a result of LayerMakeDirectory means that a folder on the way is
+// missing.
+bool LayerIsMissingParent(uint32_t code);
+
+// Moves the file (or link) at `path` aside, to a new name beside it that
+// `*backup` receives (a heap block); nothing is moved, and `*backup` is
+// null, when nothing or a directory is there.
+uint32_t LayerSetAside(const PxqPathChar* path, PxqPathChar** backup);
+
+// Renames the file `backup` back to `path`, where nothing stands.
+uint32_t LayerPutBack(const PxqPathChar* backup, const PxqPathChar* path);
+
+// Removes the file (or link) `path`, read-only or not.
+uint32_t LayerRemoveFile(const PxqPathChar* path);
+
+// Removes the empty folder `path`.
+uint32_t LayerRemoveFolder(const PxqPathChar* path);
 
 // A file being written.
 struct LayerFile {

@@ -84,8 +84,9 @@ uint32_t LayerLoaderPathVariable(PxqPathChar** path) {
 }
 
 // The last of the NUL-separated arguments in /proc/self/cmdline.
-uint32_t LayerSelfPath(PxqPathChar** path) {
+uint32_t LayerSelfPath(PxqPathChar** path, uint32_t* count) {
   *path = nullptr;
+  *count = 0;
   int fd = open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return ErrnoCode();
   uint32_t capacity = 65536;
@@ -124,6 +125,7 @@ uint32_t LayerSelfPath(PxqPathChar** path) {
     start = begin;
     begin = i + 1;
   }
+  *count = arguments;
   if (arguments < 2) {
     FreeBlock(line);
     return ERROR_BAD_ARGUMENTS;
@@ -138,8 +140,12 @@ uint32_t LayerOpenRead(const PxqPathChar* path, HANDLE* file) {
   return *file == INVALID_HANDLE_VALUE ? Sys().GetLastError() : 0;
 }
 
-uint32_t LayerMakeDirectory(const PxqPathChar* path, bool allowlink) {
-  if (mkdir(path, 0777) == 0) return 0;
+uint32_t LayerMakeDirectory(const PxqPathChar* path, bool allowlink, bool* made) {
+  *made = false;
+  if (mkdir(path, 0777) == 0) {
+    *made = true;
+    return 0;
+  }
   if (errno != EEXIST) return ErrnoCode();
   struct stat info;
   if (lstat(path, &info) != 0) return ErrnoCode();
@@ -147,6 +153,75 @@ uint32_t LayerMakeDirectory(const PxqPathChar* path, bool allowlink) {
   if (allowlink && S_ISLNK(info.st_mode) && stat(path, &info) == 0 && S_ISDIR(info.st_mode)) return 0;
   return ERROR_ALREADY_EXISTS;
 }
+
+PxqPathChar* LayerParentFolder(const PxqPathChar* path) {
+  uint32_t length = LayerLength(path);
+  while (length > 1 && path[length - 1] == '/') --length;
+  if (length == 1 && path[0] == '/') return nullptr;  // the root
+  uint32_t cut = length;
+  while (cut > 0 && path[cut - 1] != '/') --cut;
+  if (cut == 0) return nullptr;  // a name in the current folder
+  while (cut > 1 && path[cut - 1] == '/') --cut;
+  char* parent = static_cast<char*>(AllocZeroed(cut + 1));
+  if (parent != nullptr) CopyBytes(parent, path, cut);
+  return parent;
+}
+
+bool LayerIsMissingParent(uint32_t code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
+
+// A new name beside `path`: ".pxq-PID-N" and `suffix`, or null.
+static char* NameBeside(const PxqPathChar* path, const char* suffix) {
+  static uint32_t counter;
+  bool hasparent = false;
+  char* parent = LayerParent(path, &hasparent);
+  if (parent == nullptr) return nullptr;
+  char name[64];
+  snprintf(name, sizeof name, ".pxq-%ld-%u%s", static_cast<long>(getpid()), ++counter, suffix);
+  char* beside = LayerJoin(parent, name, LayerLength(name));
+  FreeBlock(parent);
+  return beside;
+}
+
+uint32_t LayerSetAside(const PxqPathChar* path, PxqPathChar** backup) {
+  *backup = nullptr;
+  struct stat info;
+  if (lstat(path, &info) != 0) return errno == ENOENT ? 0 : ErrnoCode();
+  if (S_ISDIR(info.st_mode)) return 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char* beside = NameBeside(path, ".backup");
+    if (beside == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    // Never over another file: where the file system cannot refuse a
+    // rename over a name, the name is looked at first.
+    int result = renameat2(AT_FDCWD, path, AT_FDCWD, beside, RENAME_NOREPLACE);
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+      struct stat there;
+      if (lstat(beside, &there) == 0) {
+        errno = EEXIST;
+      } else {
+        result = rename(path, beside);
+      }
+    }
+    if (result == 0) {
+      *backup = beside;
+      return 0;
+    }
+    int error = errno;
+    FreeBlock(beside);
+    if (error != EEXIST) return WindowsErrorFromErrno(error);
+  }
+  return ERROR_FILE_EXISTS;
+}
+
+uint32_t LayerPutBack(const PxqPathChar* backup, const PxqPathChar* path) {
+  return renameat2(AT_FDCWD, backup, AT_FDCWD, path, RENAME_NOREPLACE) == 0 ||
+                 ((errno == EINVAL || errno == ENOSYS) && rename(backup, path) == 0)
+             ? 0
+             : ErrnoCode();
+}
+
+uint32_t LayerRemoveFile(const PxqPathChar* path) { return unlink(path) == 0 ? 0 : ErrnoCode(); }
+
+uint32_t LayerRemoveFolder(const PxqPathChar* path) { return rmdir(path) == 0 ? 0 : ErrnoCode(); }
 
 uint32_t LayerCreateTemporary(const PxqPathChar* finalpath, LayerFile* file) {
   file->handle = -1;

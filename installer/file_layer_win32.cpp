@@ -158,8 +158,9 @@ uint32_t LayerLoaderPathVariable(PxqPathChar** path) {
 // CommandLineToArgvW (without linking shell32): the program name up to its
 // closing quote or first blank, then arguments split at blanks outside
 // quotes, 2n backslashes before a quote giving n, 2n+1 giving n and a quote.
-uint32_t LayerSelfPath(PxqPathChar** path) {
+uint32_t LayerSelfPath(PxqPathChar** path, uint32_t* count) {
   *path = nullptr;
+  *count = 0;
   const wchar_t* line = GetCommandLineW();
   if (line == NULL) return GetLastError();
   uint32_t length = LayerLength(line);
@@ -174,10 +175,12 @@ uint32_t LayerSelfPath(PxqPathChar** path) {
     while (*at != L'\0' && *at != L' ' && *at != L'\t') ++at;
   }
   bool found = false;
+  uint32_t arguments = 1;
   for (;;) {
     while (*at == L' ' || *at == L'\t') ++at;
     if (*at == L'\0') break;
     found = true;
+    ++arguments;
     uint32_t used = 0;
     bool quoted = false;
     while (*at != L'\0' && (quoted || (*at != L' ' && *at != L'\t'))) {
@@ -201,6 +204,7 @@ uint32_t LayerSelfPath(PxqPathChar** path) {
     }
     argument[used] = L'\0';
   }
+  *count = arguments;
   if (!found) {
     FreeBlock(argument);
     return ERROR_BAD_ARGUMENTS;
@@ -214,8 +218,12 @@ uint32_t LayerOpenRead(const PxqPathChar* path, HANDLE* file) {
   return *file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
 }
 
-uint32_t LayerMakeDirectory(const PxqPathChar* path, bool allowlink) {
-  if (CreateDirectoryW(path, NULL)) return 0;
+uint32_t LayerMakeDirectory(const PxqPathChar* path, bool allowlink, bool* made) {
+  *made = false;
+  if (CreateDirectoryW(path, NULL)) {
+    *made = true;
+    return 0;
+  }
   DWORD error = GetLastError();
   // A drive's root (D:\) is refused with ERROR_ACCESS_DENIED though it is
   // there: a directory already there is taken whatever the refusal said.
@@ -228,6 +236,136 @@ uint32_t LayerMakeDirectory(const PxqPathChar* path, bool allowlink) {
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !allowlink) return ERROR_ALREADY_EXISTS;
   return 0;
 }
+
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Units of `path` that name its root: \\?\C:\, \\?\UNC\server\share\,
+// C:\, \\server\share\, \\.\device, \; 0 for a relative path.
+uint32_t RootLength(const wchar_t* path) {
+  uint32_t at = 0;
+  bool share = false;
+  if (IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == L'?' || path[2] == L'.') && IsSeparator(path[3])) {
+    at = 4;
+    if ((path[4] == L'U' || path[4] == L'u') && (path[5] == L'N' || path[5] == L'n') &&
+        (path[6] == L'C' || path[6] == L'c') && IsSeparator(path[7])) {
+      at = 8;
+      share = true;
+    } else if (path[4] == L'\0' || path[5] != L':') {
+      // \\.\device or \\?\Volume{...}: its first component is the root.
+      while (path[at] != L'\0' && !IsSeparator(path[at])) ++at;
+      return path[at] != L'\0' ? at + 1 : at;
+    }
+  } else if (IsSeparator(path[0]) && IsSeparator(path[1])) {
+    at = 2;
+    share = true;
+  }
+  if (share) {
+    for (int component = 0; component < 2; ++component) {
+      while (path[at] != L'\0' && !IsSeparator(path[at])) ++at;
+      if (path[at] != L'\0') ++at;
+    }
+    return at;
+  }
+  if (path[at] != L'\0' && path[at + 1] == L':') return IsSeparator(path[at + 2]) ? at + 3 : at + 2;
+  return IsSeparator(path[at]) ? at + 1 : at;
+}
+
+}  // namespace
+
+PxqPathChar* LayerParentFolder(const PxqPathChar* path) {
+  uint32_t root = RootLength(path);
+  uint32_t length = LayerLength(path);
+  while (length > root && IsSeparator(path[length - 1])) --length;
+  if (length <= root) return nullptr;  // a root
+  uint32_t cut = length;
+  while (cut > root && !IsSeparator(path[cut - 1])) --cut;
+  if (cut == 0) return nullptr;  // a name in the current folder
+  while (cut > root && IsSeparator(path[cut - 1])) --cut;
+  wchar_t* parent = static_cast<wchar_t*>(AllocZeroed((cut + 1) * sizeof(wchar_t)));
+  if (parent != nullptr) CopyBytes(parent, path, cut * sizeof(wchar_t));
+  return parent;
+}
+
+bool LayerIsMissingParent(uint32_t code) { return code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND; }
+
+namespace {
+
+// A new name beside `path`: ".pxq-" eight hexadecimal digits and
+// `suffix` (8 characters), or null.
+wchar_t* NameBeside(const wchar_t* path, const char* suffix) {
+  static uint32_t counter;
+  bool hasparent = false;
+  wchar_t* parent = LayerParent(path, &hasparent);
+  if (parent == nullptr) return nullptr;
+  char name[40] = ".pxq-";
+  uint32_t value = GetCurrentProcessId() ^ (++counter << 16) ^ GetTickCount();
+  for (int i = 0; i < 8; ++i) name[5 + i] = "0123456789abcdef"[(value >> (28 - 4 * i)) & 15];
+  CopyBytes(name + 13, suffix, 9);
+  wchar_t* beside = LayerJoin(parent, name, 21);
+  FreeBlock(parent);
+  return beside;
+}
+
+// Windows refuses to rename or replace a file that another program holds
+// open with ERROR_ACCESS_DENIED, as it refuses a file that the user may not
+// change. Asking for the right to delete it tells the two apart: a program
+// that holds it without sharing that right gives a sharing violation.
+uint32_t WhyRefused(const wchar_t* path, uint32_t code) {
+  if (code != ERROR_ACCESS_DENIED) return code;
+  HANDLE probe = CreateFileW(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  if (probe != INVALID_HANDLE_VALUE) {
+    CloseHandle(probe);
+    return code;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION : code;
+}
+
+}  // namespace
+
+uint32_t LayerSetAside(const PxqPathChar* path, PxqPathChar** backup) {
+  *backup = nullptr;
+  DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    wchar_t* beside = NameBeside(path, ".backup");
+    if (beside == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    // Without MOVEFILE_REPLACE_EXISTING: never over another file. A rename
+    // keeps the file's bytes, times and attributes, read-only included.
+    if (MoveFileExW(path, beside, 0)) {
+      *backup = beside;
+      return 0;
+    }
+    DWORD error = GetLastError();
+    FreeBlock(beside);
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return WhyRefused(path, error);
+  }
+  return ERROR_FILE_EXISTS;
+}
+
+uint32_t LayerPutBack(const PxqPathChar* backup, const PxqPathChar* path) {
+  return MoveFileExW(backup, path, 0) ? 0 : GetLastError();
+}
+
+uint32_t LayerRemoveFile(const PxqPathChar* path) {
+  DWORD attributes = GetFileAttributesW(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (DeleteFileW(path)) return 0;
+  DWORD error = GetLastError();
+  // Left as it was when it stays.
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    SetFileAttributesW(path, attributes);
+  return WhyRefused(path, error);
+}
+
+uint32_t LayerRemoveFolder(const PxqPathChar* path) { return RemoveDirectoryW(path) ? 0 : GetLastError(); }
 
 uint32_t LayerCreateTemporary(const PxqPathChar* finalpath, LayerFile* file) {
   file->handle = -1;
@@ -290,8 +428,11 @@ uint32_t LayerCommit(LayerFile* file, const PxqPathChar* finalpath, uint64_t las
   if (!MoveFileExW(file->temporary, finalpath, MOVEFILE_REPLACE_EXISTING)) {
     // Windows refuses a folder at the name as access denied: it is named as
     // what it is (ERROR_DIRECTORY_NOT_SUPPORTED).
-    DWORD error = GetLastError();
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) != 0) return 336u;
+    uint32_t error = WhyRefused(finalpath, GetLastError());
+    // Left as it was: the attribute comes back on the file that stays.
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0)
+      SetFileAttributesW(finalpath, existing);
     return error;
   }
   FreeBlock(file->temporary);

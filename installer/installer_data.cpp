@@ -5,6 +5,7 @@
 
 #include "installer/data_folders.h"
 #include "installer/file_layer.h"
+#include "installer/journal.h"
 #include "package/archive_reader.h"
 #include "package/crc32.h"
 #include "package/data_archive.h"
@@ -69,7 +70,7 @@ const char* CodeWords(uint32_t code) {
     case ERROR_INVALID_DATA: return "the data archive is damaged";
     case ERROR_CRC: return "data does not match its CRC32";
     case ERROR_READ_FAULT: return "the data archive's stream cannot be decoded";
-    case ERROR_SHARING_VIOLATION: return "the file is in use by another program";
+    case ERROR_SHARING_VIOLATION: return "the file is in use by another program (close it and try again)";
     case ERROR_HANDLE_EOF: return "the file ends early (a download cut short?)";
     case ERROR_HANDLE_DISK_FULL:
     case ERROR_DISK_FULL: return "the disk is full";
@@ -78,9 +79,18 @@ const char* CodeWords(uint32_t code) {
     case ERROR_INVALID_NAME: return "an unsafe name";
     case ERROR_DIRECTORY_NOT_SUPPORTED: return "a folder stands where the file goes";
     case ERROR_NOT_SUPPORTED: return "made by a newer pxq";
-    case ERROR_CANCELLED: return "cancelled";
     default: return "system error";
   }
+}
+
+// "TEXT (error N)": the text says all.
+uint32_t FailWith(PxqData* data, uint32_t code, const char* text) {
+  data->message[0] = '\0';
+  Append(data, text);
+  Append(data, " (error ");
+  AppendNumber(data, code);
+  Append(data, ")");
+  return code;
 }
 
 // "WHAT: words (error N)".
@@ -127,6 +137,13 @@ uint32_t FailEntry(PxqData* data, uint32_t code, uint32_t number, const char* wh
   return code;
 }
 
+bool SameBytes(const char* a, const char* b, uint32_t length) {
+  for (uint32_t i = 0; i < length; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 PxqPathChar* CopyPath(const PxqPathChar* path) {
   uint32_t length = LayerLength(path);
   PxqPathChar* copy = static_cast<PxqPathChar*>(AllocZeroed((length + 1) * sizeof(PxqPathChar)));
@@ -149,6 +166,18 @@ uint32_t ReadAt(HANDLE file, uint64_t offset, uint8_t* bytes, uint32_t count) {
     count -= got;
   }
   return 0;
+}
+
+// Whether `path` names a pxq loader file: one read of its stamp.
+bool IsLoaderFile(const PxqPathChar* path) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (LayerOpenRead(path, &file) != 0) return false;
+  uint8_t bytes[LOADER_STAMP_SIZE];
+  uint32_t code = ReadAt(file, 0, bytes, LOADER_STAMP_SIZE);
+  Sys().CloseHandle(file);
+  LoaderStamp stamp;
+  if (code == 0) DecodeLoaderStamp(bytes, &stamp);
+  return code == 0 && StampIsValid(&stamp);
 }
 
 // The stamp and the locator: two reads of 64 bytes.
@@ -342,6 +371,7 @@ struct Pass {
   uint64_t done;
   uint64_t total;
   DataFolders* folders;  // PassToDirectory: the folders made so far
+  Journal* journal;      // what the extraction changed, for its undo; null when it is not undone
 };
 
 bool Cancelled(const Pass* pass, const PxqDataEntry* entry) {
@@ -349,16 +379,70 @@ bool Cancelled(const Pass* pass, const PxqDataEntry* entry) {
 }
 
 // Creates the folders on the way to the entry's name below `target` (with
-// `whole`, the entry's own folder too) that this pass has not made yet.
+// `whole`, the entry's own folder too) that this pass has not made yet;
+// with a journal, each one made is noted for the undo.
 uint32_t MakeFolders(PxqData* data, const Pass* pass, const PxqDataItem& item, bool whole) {
   PxqPathChar* failed = nullptr;
-  uint32_t code = MakeDataFolders(pass->folders, pass->target, item.name, item.item.namelength, whole, &failed);
+  uint32_t code =
+      MakeDataFolders(pass->folders, pass->journal, pass->target, item.name, item.item.namelength, whole, &failed);
   if (code != 0 && failed != nullptr) {
     FailAt(data, code, failed, "cannot make the folder ");
   } else if (code != 0) {
     Fail(data, code, "cannot make a folder");
   }
   FreeBlock(failed);
+  return code;
+}
+
+// Makes the target folder, and the folders on the way to it that are
+// missing (outermost first); a failure names the folder that could not be
+// made.
+uint32_t MakeTarget(PxqData* data, Journal* journal, const PxqPathChar* path, uint32_t depth) {
+  bool made = false;
+  uint32_t code = LayerMakeDirectory(path, true, &made);
+  if (code != 0 && LayerIsMissingParent(code) && depth < 1024) {
+    PxqPathChar* parent = LayerParentFolder(path);
+    if (parent != nullptr) {
+      code = MakeTarget(data, journal, parent, depth + 1);
+      FreeBlock(parent);
+      if (code != 0) return code;
+      code = LayerMakeDirectory(path, true, &made);
+    }
+  }
+  if (code == 0 && made && journal != nullptr && JournalAdd(journal, JournalMadeFolder, path, nullptr) != 0) {
+    LayerRemoveFolder(path);
+    code = ERROR_NOT_ENOUGH_MEMORY;
+  }
+  if (code != 0) FailAt(data, code, path, "cannot make the folder ");
+  return code;
+}
+
+// Puts the finished file in place; with a journal, the file that stood at
+// its name is first set aside, to come back on undo.
+uint32_t PutInPlace(PxqData* data, const Pass* pass, LayerFile* file, const PxqPathChar* finalpath,
+                    const PxqDataItem& item) {
+  PxqPathChar* backup = nullptr;
+  if (pass->journal != nullptr) {
+    uint32_t code = LayerSetAside(finalpath, &backup);
+    if (code != 0) return FailAt(data, code, finalpath, "cannot replace ");
+  }
+  uint32_t code = LayerCommit(file, finalpath, item.item.lastwritetime, item.item.attributes);
+  if (code != 0) FailAt(data, code, finalpath, code == ERROR_SHARING_VIOLATION ? "cannot replace " : "cannot put in place ");
+  // Renamed into place even when a later step failed: the journal holds it.
+  const bool placed = file->temporary == nullptr;
+  if (pass->journal != nullptr && !placed && backup != nullptr) {
+    LayerPutBack(backup, finalpath);
+    FreeBlock(backup);
+    backup = nullptr;
+  }
+  if (pass->journal != nullptr && placed &&
+      JournalAdd(pass->journal, backup != nullptr ? JournalReplacedFile : JournalMadeFile, finalpath, backup) != 0) {
+    // Undone at once when it cannot be noted.
+    LayerRemoveFile(finalpath);
+    if (backup != nullptr) LayerPutBack(backup, finalpath);
+    FreeBlock(backup);
+    if (code == 0) code = Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot note what the extraction changed");
+  }
   return code;
 }
 
@@ -381,7 +465,8 @@ uint32_t ProcessEntry(PxqData* data, ArchiveReader* reader, Pass* pass, uint32_t
     if (finalpath == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot form a path");
   }
   if (writing && entry.isdirectory) {
-    code = LayerMakeDirectory(finalpath, pass->mode == PassToPath);
+    bool made = false;
+    code = LayerMakeDirectory(finalpath, true, &made);
     if (code != 0) FailAt(data, code, finalpath, "cannot make the folder ");
     FreeBlock(finalpath);
     return code;
@@ -414,14 +499,11 @@ uint32_t ProcessEntry(PxqData* data, ArchiveReader* reader, Pass* pass, uint32_t
     }
     remaining -= piece;
     pass->done += piece;
-    if (code == 0 && Cancelled(pass, &entry)) code = Fail(data, ERROR_CANCELLED, "the extraction was cancelled");
+    if (code == 0 && Cancelled(pass, &entry)) code = FailWith(data, ERROR_CANCELLED, "the extraction was cancelled");
   }
   if (code == 0 && crc != item.item.crc)
     code = FailEntry(data, ERROR_CRC, number, ": its data does not match its CRC32 (the file is damaged; download it again)");
-  if (code == 0 && writing) {
-    code = LayerCommit(&file, finalpath, item.item.lastwritetime, item.item.attributes);
-    if (code != 0) FailAt(data, code, finalpath, "cannot put in place ");
-  }
+  if (code == 0 && writing) code = PutInPlace(data, pass, &file, finalpath, item);
   if (writing) LayerDiscard(&file);
   FreeBlock(finalpath);
   return code;
@@ -488,7 +570,7 @@ uint32_t RunPass(PxqData* data, Pass* pass) {
     PxqDataEntry entry;
     FillEntry(data, number, &entry);
     if (Cancelled(pass, &entry)) {
-      code = Fail(data, ERROR_CANCELLED, "the extraction was cancelled");
+      code = FailWith(data, ERROR_CANCELLED, "the extraction was cancelled");
       break;
     }
     code = ProcessEntry(data, reader, pass, number, buffer);
@@ -501,14 +583,20 @@ uint32_t RunPass(PxqData* data, Pass* pass) {
   return code;
 }
 
+// The entry of the very same bytes first, else one that Windows would take
+// for the same file.
 uint32_t Lookup(PxqData* data, const char* name, uint32_t* number) {
-  for (uint32_t i = 0; name != nullptr && i < data->count; ++i) {
-    const char* a = data->items[i].name;
-    const char* b = name;
-    while (*a != '\0' && *a == *b) ++a, ++b;
-    if (*a == '\0' && *b == '\0' && data->items[i].item.namelength == static_cast<uint32_t>(a - data->items[i].name)) {
-      *number = i + 1;
-      return 0;
+  uint32_t length = 0;
+  while (name != nullptr && name[length] != '\0') ++length;
+  for (int folded = 0; name != nullptr && folded < 2; ++folded) {
+    for (uint32_t i = 0; i < data->count; ++i) {
+      const PxqDataItem& item = data->items[i];
+      bool same = folded != 0 ? CompareDataNames(item.name, item.item.namelength, name, length) == 0
+                              : item.item.namelength == length && SameBytes(item.name, name, length);
+      if (same) {
+        *number = i + 1;
+        return 0;
+      }
     }
   }
   data->message[0] = '\0';
@@ -585,7 +673,8 @@ uint32_t PxqDataOpenSelf(PxqData** data) {
   // removes the variable and passes its path last.
   PxqPathChar* path = nullptr;
   uint32_t code = LayerLoaderPathVariable(&path);
-  if (code == ERROR_ENVVAR_NOT_FOUND) code = LayerSelfPath(&path);
+  uint32_t count = 0;
+  if (code == ERROR_ENVVAR_NOT_FOUND) code = LayerSelfPath(&path, &count);
   if (code == 0) return OpenWithPath(path, data);
   PxqData* failed = static_cast<PxqData*>(AllocZeroed(sizeof(PxqData)));
   *data = failed;
@@ -594,6 +683,34 @@ uint32_t PxqDataOpenSelf(PxqData** data) {
          "this program was started without the loader file's path (as its last argument, or in the variable "
          "PXQ_LOADER_PATH)",
          " (start it through the pxq loader)");
+  return code;
+}
+
+uint32_t PxqLoaderInvocation(uint32_t* source, int* first, int* count) {
+  if (source == nullptr || first == nullptr || count == nullptr) return ERROR_INVALID_PARAMETER;
+  LayerUsePlatform();
+  PxqPathChar* path = nullptr;
+  uint32_t arguments = 0;
+  uint32_t code = LayerSelfPath(&path, &arguments);
+  if (code == ERROR_BAD_ARGUMENTS) code = 0;  // the program's name alone
+  *first = 1;
+  *count = arguments > 1 ? static_cast<int>(arguments - 1) : 0;
+  *source = PXQ_LOADER_NONE;
+  if (code == 0) {
+    PxqPathChar* variable = nullptr;
+    uint32_t found = LayerLoaderPathVariable(&variable);
+    FreeBlock(variable);
+    if (found == 0) {
+      *source = PXQ_LOADER_VARIABLE;
+    } else if (found != ERROR_ENVVAR_NOT_FOUND) {
+      code = found;
+    } else if (path != nullptr && IsLoaderFile(path)) {
+      // The loader puts its path after the user's arguments.
+      *source = PXQ_LOADER_LAST_ARGUMENT;
+      --*count;
+    }
+  }
+  FreeBlock(path);
   return code;
 }
 
@@ -611,22 +728,47 @@ uint32_t PxqDataCount(const PxqData* data) { return data == nullptr ? 0 : data->
 
 uint64_t PxqDataOffset(const PxqData* data) { return data == nullptr ? 0 : data->offset; }
 
+uint32_t PxqDataVersion(void) { return PXQ_DATA_VERSION_NUMBER; }
+
 uint32_t PxqDataEntryAt(const PxqData* data, uint32_t number, PxqDataEntry* entry) {
-  if (data == nullptr || entry == nullptr || number == 0 || number > data->count) return ERROR_INVALID_PARAMETER;
+  if (data == nullptr) return ERROR_INVALID_PARAMETER;
+  PxqData* said = const_cast<PxqData*>(data);  // the message is the one thing a query changes
+  if (entry == nullptr) return FailWith(said, ERROR_INVALID_PARAMETER, "PxqDataEntryAt was given no entry to fill in");
+  if (number == 0 || number > data->count) {
+    said->message[0] = '\0';
+    Append(said, "there is no entry ");
+    AppendNumber(said, number);
+    Append(said, ": the data archive's entries are numbered 1 to ");
+    AppendNumber(said, data->count);
+    Append(said, " (error 87)");
+    return ERROR_INVALID_PARAMETER;
+  }
   FillEntry(data, number, entry);
+  said->message[0] = '\0';
   return 0;
 }
 
 uint32_t PxqDataFind(const PxqData* data, const char* name, PxqDataEntry* entry) {
-  if (data == nullptr || entry == nullptr) return ERROR_INVALID_PARAMETER;
+  if (data == nullptr) return ERROR_INVALID_PARAMETER;
+  if (entry == nullptr)
+    return FailWith(const_cast<PxqData*>(data), ERROR_INVALID_PARAMETER, "PxqDataFind was given no entry to fill in");
   uint32_t number = 0;
   uint32_t code = Lookup(const_cast<PxqData*>(data), name, &number);
   if (code == 0) FillEntry(data, number, entry);
+  if (code == 0) const_cast<PxqData*>(data)->message[0] = '\0';
   return code;
 }
 
 uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataProgress progress, void* context) {
-  if (data == nullptr || directory == nullptr) return ERROR_INVALID_PARAMETER;
+  return PxqDataExtractAllEx(data, directory, 0, progress, context);
+}
+
+uint32_t PxqDataExtractAllEx(PxqData* data, const PxqPathChar* directory, uint32_t flags, PxqDataProgress progress,
+                             void* context) {
+  if (data == nullptr) return ERROR_INVALID_PARAMETER;
+  if (directory == nullptr) return FailWith(data, ERROR_INVALID_PARAMETER, "no target folder was given to extract into");
+  if ((flags & ~PXQ_EXTRACT_ROLLBACK) != 0)
+    return FailWith(data, ERROR_INVALID_PARAMETER, "PxqDataExtractAllEx was given flags it does not know");
   // Every name is checked before anything is written.
   for (uint32_t i = 0; i < data->count; ++i) {
     if (data->items[i].safe) continue;
@@ -635,11 +777,11 @@ uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataP
   }
   PxqPathChar* target = LayerFullPath(directory);
   if (target == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot extract", nullptr);
-  uint32_t code = LayerMakeDirectory(target, true);
-  if (code != 0) {
-    FailAt(data, code, directory, "cannot make the target folder ");
-  } else {
-    Pass pass = {PassToDirectory, 0, target, nullptr, progress, context, 0, 0, nullptr};
+  Journal journal = {nullptr};
+  Journal* undo = (flags & PXQ_EXTRACT_ROLLBACK) != 0 ? &journal : nullptr;
+  uint32_t code = MakeTarget(data, undo, target, 0);
+  if (code == 0) {
+    Pass pass = {PassToDirectory, 0, target, nullptr, progress, context, 0, 0, nullptr, undo};
     uint32_t folders = 0;
     for (uint32_t i = 0; i < data->count; ++i) {
       const PxqDataItem& item = data->items[i];
@@ -651,35 +793,64 @@ uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataP
     code = pass.folders == nullptr ? Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot extract") : RunPass(data, &pass);
     DestroyDataFolders(pass.folders);
   }
+  if (code == 0) {
+    JournalKeep(&journal);
+  } else {
+    JournalFailure failure;
+    JournalUndo(&journal, &failure);
+    if (undo != nullptr) {
+      if (failure.count == 0) {
+        Append(data, "; the target folder was put back as it was");
+      } else {
+        Append(data, "; ");
+        AppendNumber(data, failure.count);
+        Append(data, failure.count == 1 ? " change" : " changes");
+        Append(data, " could not be undone, the first at ");
+        char* shown = LayerDisplayPath(failure.path);
+        Append(data, shown != nullptr ? shown : "(a path)");
+        FreeBlock(shown);
+        Append(data, ": ");
+        Append(data, CodeWords(failure.code));
+        Append(data, " (error ");
+        AppendNumber(data, failure.code);
+        Append(data, ")");
+      }
+    }
+    FreeBlock(failure.path);
+  }
   FreeBlock(target);
   return code;
 }
 
 uint32_t PxqDataExtractTo(PxqData* data, const char* name, const PxqPathChar* path) {
-  if (data == nullptr || path == nullptr) return ERROR_INVALID_PARAMETER;
+  if (data == nullptr) return ERROR_INVALID_PARAMETER;
+  if (path == nullptr) return FailWith(data, ERROR_INVALID_PARAMETER, "no file was given to extract to");
   uint32_t number = 0;
   uint32_t code = LookupOne(data, name, &number);
   if (code != 0) return code;
   PxqPathChar* target = LayerFullPath(path);
   if (target == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot extract", nullptr);
-  Pass pass = {PassToPath, number, target, nullptr, nullptr, nullptr, 0, data->items[number - 1].item.size, nullptr};
+  Pass pass = {PassToPath, number, target, nullptr, nullptr, nullptr, 0, data->items[number - 1].item.size, nullptr,
+               nullptr};
   code = RunPass(data, &pass);
   FreeBlock(target);
   return code;
 }
 
 uint32_t PxqDataExtractStream(PxqData* data, const char* name, PxqDataSink sink, void* context) {
-  if (data == nullptr || sink == nullptr) return ERROR_INVALID_PARAMETER;
+  if (data == nullptr) return ERROR_INVALID_PARAMETER;
+  if (sink == nullptr) return FailWith(data, ERROR_INVALID_PARAMETER, "no sink was given to receive the data");
   uint32_t number = 0;
   uint32_t code = LookupOne(data, name, &number);
   if (code != 0) return code;
-  Pass pass = {PassToSink, number, nullptr, sink, nullptr, context, 0, data->items[number - 1].item.size, nullptr};
+  Pass pass = {PassToSink, number, nullptr, sink, nullptr, context, 0, data->items[number - 1].item.size, nullptr,
+               nullptr};
   return RunPass(data, &pass);
 }
 
 uint32_t PxqDataVerify(PxqData* data, PxqDataProgress progress, void* context) {
   if (data == nullptr) return ERROR_INVALID_PARAMETER;
-  Pass pass = {PassCheck, 0, nullptr, nullptr, progress, context, 0, 0, nullptr};
+  Pass pass = {PassCheck, 0, nullptr, nullptr, progress, context, 0, 0, nullptr, nullptr};
   for (uint32_t i = 0; i < data->count; ++i) pass.total += data->items[i].item.size;
   return RunPass(data, &pass);
 }

@@ -12,10 +12,15 @@
  * Paths are wide (UTF-16) on Windows and bytes (UTF-8) elsewhere. Entry
  * names are UTF-8 with '/' between components on every system.
  *
- * Usable from C and C++. Not for use by several threads at once on one
- * archive; separate archives are independent. */
+ * Usable from C and C++ (mingw-w64's gcc and g++). Not for use by several
+ * threads at once on one archive; separate archives are independent. */
 #ifndef PXQ_INSTALLER_DATA_H
 #define PXQ_INSTALLER_DATA_H
+
+/* The version of pxq this header comes with; PxqDataVersion() gives the
+ * library's own, which should be the same (0xMMmmpp: major, minor, patch). */
+#define PXQ_DATA_VERSION "1.0.0"
+#define PXQ_DATA_VERSION_NUMBER 0x010000u
 
 #include <stddef.h>
 #include <stdint.h>
@@ -30,6 +35,9 @@ typedef wchar_t PxqPathChar;
 #else
 typedef char PxqPathChar;
 #endif
+
+/* The library's version, as PXQ_DATA_VERSION_NUMBER gives it. */
+uint32_t PxqDataVersion(void);
 
 /* An open data archive. */
 typedef struct PxqData PxqData;
@@ -59,6 +67,27 @@ uint32_t PxqDataOpen(const PxqPathChar* path, PxqData** data);
  * named by the last argument of the command line. */
 uint32_t PxqDataOpenSelf(PxqData** data);
 
+/* How this process was started, for an installer that parses its own
+ * options: which source names the loader file, and which of the arguments
+ * that main() or wmain() receive are the user's own, argv[*first] to
+ * argv[*first + *count - 1].
+ *
+ * PXQ_LOADER_VARIABLE: the variable PXQ_LOADER_PATH is set and not empty (a
+ * loader packed with `--loader-path environment`); every argument after the
+ * program's name is the user's.
+ * PXQ_LOADER_LAST_ARGUMENT: the last argument names a pxq loader file (one
+ * read of its stamp tells); the arguments before it are the user's.
+ * PXQ_LOADER_NONE: neither, as when the installer is started directly;
+ * every argument is the user's, and PxqDataOpenSelf will fail.
+ *
+ * PxqDataOpenSelf opens the same file. The outputs are set even when the
+ * result is not 0 (the command line could not be read, or memory ran
+ * out): then as for PXQ_LOADER_NONE. */
+#define PXQ_LOADER_NONE 0u
+#define PXQ_LOADER_VARIABLE 1u
+#define PXQ_LOADER_LAST_ARGUMENT 2u
+uint32_t PxqLoaderInvocation(uint32_t* source, int* first, int* count);
+
 void PxqDataClose(PxqData* data);
 
 /* The last failure in words (UTF-8), or "" after success. */
@@ -69,15 +98,17 @@ uint32_t PxqDataCount(const PxqData* data);
 /* The entry of number `number` (1 to PxqDataCount). 87 out of range. */
 uint32_t PxqDataEntryAt(const PxqData* data, uint32_t number, PxqDataEntry* entry);
 
-/* The entry named `name` (UTF-8, exact bytes). 2 when there is none. */
+/* The entry named `name` (UTF-8), letter case aside as Windows compares
+ * file names ("Docs/ReadMe.TXT" finds "docs/readme.txt"); an entry of the
+ * very same bytes comes first. 2 when there is none. */
 uint32_t PxqDataFind(const PxqData* data, const char* name, PxqDataEntry* entry);
 
 /* Called during extraction with the data bytes done so far and in all, and
  * the entry at hand; returning nonzero cancels (1223, ERROR_CANCELLED). */
 typedef int (*PxqDataProgress)(void* context, uint64_t done, uint64_t total, const PxqDataEntry* entry);
 
-/* Extracts every entry below `directory` (created if missing; its parent
- * must exist), in archive order. Every name is checked first: when one is
+/* Extracts every entry below `directory` (created if missing, with its
+ * missing parents), in archive order. Every name is checked first: when one is
  * unsafe (absolute, a drive letter, '..', ':' streams, device names such as
  * CON or NUL, characters Windows cannot hold) nothing is written and the
  * result is 123 (ERROR_INVALID_NAME). Each file is written under a
@@ -87,6 +118,25 @@ typedef int (*PxqDataProgress)(void* context, uint64_t done, uint64_t total, con
  * (ERROR_ALREADY_EXISTS). On failure or cancellation the entry at hand leaves
  * nothing behind; entries finished before it stay. `progress` may be null. */
 uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataProgress progress, void* context);
+
+/* PxqDataExtractAll with `flags`:
+ *
+ * PXQ_EXTRACT_ROLLBACK: a failed or cancelled extraction puts the target
+ * back as it was. Each file that an entry replaces is first renamed aside
+ * (beside it, so its bytes, times and attributes stay as they are) and,
+ * on failure, renamed back; the files and folders it made are removed,
+ * the target folder and its parents too when it made them. Only once all
+ * entries are in place are the old files removed. The old files keep their
+ * room on the disk until then: a disk that holds the old and the new tree
+ * at once is needed. PxqDataMessage says what failed and whether all was
+ * put back. Use it for an install over an existing one, and for any
+ * install that should leave nothing behind when it fails.
+ *
+ * 0: as PxqDataExtractAll (the entries finished before a failure stay).
+ * Other bits: 87. */
+#define PXQ_EXTRACT_ROLLBACK 0x1u
+uint32_t PxqDataExtractAllEx(PxqData* data, const PxqPathChar* directory, uint32_t flags, PxqDataProgress progress,
+                             void* context);
 
 /* Extracts the entry named `name` to the file `path` (replaced only when
  * the new file is whole and its CRC32 matches). */
