@@ -19,14 +19,19 @@ if(PXQ_INSTALLER_SDK)
     ${PXQ_SDK_DIR}/include/pxq/installer_data.h
     ${PXQ_SDK_DIR}/lib/i686/libpxq_installer_data.a
     ${PXQ_SDK_DIR}/lib/x86_64/libpxq_installer_data.a
+    ${PXQ_SDK_DIR}/lib/i686/pkgconfig/pxq-installer-data.pc
+    ${PXQ_SDK_DIR}/lib/x86_64/pkgconfig/pxq-installer-data.pc
+    ${PXQ_SDK_DIR}/cmake/PxqInstallerDataConfig.cmake
+    ${PXQ_SDK_DIR}/cmake/PxqInstallerDataConfigVersion.cmake
     ${PXQ_SDK_DIR}/example/example_installer.c
+    ${PXQ_SDK_DIR}/example/CMakeLists.txt
     ${PXQ_SDK_DIR}/example/Makefile)
   # Everything the library is compiled from: the script's sources and the
   # headers they include.
   file(GLOB PXQ_SDK_SOURCES CONFIGURE_DEPENDS
     ${CMAKE_SOURCE_DIR}/include/pxq/*.h
     ${CMAKE_SOURCE_DIR}/installer/*.cpp ${CMAKE_SOURCE_DIR}/installer/*.h
-    ${CMAKE_SOURCE_DIR}/installer/example/*.c
+    ${CMAKE_SOURCE_DIR}/installer/example/*.c ${CMAKE_SOURCE_DIR}/installer/sdk/*
     ${CMAKE_SOURCE_DIR}/package/*.cpp ${CMAKE_SOURCE_DIR}/package/*.h
     ${CMAKE_SOURCE_DIR}/platform/*.h
     ${CMAKE_SOURCE_DIR}/platform/heap.cpp ${CMAKE_SOURCE_DIR}/platform/platform.cpp)
@@ -37,4 +42,14 @@ if(PXQ_INSTALLER_SDK)
     COMMENT "Building the installer library for Windows (i686, x86_64) into ${PXQ_SDK_DIR}"
     VERBATIM)
   add_custom_target(pxq_installer_sdk ALL DEPENDS ${PXQ_SDK_OUTPUTS})
+endif()
+
+# The SDK as an installer author uses it: an installer with names of its own
+# that the library uses inside (activePlatform, lzma_code) links; the
+# archives export only Pxq* names; the example builds with the CMake package
+# and with pkg-config, for each architecture.
+if(PXQ_INSTALLER_SDK AND PXQ_TESTS)
+  add_test(NAME installer_sdk COMMAND bash ${CMAKE_SOURCE_DIR}/tests/installer-sdk.sh)
+  set_tests_properties(installer_sdk PROPERTIES LABELS sdk TIMEOUT 600
+    ENVIRONMENT "PXQ_SDK_DIR=${PXQ_SDK_DIR};PXQ_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endif()

@@ -23,7 +23,9 @@ for file in usr/share/doc/pxq/README.md usr/share/doc/pxq/copyright usr/share/do
 done
 sdk=usr/share/pxq/sdk
 for file in $sdk/include/pxq/installer_data.h $sdk/lib/i686/libpxq_installer_data.a \
-  $sdk/lib/x86_64/libpxq_installer_data.a $sdk/example/example_installer.c $sdk/example/Makefile; do
+  $sdk/lib/x86_64/libpxq_installer_data.a $sdk/example/example_installer.c $sdk/example/Makefile \
+  $sdk/example/CMakeLists.txt $sdk/cmake/PxqInstallerDataConfig.cmake $sdk/cmake/PxqInstallerDataConfigVersion.cmake \
+  $sdk/lib/i686/pkgconfig/pxq-installer-data.pc $sdk/lib/x86_64/pkgconfig/pxq-installer-data.pc; do
   grep -q " ./$file\$" "$work/contents" || { cat "$work/contents"; fail "no $file"; }
 done
 dpkg-deb -f "$deb" Package Version Depends
@@ -80,6 +82,8 @@ grep -q "^PXQ(1)" "$work/manual" || fail "the manual page is not pxq(1)"
 "$pxq" --version | tee "$work/version"
 grep -q "^pxq $PXQ_VERSION$" "$work/version" || fail "--version"
 grep -q "^stub: $work/root/usr/bin/../share/pxq/pxq-loader.exe (pxq stub " "$work/version" || fail "--version's stub"
+grep -q "^installer SDK: $work/root/usr/share/pxq/sdk (" "$work/version" || fail "--version's installer SDK"
+grep -q "/usr/share/pxq/sdk" "$work/manual" || fail "the manual page does not name the installer SDK"
 printf '#!/bin/sh\necho installed\n' >"$work/setup.sh"
 "$pxq" pack -q -o "$work/setup.exe" --generic "$work/setup.sh"
 "$pxq" list "$work/setup.exe" >"$work/list" || { cat "$work/list"; fail "list"; }

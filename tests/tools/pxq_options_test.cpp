@@ -167,11 +167,20 @@ TEST(PxqOptions, QuietVerboseAndVersion) {
   EXPECT_EQ(0, version.status);
   EXPECT_EQ(0u, version.out.find("pxq " + std::string(PXQ_VERSION_TEXT) + "\nliblzma 5.")) << version.out;
   EXPECT_NE(std::string::npos, version.out.find("\nstub: ")) << version.out;
+  EXPECT_NE(std::string::npos, version.out.find("\ninstaller SDK: ")) << version.out;
   // A copy of pxq with no stub near it says so.
   std::string bin = in.dir.File("bin");
   ASSERT_EQ(0, RunShell("mkdir " + ShellQuote(bin) + " && cp " + ShellQuote(PxqPath()) + " " + ShellQuote(bin)).status);
   CommandResult alone = RunShell(ShellQuote(bin + "/pxq") + " --version");
   EXPECT_NE(std::string::npos, alone.out.find("stub: none (")) << alone.out;
+  EXPECT_NE(std::string::npos, alone.out.find("installer SDK: none (")) << alone.out;
+  // The installed layout: the SDK in ../share/pxq/sdk, named without the dots.
+  std::string sdk = in.dir.File("share/pxq/sdk");
+  ASSERT_EQ(0, RunShell("mkdir -p " + ShellQuote(sdk + "/include/pxq") + " && touch " +
+                        ShellQuote(sdk + "/include/pxq/installer_data.h")).status);
+  CommandResult installed = RunShell(ShellQuote(bin + "/pxq") + " --version");
+  EXPECT_NE(std::string::npos, installed.out.find("installer SDK: " + sdk + " (")) << installed.out;
+  EXPECT_NE(std::string::npos, installed.out.find("-DPxqInstallerData_DIR=" + sdk + "/cmake")) << installed.out;
   WriteFileBytes(bin + "/pxq-loader.exe", TestStub());
   CommandResult beside = RunShell(ShellQuote(bin + "/pxq") + " --version");
   EXPECT_NE(std::string::npos, beside.out.find("stub: " + bin + "/pxq-loader.exe (not a pxq stub, 128 bytes, CRC32 "))

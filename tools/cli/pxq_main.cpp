@@ -29,9 +29,16 @@ static const char kUsage[] =
     "  run      run a loader file on this host, as the Windows stub would\n"
     "  tag      write, replace or remove a loader file's trailing tag (signed or not)\n"
     "\n"
-    "Options: --version (pxq's, liblzma's and the default stub's), -q (errors\n"
-    "only), -v (progress on stderr even when it is not a terminal); -q and -v\n"
-    "may also follow the command (run: before FILE).\n"
+    "Options: --version (pxq's, liblzma's, the default stub's and where the\n"
+    "installer SDK is), -q (errors only), -v (progress on stderr even when it\n"
+    "is not a terminal); -q and -v may also follow the command (run: before\n"
+    "FILE).\n"
+    "\n"
+    "Installers read the product files that 'pack --data' stores with the\n"
+    "installer SDK, for Windows programs built with mingw-w64 (C or C++): the\n"
+    "header pxq/installer_data.h and a static library per architecture, with\n"
+    "a CMake package (find_package(PxqInstallerData)), pkg-config files\n"
+    "(pxq-installer-data) and an example; installed in share/pxq/sdk.\n"
     "\n"
     "'pxq COMMAND --help' describes a command.\n"
     "Exit codes: 0 success, 1 failure, 2 usage error; 'run' exits with the\n"
@@ -39,10 +46,19 @@ static const char kUsage[] =
 
 namespace {
 
-// pxq's version, liblzma's, and the stub that pack would take without --stub.
+// pxq's version, liblzma's, where the installer SDK is, and the stub that
+// pack would take without --stub.
 int PrintVersion() {
   printf("pxq %s\n", PXQ_VERSION_TEXT);
   printf("liblzma %s (built with %s)\n", lzma_version_string(), LZMA_VERSION_STRING);
+  std::string sdk = FindInstallerSdk();
+  if (sdk.empty()) {
+    printf("installer SDK: none (neither installer-sdk beside pxq's folder nor ../share/pxq/sdk)\n");
+  } else {
+    printf("installer SDK: %s (include/pxq/installer_data.h, lib/i686 and lib/x86_64; CMake: "
+           "-DPxqInstallerData_DIR=%s/cmake; pkg-config: PKG_CONFIG_PATH=%s/lib/ARCH/pkgconfig)\n",
+           sdk.c_str(), sdk.c_str(), sdk.c_str());
+  }
   std::string stub = FindDefaultStub();
   if (stub.empty()) {
     printf("stub: none (pxq-loader.exe is neither beside pxq nor in ../share/pxq); pack needs --stub\n");

@@ -35,5 +35,10 @@ bool SameFile(const std::string& first, const std::string& second);
 // ../share/pxq/pxq-loader.exe from pxq's directory (the installed layout);
 // "" when neither exists.
 std::string FindDefaultStub();
+// The installer SDK (header, a static library per Windows architecture, a
+// CMake package, pkg-config files, an example): installer-sdk beside pxq's
+// directory (a build tree), else ../share/pxq/sdk from it (the installed
+// layout), without the dots; "" when neither holds it.
+std::string FindInstallerSdk();
 // The directory that holds the running pxq binary, or "".
 std::string OwnDirectory();

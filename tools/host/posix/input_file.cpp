@@ -1,6 +1,7 @@
 #include "tools/host/input_file.h"
 
 #include <errno.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +88,21 @@ std::string FindDefaultStub() {
   for (const char* place : {"/pxq-loader.exe", "/../share/pxq/pxq-loader.exe"}) {
     std::string path = directory + place;
     if (access(path.c_str(), F_OK) == 0) return path;
+  }
+  return "";
+}
+
+std::string FindInstallerSdk() {
+  std::string directory = OwnDirectory();
+  if (directory.empty()) return "";
+  for (const char* place : {"/../installer-sdk", "/../share/pxq/sdk"}) {
+    std::string path = directory + place;
+    if (access((path + "/include/pxq/installer_data.h").c_str(), F_OK) != 0) continue;
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return path;
+    std::string shown = resolved;
+    free(resolved);
+    return shown;
   }
   return "";
 }
