@@ -110,15 +110,95 @@ expect_eq "extraction targets in their long-path form" "$(printf '%s\n' \
   '\\?\UNC\server\share\d|\\server\share\d' '\\?\C:\x\y|C:\x\y' '\\?\C:\z|C:\z' \
   '\\?\C:\rel\dir|C:\rel\dir' '\\.\con|\\.\con')" "$(cat "$WORK/layer-paths.txt")"
 
-# --- A target whose parent folder is missing: the installer's message names
-# the folder as it was given (the long-path form the library uses inside is
-# not shown).
+# --- A target whose parent folders are missing: they are made. A file on
+# the way: the message names that file (as a Windows path, without the
+# long-path form the library uses inside), not the target.
 if [ -f "$WORK/last.exe" ]; then
-  run_loader "$WORK/last.exe" "/target=$(winpath "$WORK/missing/out")"
-  expect_eq "missing parent folder: the installer's result" 3 "$STATUS"
-  expect_eq "missing parent folder: the message" \
-    "cannot make the target folder $(winpath "$WORK/missing/out"): the folder does not exist (error 3)" \
+  run_loader "$WORK/last.exe" "/target=$(winpath "$WORK/missing/parent/out")"
+  expect_eq "missing parent folders: the installer's result" 0 "$STATUS"
+  check_tree "missing parent folders" "$WORK/missing/parent/out"
+  printf 'a file\n' >"$WORK/plain-file"
+  run_loader "$WORK/last.exe" "/target=$(winpath "$WORK/plain-file/out")"
+  expect_eq "a file on the way: the installer's result" 183 "$STATUS"
+  expect_eq "a file on the way: the message" \
+    "cannot make the folder $(winpath "$WORK/plain-file"): a file or link stands where a folder goes (error 183)" \
     "$(record_value message)"
+fi
+
+# --- PXQ_EXTRACT_ROLLBACK over an existing install, an older version of
+# the product (other bytes, times and a read-only file, and a file of the
+# user's): cancelled, a file held open by another program, the disk full
+# on a small drive. Each time the old tree comes back exactly: every path,
+# kind, permission, size, time to the second's fraction and byte (a
+# folder's own time follows what is made and removed in it, and is left
+# out). Exit codes past 255 reach Linux cut to 8 bits: the installer's
+# record holds the whole result.
+# snapshot DIR: one line per path below DIR.
+snapshot() {
+  (cd "$1" && find . -type d -printf '%p %y %m\n' | sort && find . ! -type d -printf '%p %y %m %s %T@\n' | sort &&
+    find . -type f -exec md5sum {} + | sort)
+}
+# old_install DIR: the older version in DIR.
+old_install() {
+  rm -rf "$1"
+  mkdir -p "$1"
+  cp -a "$product/." "$1/"
+  head -c 150000 /dev/zero >"$1/bin/app.dat"
+  printf 'old plugin\n' >"$1/bin/plugins/extra/one.txt"
+  chmod 0644 "$1/LICENSE.txt"
+  printf 'old licence\n' >"$1/LICENSE.txt"
+  chmod 0444 "$1/LICENSE.txt"
+  printf 'mine\n' >"$1/user-notes.txt"
+  find "$1" -type f -exec touch -h -d '2020-02-03 04:05:06.123456789' {} +
+}
+if [ -f "$WORK/last.exe" ]; then
+  # Cancelled at a file after bin/app.dat and LICENSE.txt in archive order:
+  # those are in place by then.
+  old=$WORK/old
+  old_install "$old"
+  before=$(snapshot "$old")
+  run_loader "$WORK/last.exe" "/target=$(winpath "$old")" /rollback "/cancel-at=bin/plugins/extra/one.txt"
+  expect_eq "rollback, cancelled: the installer's result" 1223 "$(record_value code)"
+  expect_eq "rollback, cancelled: the message" \
+    "the extraction was cancelled (error 1223); the target folder was put back as it was" "$(record_value message)"
+  expect_eq "rollback, cancelled: the old install is back" "$before" "$(snapshot "$old")"
+
+  old_install "$old"
+  before=$(snapshot "$old")
+  run_loader "$WORK/last.exe" "/target=$(winpath "$old")" /rollback /hold=bin\\plugins\\extra\\one.txt
+  expect_eq "rollback, a file in use: held" 1 "$(record_value held)"
+  expect_eq "rollback, a file in use: the installer's result" 32 "$STATUS"
+  expect_match "rollback, a file in use: the message" \
+    "^cannot replace .*one\.txt: the file is in use by another program \(close it and try again\) \(error 32\); the target folder was put back as it was\$" \
+    "$(record_value message)"
+  expect_eq "rollback, a file in use: the old install is back" "$before" "$(snapshot "$old")"
+
+  # A drive of 300 KiB that holds the old install but not the old and the
+  # new app.dat at once (a tmpfs, where this machine lets the test mount
+  # one).
+  small=$WORK/small
+  mkdir -p "$small"
+  if mount -t tmpfs -o size=300k pxq-wine-test "$small" 2>/dev/null; then
+    ln -sfn "$small" "$WINEPREFIX/dosdevices/t:"
+    old_install "$small/product"
+    before=$(snapshot "$small")
+    run_loader "$WORK/last.exe" '/target=T:\product' /rollback
+    expect_eq "rollback, the disk full: the installer's result" 112 "$STATUS"
+    expect_match "rollback, the disk full: the message" \
+      'the disk is full \(error 112\); the target folder was put back as it was$' "$(record_value message)"
+    expect_eq "rollback, the disk full: the old install is back" "$before" "$(snapshot "$small")"
+    rm -f "$WINEPREFIX/dosdevices/t:"
+    umount "$small"
+  else
+    echo "no tmpfs can be mounted here: the disk-full case under Wine is not run (the host test covers it)"
+  fi
+
+  # And done whole: the new version, the user's file kept, no copy left.
+  old_install "$old"
+  run_loader "$WORK/last.exe" "/target=$(winpath "$old")" /rollback
+  expect_eq "rollback, done whole: the installer's result" 0 "$STATUS"
+  rm -f "$old/user-notes.txt"
+  check_tree "rollback, done whole" "$old"
 fi
 
 # --- A damaged data archive: the installer reports it, and the loader

@@ -8,6 +8,11 @@
  * named by PXQ_TEST_RECORD (UTF-8): its command line, where it found the
  * loader, the entry count, the result code and the library's message.
  *
+ * Options for the transactional extraction: "/rollback" extracts with
+ * PXQ_EXTRACT_ROLLBACK; "/cancel-at=NAME" cancels when the entry NAME comes
+ * up; "/hold=NAME" holds the file NAME below the target open, without
+ * sharing the right to delete or replace it, as another program may.
+ *
  * Exit code: 0 when all is well; the library's result code when a call
  * failed; 200 when an extracted file differs from its entry; 201 when a
  * read-only attribute differs; 87 without /target=. */
@@ -95,6 +100,13 @@ static uint32_t CheckEveryByte(PxqData* data, const wchar_t* target) {
   return 0;
 }
 
+/* Cancels when the entry named by `context` (UTF-8) comes up. */
+static int CancelAt(void* context, uint64_t done, uint64_t total, const PxqDataEntry* entry) {
+  (void)done;
+  (void)total;
+  return context != NULL && strcmp((const char*)context, entry->name) == 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
   const wchar_t* recordpath = _wgetenv(L"PXQ_TEST_RECORD");
   if (recordpath != NULL) record = _wfopen(recordpath, L"w");
@@ -103,18 +115,35 @@ int wmain(int argc, wchar_t** argv) {
   RecordWide("loader_path_variable", variable != NULL ? variable : L"(none)");
 
   const wchar_t* target = NULL;
-  for (int i = 1; i < argc; ++i)
+  const wchar_t* hold = NULL;
+  uint32_t flags = 0;
+  char cancelat[1024] = "";
+  for (int i = 1; i < argc; ++i) {
     if (wcsncmp(argv[i], L"/target=", 8) == 0) target = argv[i] + 8;
+    if (wcsncmp(argv[i], L"/hold=", 6) == 0) hold = argv[i] + 6;
+    if (wcscmp(argv[i], L"/rollback") == 0) flags |= PXQ_EXTRACT_ROLLBACK;
+    if (wcsncmp(argv[i], L"/cancel-at=", 11) == 0)
+      WideCharToMultiByte(CP_UTF8, 0, argv[i] + 11, -1, cancelat, sizeof(cancelat), NULL, NULL);
+  }
   uint32_t code = 87;
   PxqData* data = NULL;
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (target != NULL && hold != NULL) {
+    wchar_t path[1024];
+    _snwprintf(path, sizeof(path) / sizeof(path[0]), L"%ls\\%ls", target, hold);
+    path[sizeof(path) / sizeof(path[0]) - 1] = 0;
+    held = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (record != NULL) fprintf(record, "held=%d\n", held != INVALID_HANDLE_VALUE);
+  }
   if (target != NULL) {
     code = PxqDataOpenSelf(&data);
     if (code == 0) {
       if (record != NULL) fprintf(record, "count=%u\n", PxqDataCount(data));
-      code = PxqDataExtractAll(data, target, NULL, NULL);
+      code = PxqDataExtractAllEx(data, target, flags, cancelat[0] != 0 ? CancelAt : NULL, cancelat);
     }
     if (code == 0) code = CheckEveryByte(data, target);
   }
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   if (record != NULL) {
     fprintf(record, "code=%u\nmessage=%s\n", code, data != NULL ? PxqDataMessage(data) : "");
     fclose(record);
