@@ -660,7 +660,12 @@ uint32_t PxqDataOpen(const PxqPathChar* path, PxqData** data) {
   if (data == nullptr) return ERROR_INVALID_PARAMETER;
   *data = nullptr;
   LayerUsePlatform();
-  if (path == nullptr) return ERROR_INVALID_PARAMETER;
+  if (path == nullptr) {
+    // A handle all the same, so that its message says what was wrong.
+    *data = static_cast<PxqData*>(AllocZeroed(sizeof(PxqData)));
+    if (*data != nullptr) FailWith(*data, ERROR_INVALID_PARAMETER, "PxqDataOpen was given no path of a loader file");
+    return ERROR_INVALID_PARAMETER;
+  }
   return OpenWithPath(CopyPath(path), data);
 }
 

@@ -121,6 +121,11 @@ TEST_F(SdkCalls, EveryFailingCallLeavesAMessageWordedOnce) {
     EXPECT_EQ(0u, PxqDataEntryAt(data, 1, &entry));
     EXPECT_EQ("", Message());
   }
+  // Opening without a path gives a handle for the message too.
+  PxqData* unopened = nullptr;
+  EXPECT_EQ(87u, PxqDataOpen(nullptr, &unopened));
+  EXPECT_STREQ("PxqDataOpen was given no path of a loader file (error 87)", PxqDataMessage(unopened));
+  PxqDataClose(unopened);
 }
 
 // The header's version is the library's, and the project's.
