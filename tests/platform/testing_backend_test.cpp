@@ -1,4 +1,5 @@
 // The testing backend: faults, sweeps, short I/O, scripts, records, accounting.
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -195,6 +196,19 @@ TEST(TestingBackend, ScriptedSystem) {
   EXPECT_EQ(t.calls.back().op, Op_GetProcAddress);
   EXPECT_EQ(t.calls.back().detail, "GetNativeSystemInfo");
   EXPECT_EQ(Sys().GetLastError(), ERROR_PROC_NOT_FOUND);
+}
+
+// Removing an environment variable that is not set fails, as on Windows;
+// one that is set goes.
+TEST(TestingBackend, RemovingAnAbsentVariableFailsAsOnWindows) {
+  TestingScope scope;
+  unsetenv("PXQ_TESTING_VARIABLE");
+  EXPECT_FALSE(Sys().SetEnvironmentVariableA("PXQ_TESTING_VARIABLE", nullptr));
+  EXPECT_EQ(ERROR_ENVVAR_NOT_FOUND, Sys().GetLastError());
+  ASSERT_TRUE(Sys().SetEnvironmentVariableA("PXQ_TESTING_VARIABLE", "x"));
+  EXPECT_STREQ("x", getenv("PXQ_TESTING_VARIABLE"));
+  EXPECT_TRUE(Sys().SetEnvironmentVariableA("PXQ_TESTING_VARIABLE", nullptr));
+  EXPECT_EQ(nullptr, getenv("PXQ_TESTING_VARIABLE"));
 }
 
 TEST(TestingBackend, ScriptedPathsImageAndCommandLine) {
