@@ -192,6 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FuzzCheck(matches, "a file left in the target is not a sound entry of its name");
     }
     if (extracted == 0) {
+      FuzzCheck(last.size() == items.size(), "extracted an archive that gives a name twice");
       for (size_t i = 0; i < items.size(); ++i) {
         FuzzCheck(!PlainlyUnsafe(items[i].name), "extracted a name that leaves the target");
         FuzzCheck(sound[i], "extracted an entry that is not sound");

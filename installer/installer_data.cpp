@@ -286,7 +286,12 @@ uint32_t ReadIndex(PxqData* data, ArchiveReader* reader) {
   // The stream decodes to the index entry and one entry per item: a
   // dictionary larger than that needs is no dictionary pack writes.
   uint64_t payload = ENTRY_HEADER_SIZE + static_cast<uint64_t>(size);
-  for (uint32_t i = 0; i < count && payload < (1ull << 62); ++i) payload += ENTRY_HEADER_SIZE + data->items[i].item.size;
+  // Summed with each size held below 2^61 and the sum below 2^62: no
+  // hostile size wraps it.
+  for (uint32_t i = 0; i < count && payload < (1ull << 62); ++i) {
+    uint64_t size = data->items[i].item.size;
+    payload += ENTRY_HEADER_SIZE + (size < (1ull << 61) ? size : (1ull << 61));
+  }
   if (data->dictionary > DataDictionaryFor(payload)) {
     data->message[0] = '\0';
     Append(data, "the data archive declares a dictionary of ");

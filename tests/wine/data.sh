@@ -201,6 +201,17 @@ if [ -f "$WORK/last.exe" ]; then
   check_tree "rollback, done whole" "$old"
 fi
 
+# --- A folder where a file goes: Windows refuses the rename as access
+# denied; the library names the folder instead (x64 leg only: one more run).
+if [ "$LEG" = x64 ] && [ -f "$WORK/last-unsigned.exe" ]; then
+  out=$WORK/out-folder
+  mkdir -p "$out/LICENSE.txt"
+  run_loader "$WORK/last-unsigned.exe" "/target=$(winpath "$out")"
+  expect_eq "a folder where a file goes: the installer's result" 336 "$(record_value code)"
+  expect_match "a folder where a file goes: the message" 'LICENSE\.txt: a folder stands where the file goes \(error 336\)$' \
+    "$(record_value message)"
+fi
+
 # --- A damaged data archive: the installer reports it, and the loader
 # passes its code on; nothing is left half written.
 if [ -f "$WORK/last-unsigned.exe" ]; then

@@ -159,8 +159,11 @@ std::string CollectDataItems(const std::vector<DataInput>& inputs, const std::ve
     if (stat(given.c_str(), &info) != 0) return given + ": " + Why(errno);
     std::string folder = Folder(input.destination);
     if (S_ISDIR(info.st_mode)) {
-      // The directory's contents, named from it (or from DEST).
-      std::string fault = collector.Walk(given, folder.empty() ? "" : folder + "/");
+      // The directory's contents, named from it (or from DEST); paths in
+      // messages without a doubled '/'.
+      std::string directory = given;
+      while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+      std::string fault = collector.Walk(directory, folder.empty() ? "" : folder + "/");
       if (!fault.empty()) return fault;
       continue;
     }
