@@ -1,7 +1,7 @@
 # make test  — install what is missing, build, and run every test
 # make demo  — pack a sample installer and run it through the loader
 # make bench — run the benchmarks (make bench-long: more rounds, preset 6)
-# make package — build the Debian package (CPack) in $(BUILD)/package, a tool-only build (no tests)
+# make package — build the Debian package (CPack) and pxq-VERSION-windows-x64.zip in $(BUILD)/package, a tool-only build (no tests)
 # make fuzz  — run each fuzz target for FUZZ_SECONDS (default 120); FUZZ_MERGE=1 keeps new seeds
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -50,6 +50,7 @@ install: build
 package:
 	cmake -S . -B $(BUILD)/package -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPXQ_TESTS=OFF
 	cmake --build $(BUILD)/package -j $(JOBS) --target package
+	cmake --build $(BUILD)/package -j $(JOBS) --target windows_zip
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz

@@ -83,6 +83,7 @@ int ExtractEntry(const ExtractRequest& request, const LoaderStamp& stamp) {
     return Failure(blamed, "cannot make the scratch file for standard output: " + HostErrorText(error) +
                                 "; set TMPDIR to a directory that pxq can write");
   if (error != 0) return HostFailure(blamed, error);
+  LetOthersWriteOutput(&out);
   uint32_t code = 0;
   // Progress: the package bytes the loader's reader takes in.
   uint64_t packagebytes = PackageBytes(path, stamp.archiveoffset);

@@ -1,5 +1,6 @@
 // pxq run: runs a loader file on this host, on the loader's own code over the
-// POSIX platform layer: the file plays the running module, the arguments its
+// host's platform backend (POSIX's emulation of Windows, or Windows itself,
+// tools/host/loader_module.h): the file plays the running module, the arguments its
 // command line, and pxq exits with the loader's exit code.
 //
 // SIGINT, SIGTERM and SIGHUP are passed on to the installer; the loader then
@@ -7,12 +8,11 @@
 // and pxq ends by the signal. A signal that comes before the installer has
 // started stops the extraction and the launch instead.
 #include <stdio.h>
-#include <unistd.h>
 
 #include "launcher/loader_main.h"
 #include "platform/platform.h"
-#include "platform/posix.h"
 #include "tools/host/host_error.h"
+#include "tools/host/loader_module.h"
 #include "tools/cli/command_options.h"
 #include "tools/cli/progress.h"
 #include "tools/cli/pxq_cli.h"
@@ -47,10 +47,10 @@ BOOL PXQ_WINAPI InterruptibleWriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNu
                                         LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
   // A signal during the extraction ends it: the copy is removed and nothing is started.
   if (ReceivedSignal() != 0) {
-    PosixPlatform()->SetLastError(PXQ_ERROR_CANCELLED);
+    HostPlatform()->SetLastError(PXQ_ERROR_CANCELLED);
     return FALSE;
   }
-  return PosixPlatform()->WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
+  return HostPlatform()->WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
 }
 
 BOOL PXQ_WINAPI InterruptibleCreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
@@ -64,22 +64,22 @@ BOOL PXQ_WINAPI InterruptibleCreateProcessA(LPCSTR lpApplicationName, LPSTR lpCo
   HoldSignals();
   BOOL created = FALSE;
   if (ReceivedSignal() != 0) {
-    PosixPlatform()->SetLastError(PXQ_ERROR_CANCELLED);
+    HostPlatform()->SetLastError(PXQ_ERROR_CANCELLED);
   } else {
-    created = PosixPlatform()->CreateProcessA(lpApplicationName, lpCommandLine, lpProcessAttributes,
+    created = HostPlatform()->CreateProcessA(lpApplicationName, lpCommandLine, lpProcessAttributes,
                                               lpThreadAttributes, bInheritHandles, dwCreationFlags, lpEnvironment,
                                               lpCurrentDirectory, lpStartupInfo, lpProcessInformation);
     if (created) ForwardSignalsTo(static_cast<pid_t>(lpProcessInformation->dwProcessId));
     // A build packed for Windows ("MZ") is no program here; said once the
     // loader has reported the failure.
-    DWORD error = created ? 0 : PosixPlatform()->GetLastError();
+    DWORD error = created ? 0 : HostPlatform()->GetLastError();
     uint8_t magic[2] = {0, 0};
     size_t got = 0;
     if (error == ERROR_BAD_EXE_FORMAT && lpApplicationName != nullptr &&
         ReadInputAt(lpApplicationName, 0, magic, sizeof magic, &got) == 0 && got == 2 && magic[0] == 'M' &&
         magic[1] == 'Z')
       windowsprogram = true;
-    if (!created) PosixPlatform()->SetLastError(error);
+    if (!created) HostPlatform()->SetLastError(error);
   }
   ReleaseSignals();
   return created;
@@ -87,7 +87,7 @@ BOOL PXQ_WINAPI InterruptibleCreateProcessA(LPCSTR lpApplicationName, LPSTR lpCo
 
 DWORD PXQ_WINAPI InterruptibleWait(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
                                    DWORD dwWakeMask) {
-  DWORD result = PosixPlatform()->MsgWaitForMultipleObjects(nCount, pHandles, fWaitAll, dwMilliseconds, dwWakeMask);
+  DWORD result = HostPlatform()->MsgWaitForMultipleObjects(nCount, pHandles, fWaitAll, dwMilliseconds, dwWakeMask);
   // The installer has been collected: its pid may be reused from now on.
   if (result == WAIT_OBJECT_0) ForwardSignalsTo(0);
   return result;
@@ -123,15 +123,15 @@ int CommandRun(int argc, char** argv) {
   int status = ParseRun(argc, argv, &path, &count, &arguments);
   if (status >= 0) return status;
   // The host's own words for a file that cannot be the module.
-  int fd = -1;
-  int error = OpenInputFile(path, &fd);
+  uint8_t first = 0;
+  size_t got = 0;
+  int error = ReadInputAt(path, 0, &first, 0, &got);
   if (error != 0) return HostFailure(path, error);
-  close(fd);
-  DWORD result = PosixSetModule(path);
+  DWORD result = HostSetModule(path);
   if (result != 0) return Failure(path, ResultWords(result));
-  PosixSetArguments(count, arguments);
+  HostSetArguments(count, arguments);
 
-  interruptible = *PosixPlatform();
+  interruptible = *HostPlatform();
   interruptible.WriteFile = InterruptibleWriteFile;
   interruptible.CreateProcessA = InterruptibleCreateProcessA;
   interruptible.MsgWaitForMultipleObjects = InterruptibleWait;

@@ -176,7 +176,7 @@ uint32_t ReadInputRange(int fd, uint64_t offset, size_t count, std::vector<uint8
 
 // The rewritten file staged and put in place of FILE (or its link's
 // target), or at OUT. -1 or the exit code.
-int WriteTagged(const TagRequest& request, const TagInput& input, const TagRewrite& rewrite) {
+int WriteTagged(const TagRequest& request, TagInput& input, const TagRewrite& rewrite) {
   const std::string& path = request.path;
   const char* output = request.output.empty() ? nullptr : request.output.c_str();
   const struct stat& info = input.info;
@@ -202,6 +202,10 @@ int WriteTagged(const TagRequest& request, const TagInput& input, const TagRewri
     DiscardOutput(&staged);
     return Failure(writing ? shown : path, ResultWords(result));
   }
+  // Read whole: closed before the staged file takes its name, which Windows
+  // refuses while the file is open.
+  close(input.fd);
+  input.fd = -1;
   error = CommitOutput(&staged);
   if (error != 0) return HostFailure(shown, error);
   return -1;

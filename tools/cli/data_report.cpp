@@ -127,6 +127,16 @@ std::string UnsafeNameFault(const PxqData* data, uint32_t number) {
          " (\"" + Printable(items[with - 1].name) + "\"), which installers refuse";
 }
 
+// The installer library takes paths in the host's own form: UTF-16 on
+// Windows (a long one under \\?\).
+std::basic_string<PxqPathChar> LibraryPath(const std::string& path) {
+#ifdef _WIN32
+  return WidePath(path);
+#else
+  return path;
+#endif
+}
+
 }  // namespace
 
 int ExtractData(const std::string& file, const std::string& out, const std::string* entryname) {
@@ -134,7 +144,7 @@ int ExtractData(const std::string& file, const std::string& out, const std::stri
   const char* output = out.c_str();
   const char* name = entryname != nullptr ? entryname->c_str() : nullptr;
   OpenData open;
-  uint32_t code = PxqDataOpen(path, &open.data);
+  uint32_t code = PxqDataOpen(LibraryPath(path).c_str(), &open.data);
   if (code != 0) return Failure(path, PxqDataMessage(open.data));
   WatchedTemporaries watched;
 
@@ -142,7 +152,7 @@ int ExtractData(const std::string& file, const std::string& out, const std::stri
     if (IsStandardOutput(output)) return UsageError("extract", "--data without NAME extracts into a directory; give -o DIR");
     Progress progress;
     BeginProgress(&progress, "extract", TotalSize(open.data));
-    code = PxqDataExtractAll(open.data, output, AdvanceBy, &progress);
+    code = PxqDataExtractAll(open.data, LibraryPath(output).c_str(), AdvanceBy, &progress);
     EndProgress(&progress);
     if (code != 0) return Failure(path, PxqDataMessage(open.data));
     if (Verbosity >= 0)
@@ -163,14 +173,14 @@ int ExtractData(const std::string& file, const std::string& out, const std::stri
   int error = entry.isdirectory ? 0 : CheckOutputName(output);
   if (error != 0) return HostFailure(OutputDisplayName(output), error);
   if (SameFile(file, out)) return Failure(output, "is the loader file itself; choose another output file");
-  code = PxqDataExtractTo(open.data, name, output);
+  code = PxqDataExtractTo(open.data, name, LibraryPath(output).c_str());
   if (code != 0) return Failure(path, PxqDataMessage(open.data));
   return PXQ_EXIT_OK;
 }
 
 std::string ListDataArchive(const std::string& path, bool asjson) {
   OpenData open;
-  uint32_t code = PxqDataOpen(path.c_str(), &open.data);
+  uint32_t code = PxqDataOpen(LibraryPath(path).c_str(), &open.data);
   if (code == 2 && std::string(PxqDataMessage(open.data)).find("carries no data archive") != std::string::npos) {
     fputs(asjson ? ",\"data\":null" : "data         none\n", stdout);
     return "";

@@ -3,13 +3,13 @@
 #include <string.h>
 
 #include "platform/platform.h"
-#include "platform/posix.h"
 #include <lzma.h>
 
 #include <string>
 #include <vector>
 
 #include "tools/host/host_error.h"
+#include "tools/host/loader_module.h"
 #include "tools/cli/command_options.h"
 #include "tools/cli/progress.h"
 #include "tools/cli/pxq_cli.h"
@@ -103,7 +103,7 @@ int ParseMain(int argc, char** argv, int* count, char*** command, bool* version)
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int RunPxq(int argc, char** argv) {
   int count = 0;
   char** command = nullptr;
   bool version = false;
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     return PXQ_EXIT_OK;
   }
   // The package code reaches the system only through the platform seam.
-  UsePlatform(PosixPlatform());
+  UsePlatform(HostPlatform());
   InstallSignalHandlers();
   static const struct {
     const char* name;
@@ -135,3 +135,32 @@ int main(int argc, char** argv) {
   fprintf(stderr, "pxq: unknown command '%s'\nTry 'pxq --help'.\n", command[0]);
   return PXQ_EXIT_USAGE;
 }
+
+
+#ifdef _WIN32
+// Windows gives the arguments in UTF-16 (wmain, -municode); the commands
+// take them in UTF-8, as file names and text are UTF-8 throughout pxq.
+// Output is bytes, as on Linux: no CR added to a line end, UTF-8 to a pipe
+// or file, and a console shows it as UTF-8 (its output code page is put
+// back when pxq ends).
+namespace {
+UINT consolecodepage = 0;
+void RestoreConsoleCodePage() { SetConsoleOutputCP(consolecodepage); }
+}  // namespace
+
+int wmain(int argc, wchar_t** wide) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) arguments.push_back(Utf8FromWide(wide[i]));
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+  _setmode(0, _O_BINARY);
+  _setmode(1, _O_BINARY);
+  _setmode(2, _O_BINARY);
+  consolecodepage = GetConsoleOutputCP();
+  if (consolecodepage != 0 && consolecodepage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) atexit(RestoreConsoleCodePage);
+  return RunPxq(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return RunPxq(argc, argv); }
+#endif

@@ -36,6 +36,10 @@ int BeginOutput(const std::string& path, uint32_t mode, OutputFile* output);
 int BeginScratchFile(OutputFile* output);
 // The directory scratch files go to: $TMPDIR, else /tmp.
 std::string ScratchDirectory();
+// For a writer that opens the staged file by its name (the loader's own
+// extraction): pxq's descriptor is closed where the host lets no one else
+// write a file that is open (Windows); elsewhere nothing changes.
+void LetOthersWriteOutput(OutputFile* output);
 // Closes the staged file and renames it to the final name; on failure it
 // is removed. For standard output: nothing to do. 0 or an errno value.
 int CommitOutput(OutputFile* output);

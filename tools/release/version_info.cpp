@@ -45,7 +45,7 @@ bool Emit(const Node& node, std::vector<uint8_t>* out) {
 VersionValue Query(const uint8_t* block, size_t size, const std::string& path, bool* found) {
   std::vector<uint16_t> units = Units(path);
   VersionValue value = {};
-  *found = FindVersionValue(block, size, units.data(), units.size(), &value);
+  *found = FindVersionValue(block, size, reinterpret_cast<const WCHAR*>(units.data()), units.size(), &value);
   return value;
 }
 
