@@ -46,6 +46,7 @@ std::string Hex32(uint32_t value) {
   return text;
 }
 
+#ifndef _WIN32
 // The library's temporary files join pxq's staged files: a signal removes
 // them as it removes the rest. Signals are held while one is being made,
 // so that none is made unnoted.
@@ -72,6 +73,12 @@ struct WatchedTemporaries {
   WatchedTemporaries() { LayerWatchTemporaries(WatchTemporary); }
   ~WatchedTemporaries() { LayerWatchTemporaries(nullptr); }
 };
+#else
+// The library's Windows file layer reports no temporary files to watch.
+struct WatchedTemporaries {
+  WatchedTemporaries() {}
+};
+#endif
 
 // Standard output as the library's sink: the first write error is kept, to
 // be reported as the system words it.

@@ -93,6 +93,24 @@ std::string FindDefaultStub() {
   return "";
 }
 
+// The installer SDK: sdk\ beside pxq.exe (the Windows release zip), the
+// build tree's, or the installed one.
+std::string FindInstallerSdk() {
+  std::string directory = OwnDirectory();
+  if (directory.empty()) return "";
+  for (const char* place : {"\\sdk", "\\..\\installer-sdk", "\\..\\share\\pxq\\sdk"}) {
+    std::string path = directory + place;
+    if (GetFileAttributesW(WidePath(path + "\\include\\pxq\\installer_data.h").c_str()) == INVALID_FILE_ATTRIBUTES)
+      continue;
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return path;
+    std::string shown = resolved;
+    free(resolved);
+    return shown;
+  }
+  return "";
+}
+
 std::string OwnDirectory() {
   std::wstring path(32768, L'\0');
   DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
