@@ -8,21 +8,30 @@
 #include "launcher/version_arguments.h"
 #include "platform/platform.h"
 
-// An absent text is replaced by an empty one, so that every piece is present.
-// Should even one byte be unavailable, a constant empty text stands in, which
-// is not released.
-static const char* PresentText(char** owned) {
-  if (*owned == NULL) {
-    *owned = static_cast<char*>(Sys().GlobalAlloc(GMEM_FIXED, 1));
-    if (*owned == NULL) return "";
-    (*owned)[0] = 0;
+// `text` (ANSI, null counting as empty) in UTF-16, as a new GlobalAlloc
+// block; null when memory runs out or the conversion fails.
+static WCHAR* WideText(const char* text) {
+  if (text == NULL) text = "";
+  // No code page gives more than one unit per byte.
+  int units = Sys().lstrlenA(text) + 1;
+  WCHAR* wide = static_cast<WCHAR*>(Sys().GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(units) * sizeof(WCHAR)));
+  if (wide != NULL && Sys().MultiByteToWideChar(CP_ACP, 0, text, -1, wide, units) == 0) {
+    Sys().GlobalFree(wide);
+    wide = NULL;
   }
-  return *owned;
+  return wide;
 }
 
-static void ReleaseText(char* text) {
+static void ReleaseText(void* text) {
   if (text != NULL) Sys().GlobalFree(text);
 }
+
+static uint32_t TextLength(const WCHAR* text) {
+  uint32_t length = 0;
+  while (text[length] != 0) ++length;
+  return length;
+}
+
 
 // What wakes the wait: key, mouse, posted, timer, paint, hot-key and raw
 // input, but not messages sent from other threads (QS_ALLEVENTS as Windows 7
@@ -54,15 +63,44 @@ static void LetGoOfCopy(HANDLE* heldcopy) {
   *heldcopy = INVALID_HANDLE_VALUE;
 }
 
-static uint32_t RunInstaller(const char* temppath, char* commandline, HANDLE* heldcopy) {
-  STARTUPINFOA startup;
+// `line` in the ANSI code page, as a new GlobalAlloc block; null when the
+// conversion fails or memory runs out (the error then set).
+static char* AnsiText(const WCHAR* line, uint32_t length) {
+  // No code page takes more than two bytes for a unit.
+  int bytes = static_cast<int>(2 * length + 1);
+  char* text = static_cast<char*>(Sys().GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(bytes)));
+  if (text != NULL && Sys().WideCharToMultiByte(CP_ACP, 0, line, -1, text, bytes, NULL, NULL) == 0) {
+    Sys().GlobalFree(text);
+    text = NULL;
+  }
+  return text;
+}
+
+// Windows NT starts the installer through CreateProcessW, which passes every
+// character as it is; the 95/98/Me family has only CreateProcessA, which
+// gets the line in the ANSI code page.
+static BOOL CreateInstaller(bool widecalls, const char* temppath, const WCHAR* widetemppath, WCHAR* commandline,
+                            uint32_t length, STARTUPINFOW* startup, PROCESS_INFORMATION* process) {
+  if (widecalls)
+    return Sys().CreateProcessW(widetemppath, commandline, NULL, NULL, FALSE, 0, NULL, NULL, startup, process);
+  char* line = AnsiText(commandline, length);
+  // The two records differ only in the type of their (unused) text fields.
+  BOOL created = line != NULL && Sys().CreateProcessA(temppath, line, NULL, NULL, FALSE, 0, NULL, NULL,
+                                                      reinterpret_cast<STARTUPINFOA*>(startup), process);
+  ReleaseText(line);
+  return created;
+}
+
+static uint32_t RunInstaller(bool widecalls, const char* temppath, const WCHAR* widetemppath, WCHAR* commandline,
+                             uint32_t length, HANDLE* heldcopy) {
+  STARTUPINFOW startup;
   ZeroBytes(&startup, sizeof(startup));
   startup.cb = PXQ_STARTUPINFOA_SIZE;
   PROCESS_INFORMATION process;
   ZeroBytes(&process, sizeof(process));
 
   uint32_t result = 0;
-  BOOL created = Sys().CreateProcessA(temppath, commandline, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
+  BOOL created = CreateInstaller(widecalls, temppath, widetemppath, commandline, length, &startup, &process);
   if (!created) result = Sys().GetLastError();
   // The process holds its image now; the installer may do with its file
   // as it likes.
@@ -109,43 +147,54 @@ static uint32_t HandLoaderPath(bool environment, const char* ownpath) {
   return environment || error != ERROR_ENVVAR_NOT_FOUND ? error : 0;
 }
 
-uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldcopy) {
+uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldcopy, bool widecalls) {
   LoaderPathMode mode = LoaderPathLast;
   char* arguments = ReadVersionArguments(ownpath, &mode);
-  const char* argumentstext = PresentText(&arguments);
   char* tag = ReadTrailingTag(ownpath);
-  const char* tagtext = PresentText(&tag);
-  const char* commandline = Sys().GetCommandLineA();
-  const char* ownarguments = SkipProgramName(commandline != NULL ? commandline : "");
-
-  CommandLinePieces pieces;
-  pieces.text[PieceTempPath] = temppath;
-  pieces.text[PieceArguments] = argumentstext;
-  pieces.text[PieceTag] = tagtext;
-  pieces.text[PieceOwnArguments] = ownarguments;
-  // Without the path the line ends after the own arguments: the empty
-  // quotes that stand for it, and the space before them, are cut off below.
   const bool environment = mode == LoaderPathEnvironment;
-  pieces.text[PieceOwnPath] = environment ? "" : ownpath;
-  static const CommandLinePiece lengthorder[PieceCount] = {PieceOwnArguments, PieceTag, PieceArguments,
-                                                           PieceTempPath, PieceOwnPath};
-  for (uint32_t i = 0; i < PieceCount; ++i)
-    pieces.length[lengthorder[i]] = static_cast<uint32_t>(Sys().lstrlenA(pieces.text[lengthorder[i]]));
+
+  // Every piece in UTF-16. The own arguments are taken as the system keeps
+  // them: in UTF-16 on Windows NT, in the ANSI code page before it. The
+  // paths, the "Arguments" value and the tag are ANSI texts, converted as
+  // the system converts the ANSI calls' texts; a missing value or tag is
+  // an empty piece. Without the path the line ends after the own
+  // arguments: the empty quotes that stand for it, and the space before
+  // them, are cut off below.
+  WCHAR* owned[PieceCount] = {WideText(temppath), WideText(arguments), WideText(tag), NULL,
+                              WideText(environment ? "" : ownpath)};
+  const WCHAR* commandline =
+      widecalls ? Sys().GetCommandLineW() : (owned[PieceOwnArguments] = WideText(Sys().GetCommandLineA()));
+  // The Arguments value and the tag may be left out, and so may the own
+  // arguments where the system gives no line (as before); the paths, and
+  // the own arguments that could not be converted, may not.
+  const bool whole =
+      owned[PieceTempPath] != NULL && owned[PieceOwnPath] != NULL && (widecalls || commandline != NULL);
+  static const WCHAR empty[1] = {0};
+  WideCommandLinePieces pieces;
+  for (uint32_t i = 0; i < PieceCount; ++i) pieces.text[i] = owned[i] != NULL ? owned[i] : empty;
+  pieces.text[PieceOwnArguments] = SkipProgramName(commandline != NULL ? commandline : empty);
+  // No piece reaches 2^17 characters (the paths fit their buffers, the
+  // Arguments value its version block, the tag its window of at most
+  // 128 KiB, the system's own line 32,767 characters), so the sum cannot wrap.
+  uint32_t length = COMMAND_LINE_SEPARATOR_LENGTH;
+  for (uint32_t i = 0; i < PieceCount; ++i) length += pieces.length[i] = TextLength(pieces.text[i]);
 
   // The buffer holds the whole line: nothing is cut. A line that
-  // CreateProcessA would refuse is refused here, before anything starts.
+  // CreateProcess would refuse is refused here, before anything starts.
   uint32_t result = 0;
-  char* line = NULL;
-  uint64_t length = CommandLineLength(&pieces);
-  const uint64_t kept = environment ? length - 3 : length;
+  WCHAR* line = NULL;
+  const uint32_t kept = environment ? length - 3 : length;
   if (kept >= COMMAND_LINE_LIMIT) {
     result = ERROR_FILENAME_EXCED_RANGE;
     ReportError("CreateProcess(%s) failed: the command line is %u characters long, more than %u\n", temppath,
-                kept > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(kept), COMMAND_LINE_LIMIT - 1);
+                kept, COMMAND_LINE_LIMIT - 1);
     ExitCode = 252;
-  } else if ((line = static_cast<char*>(Sys().GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(length) + 1))) == NULL) {
+  } else if (!whole || (line = static_cast<WCHAR*>(Sys().GlobalAlloc(
+                                   GMEM_FIXED, static_cast<SIZE_T>(length + 1) * sizeof(WCHAR)))) == NULL) {
+    // The pieces' conversions take memory only: when one of them failed,
+    // the line could not be had either.
     result = ERROR_NOT_ENOUGH_MEMORY;
-    ReportError("GlobalAlloc(%u) failed => %u\n", static_cast<uint32_t>(length) + 1, result);
+    ReportError("GlobalAlloc(%u) failed => %u\n", (length + 1) * 2u, result);
     ExitCode = 252;
   } else if ((result = HandLoaderPath(environment, ownpath)) != 0) {
     // Without the path the installer could not find its package.
@@ -154,12 +203,13 @@ uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldc
   } else {
     AssembleCommandLine(&pieces, line);
     line[kept] = 0;
-    result = RunInstaller(temppath, line, &heldcopy);
+    result = RunInstaller(widecalls, temppath, pieces.text[PieceTempPath], line, kept, &heldcopy);
   }
   LetGoOfCopy(&heldcopy);
 
   ReleaseText(arguments);
   ReleaseText(tag);
+  for (uint32_t i = 0; i < PieceCount; ++i) ReleaseText(owned[i]);
   ReleaseText(line);
   return result;
 }

@@ -19,5 +19,11 @@
 //
 // `heldcopy`, when not INVALID_HANDLE_VALUE, is a handle on the copy that
 // keeps others from writing or deleting it; it is closed as soon as
-// CreateProcessA has returned (or on a failure before it).
-uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldcopy = INVALID_HANDLE_VALUE);
+// CreateProcess has returned (or on a failure before it).
+//
+// With `widecalls` (Windows NT) the own arguments come from GetCommandLineW
+// and the installer is started with CreateProcessW, so that every character
+// reaches it as the user gave it; without (the 95/98/Me family) through
+// GetCommandLineA and CreateProcessA.
+uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldcopy = INVALID_HANDLE_VALUE,
+                         bool widecalls = true);

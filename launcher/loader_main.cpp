@@ -156,7 +156,7 @@ static void LoadAndLaunch(char* ownpath, char* temppath) {
     ExitCode = 252;
     return;
   }
-  LaunchInstaller(temppath, ownpath, heldcopy);
+  LaunchInstaller(temppath, ownpath, heldcopy, widecalls);
 }
 
 uint32_t RunLoader() {

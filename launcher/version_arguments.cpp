@@ -55,21 +55,22 @@ static char* CopyArguments(const void* block, DWORD blocksize, char* query) {
   return text;
 }
 
-// "environment", letter case aside, and its terminator, within the value's
-// length (which counts the terminator).
-static LoaderPathMode ReadLoaderPathMode(const void* block, DWORD blocksize, char* query) {
-  static const char environment[] = "environment";
+// Whether the value `key` is `word` (lower case), letter case aside, and its
+// terminator, within the value's length (which counts the terminator).
+static bool ValueIs(const void* block, DWORD blocksize, char* query, const char* key, const char* word) {
   const char* value = NULL;
   UINT length = 0;
-  if (!QueryString(block, blocksize, query, "LoaderPath", &value, &length) || length < sizeof(environment))
-    return LoaderPathLast;
-  for (UINT i = 0; i + 1 < sizeof(environment); ++i)
-    if ((value[i] | 0x20) != environment[i]) return LoaderPathLast;
-  return value[sizeof(environment) - 1] == 0 ? LoaderPathEnvironment : LoaderPathLast;
+  if (!QueryString(block, blocksize, query, key, &value, &length)) return false;
+  for (UINT i = 0;; ++i) {
+    if (i >= length) return false;
+    if (word[i] == 0) return value[i] == 0;
+    if ((value[i] | 0x20) != word[i]) return false;
+  }
 }
 
-char* ReadVersionArguments(const char* path, LoaderPathMode* mode) {
+char* ReadVersionArguments(const char* path, LoaderPathMode* mode, bool* silent) {
   if (mode != NULL) *mode = LoaderPathLast;
+  if (silent != NULL) *silent = false;
   DWORD handle = 0;
   DWORD size = Sys().GetFileVersionInfoSizeA(path, &handle);
   if (size == 0) return NULL;
@@ -79,7 +80,8 @@ char* ReadVersionArguments(const char* path, LoaderPathMode* mode) {
   char query[64];
   if (Sys().GetFileVersionInfoA(path, handle, size, block) && FormStringsPrefix(block, query)) {
     text = CopyArguments(block, size, query);
-    if (mode != NULL) *mode = ReadLoaderPathMode(block, size, query);
+    if (mode != NULL && ValueIs(block, size, query, "LoaderPath", "environment")) *mode = LoaderPathEnvironment;
+    if (silent != NULL) *silent = ValueIs(block, size, query, "Errors", "silent");
   }
   // The values were copied out of the block before the block goes.
   FreeBlock(block);

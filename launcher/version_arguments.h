@@ -1,5 +1,6 @@
-// The loader's values in a file's version resource: "Arguments", and
-// "LoaderPath", which says how the installer learns the loader's path.
+// The loader's values in a file's version resource: "Arguments";
+// "LoaderPath", which says how the installer learns the loader's path; and
+// "Errors", which may turn the loader's message box off.
 #pragma once
 
 #include <stdint.h>
@@ -18,5 +19,7 @@ enum LoaderPathMode : uint32_t {
 //
 // With `mode` given, the same block's "LoaderPath" value sets it as well:
 // LoaderPathEnvironment for "environment" (letter case aside), else (any
-// other text, no value, no block) LoaderPathLast.
-char* ReadVersionArguments(const char* path, LoaderPathMode* mode = 0);
+// other text, no value, no block) LoaderPathLast. With `silent` given, it
+// is set when the block's "Errors" value is "silent" (letter case aside):
+// the loader then reports its failures through its exit code alone.
+char* ReadVersionArguments(const char* path, LoaderPathMode* mode = 0, bool* silent = 0);

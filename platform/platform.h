@@ -26,6 +26,7 @@
   X(DWORD, GetModuleFileNameW, 0, (HMODULE hModule, LPWSTR lpFilename, DWORD nSize), (hModule, lpFilename, nSize)) \
   X(DWORD, GetCurrentProcessId, 0, (void), ())                                                                \
   X(LPSTR, GetCommandLineA, NULL, (void), ())                                                                 \
+  X(LPWSTR, GetCommandLineW, NULL, (void), ())                                                                \
   X(HANDLE, CreateFileA, INVALID_HANDLE_VALUE,                                                                \
     (LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES lpSecurityAttributes, \
      DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile),                          \
@@ -83,6 +84,13 @@
      LPPROCESS_INFORMATION lpProcessInformation),                                                             \
     (lpApplicationName, lpCommandLine, lpProcessAttributes, lpThreadAttributes, bInheritHandles,             \
      dwCreationFlags, lpEnvironment, lpCurrentDirectory, lpStartupInfo, lpProcessInformation))                \
+  X(BOOL, CreateProcessW, FALSE,                                                                              \
+    (LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES lpProcessAttributes,              \
+     LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags,                   \
+     LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,                          \
+     LPPROCESS_INFORMATION lpProcessInformation),                                                             \
+    (lpApplicationName, lpCommandLine, lpProcessAttributes, lpThreadAttributes, bInheritHandles,             \
+     dwCreationFlags, lpEnvironment, lpCurrentDirectory, lpStartupInfo, lpProcessInformation))                \
   X(BOOL, SetEnvironmentVariableA, FALSE, (LPCSTR lpName, LPCSTR lpValue), (lpName, lpValue))                \
   X(BOOL, GetExitCodeProcess, FALSE, (HANDLE hProcess, LPDWORD lpExitCode), (hProcess, lpExitCode))           \
   X(void, ExitProcess, (void)0, (UINT uExitCode), (uExitCode))                                                \
@@ -92,6 +100,10 @@
   X(void, OutputDebugStringA, (void)0, (LPCSTR lpOutputString), (lpOutputString))                             \
   X(int, MessageBoxA, 0, (HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType),                            \
     (hWnd, lpText, lpCaption, uType))                                                                         \
+  X(HWINSTA, GetProcessWindowStation, NULL, (void), ())                                                        \
+  X(BOOL, GetUserObjectInformationA, FALSE,                                                                   \
+    (HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength, LPDWORD lpnLengthNeeded),                          \
+    (hObj, nIndex, pvInfo, nLength, lpnLengthNeeded))                                                         \
   X(int, wvsprintfA, 0, (LPSTR lpOutput, LPCSTR lpFormat, va_list arglist), (lpOutput, lpFormat, arglist))    \
   X(DWORD, MsgWaitForMultipleObjects, WAIT_FAILED,                                                            \
     (DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds, DWORD dwWakeMask),            \

@@ -146,3 +146,21 @@ LPSTR PosixGetCommandLineA(void) {
   if (line != commandLine) commandLine = line;
   return &commandLine[0];
 }
+
+// The same line in UTF-16, as the ANSI code page reads it: every byte of the
+// host's arguments and paths has its own character there, so the line that
+// CreateProcessW writes back in that code page holds the same bytes.
+static std::vector<WCHAR> wideCommandLine;
+
+LPWSTR PosixGetCommandLineW(void) {
+  DWORD savedError = PosixGetLastError();
+  std::string line = PosixGetCommandLineA();
+  std::lock_guard<std::mutex> guard(commandLineLock);
+  std::vector<WCHAR> wide(line.size() + 1, 0);
+  if (!line.empty())
+    PosixMultiByteToWideChar(CP_ACP, 0, line.data(), static_cast<int>(line.size()), wide.data(),
+                             static_cast<int>(line.size()));
+  PosixSetLastError(savedError);
+  if (wide != wideCommandLine) wideCommandLine = wide;
+  return wideCommandLine.data();
+}

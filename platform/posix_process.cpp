@@ -291,3 +291,39 @@ BOOL PosixSetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue) {
   }
   return TRUE;
 }
+
+// The wide texts in the ANSI code page, in which the host's programs take
+// their arguments: a character that the code page lacks becomes '?', as
+// Windows hands it to an ANSI program. Null stays null.
+static bool Narrow(LPCWSTR text, std::string* narrow) {
+  if (text == NULL) return false;
+  size_t length = 0;
+  while (text[length] != 0) ++length;
+  narrow->assign(length * 2, '\0');
+  int bytes = length == 0 ? 0
+                          : PosixWideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), &(*narrow)[0],
+                                                     static_cast<int>(narrow->size()), NULL, NULL);
+  narrow->resize(bytes > 0 ? static_cast<size_t>(bytes) : 0);
+  return true;
+}
+
+BOOL PosixCreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                         LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags,
+                         LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
+                         LPPROCESS_INFORMATION lpProcessInformation) {
+  // Only an environment block in the ANSI code page is read (as by CreateProcessA).
+  if (lpStartupInfo == NULL || (lpEnvironment != NULL && (dwCreationFlags & PXQ_CREATE_UNICODE_ENVIRONMENT) != 0)) {
+    PosixSetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string application, line, directory;
+  const bool hasapplication = Narrow(lpApplicationName, &application);
+  const bool hasline = Narrow(lpCommandLine, &line);
+  const bool hasdirectory = Narrow(lpCurrentDirectory, &directory);
+  // The two records differ only in the type of their (unread) text fields.
+  STARTUPINFOA startup;
+  memcpy(&startup, lpStartupInfo, sizeof(startup));
+  return PosixCreateProcessA(hasapplication ? application.c_str() : NULL, hasline ? &line[0] : NULL,
+                             lpProcessAttributes, lpThreadAttributes, bInheritHandles, dwCreationFlags, lpEnvironment,
+                             hasdirectory ? directory.c_str() : NULL, &startup, lpProcessInformation);
+}

@@ -215,3 +215,28 @@ int PosixMessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
   fflush(stderr);
   return IDOK_RESULT;
 }
+
+// The host's terminal stands for the interactive desktop: the process's
+// window station is visible, and a "box" is a line on standard error.
+#define PXQ_HOST_WINDOW_STATION reinterpret_cast<HWINSTA>(static_cast<uintptr_t>(0x5754))
+
+HWINSTA PosixGetProcessWindowStation(void) { return PXQ_HOST_WINDOW_STATION; }
+
+BOOL PosixGetUserObjectInformationA(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength, LPDWORD lpnLengthNeeded) {
+  if (hObj != PXQ_HOST_WINDOW_STATION) {
+    PosixSetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (nIndex != UOI_FLAGS) {
+    PosixSetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (lpnLengthNeeded != NULL) *lpnLengthNeeded = sizeof(USEROBJECTFLAGS);
+  if (pvInfo == NULL || nLength < sizeof(USEROBJECTFLAGS)) {
+    PosixSetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  USEROBJECTFLAGS flags = {FALSE, FALSE, WSF_VISIBLE};
+  memcpy(pvInfo, &flags, sizeof(flags));
+  return TRUE;
+}

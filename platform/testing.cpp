@@ -35,6 +35,7 @@ bool Failable(PlatformOp op) {
     case Op_lstrcpynA:
     case Op_wvsprintfA:
     case Op_GetCommandLineA:
+    case Op_GetCommandLineW:
     case Op_GetModuleHandleA:
     case Op_GetProcAddress:
     case Op_HeapFree:
@@ -621,6 +622,54 @@ BOOL PXQ_WINAPI TestingUnmapViewOfFile(LPCVOID lpBaseAddress) {
 
 // Processes and the user.
 
+LPWSTR PXQ_WINAPI TestingGetCommandLineW(void) {
+  DWORD error;
+  if (Enter(Op_GetCommandLineW, std::string(), &error)) {
+    SetError(error);
+    return NULL;
+  }
+  UINT codepage;
+  const std::optional<std::string>* script = WideScript(state.widecommandline, state.commandline, &codepage);
+  if (script == nullptr) return state.inner->GetCommandLineW();
+  state.widecommandlinecopy = Widen(**script, codepage);
+  state.widecommandlinecopy.push_back(0);
+  return state.widecommandlinecopy.data();
+}
+
+// Recorded with its command line in UTF-8 (the application name without one).
+BOOL PXQ_WINAPI TestingCreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                                      LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                                      LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                                      DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                                      LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation) {
+  DWORD error;
+  if (Enter(Op_CreateProcessW, lpCommandLine != NULL ? Utf8(lpCommandLine) : Utf8(lpApplicationName), &error)) {
+    SetError(error);
+    return FALSE;
+  }
+  BOOL created = state.inner->CreateProcessW(lpApplicationName, lpCommandLine, lpProcessAttributes,
+                                             lpThreadAttributes, bInheritHandles, dwCreationFlags, lpEnvironment,
+                                             lpCurrentDirectory, lpStartupInfo, lpProcessInformation);
+  if (created && lpProcessInformation != NULL) {
+    state.openhandles += Track(state.handleset, lpProcessInformation->hProcess);
+    state.openhandles += Track(state.handleset, lpProcessInformation->hThread);
+  }
+  return created;
+}
+
+BOOL PXQ_WINAPI TestingGetUserObjectInformationA(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength,
+                                                 LPDWORD lpnLengthNeeded) {
+  DWORD error;
+  if (Enter(Op_GetUserObjectInformationA, std::to_string(nIndex), &error)) {
+    SetError(error);
+    return FALSE;
+  }
+  BOOL ok = state.inner->GetUserObjectInformationA(hObj, nIndex, pvInfo, nLength, lpnLengthNeeded);
+  if (ok && nIndex == UOI_FLAGS && state.windowstationflags && nLength >= sizeof(USEROBJECTFLAGS))
+    static_cast<USEROBJECTFLAGS*>(pvInfo)->dwFlags = *state.windowstationflags;
+  return ok;
+}
+
 BOOL PXQ_WINAPI TestingCreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                                       LPSECURITY_ATTRIBUTES lpProcessAttributes,
                                       LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
@@ -722,6 +771,9 @@ Platform MakeTable() {
   table.MapViewOfFile = TestingMapViewOfFile;
   table.UnmapViewOfFile = TestingUnmapViewOfFile;
   table.CreateProcessA = TestingCreateProcessA;
+  table.GetCommandLineW = TestingGetCommandLineW;
+  table.CreateProcessW = TestingCreateProcessW;
+  table.GetUserObjectInformationA = TestingGetUserObjectInformationA;
   table.ExitProcess = TestingExitProcess;
   table.Sleep = TestingSleep;
   table.OutputDebugStringA = TestingOutputDebugStringA;

@@ -27,7 +27,7 @@
 // Failable (counted in `failablecalls`, hit by sweeps): every operation except
 // the void ones (GetSystemInfo, ExitProcess, Sleep, SetLastError,
 // OutputDebugStringA), GetLastError, GetCurrentProcessId, GetProcessHeap,
-// lstrlenA, lstrcpynA, wvsprintfA, GetCommandLineA, GetModuleHandleA,
+// lstrlenA, lstrcpynA, wvsprintfA, GetCommandLineA, GetCommandLineW, GetModuleHandleA,
 // GetProcAddress, and the releases HeapFree, GlobalFree, CloseHandle and
 // UnmapViewOfFile (failing a release would only make a false leak).
 //
@@ -80,6 +80,12 @@ struct TestingBackend {
   std::optional<std::string> modulepath; // GetModuleFileNameA's answer ("" makes it fail)
   std::optional<std::vector<uint8_t>> moduleimage;  // GetModuleHandleA(NULL)'s bytes
   std::optional<std::string> commandline;  // GetCommandLineA's answer
+  // GetCommandLineW's answer, in UTF-8. Unset: `commandline` as the ANSI
+  // code page reads it, or the inner backend's answer when that is unset too.
+  std::optional<std::string> widecommandline;
+  // The flags of the process's window station (GetUserObjectInformationA
+  // with UOI_FLAGS); unset: the inner backend's answer.
+  std::optional<DWORD> windowstationflags;
   // The wide path calls, in UTF-8. Unset: the ANSI script above as the
   // ANSI code page reads it (a system whose code page holds the path), or
   // the inner backend's answer when that is unset too. "" makes the call fail.
@@ -114,6 +120,7 @@ struct TestingBackend {
   std::map<const void*, uint64_t> blocksizes;
   std::vector<uint8_t> moduleimagecopy;  // what GetModuleHandleA(NULL) points to
   std::string commandlinecopy;           // what GetCommandLineA points to
+  std::vector<WCHAR> widecommandlinecopy;  // what GetCommandLineW points to
   GetNativeSystemInfoProc innernative = nullptr;
 };
 

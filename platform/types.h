@@ -25,6 +25,8 @@ typedef uint16_t WCHAR;
 typedef void* HANDLE;
 typedef void* HMODULE;
 typedef void* HWND;
+typedef void* HWINSTA;
+typedef void* PVOID;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef char* LPSTR;
@@ -100,6 +102,9 @@ typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 #define QS_ALLEVENTS 0x04BFu
 #define PM_REMOVE 0x0001u
 #define STILL_ACTIVE 259u
+
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001u
 
 #define MB_OK 0x00000000u
 #define MB_ICONERROR 0x00000010u
@@ -216,6 +221,33 @@ typedef struct _STARTUPINFOA {
   HANDLE hStdOutput;
   HANDLE hStdError;
 } STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _STARTUPINFOW {
+  DWORD cb;
+  LPWSTR lpReserved;
+  LPWSTR lpDesktop;
+  LPWSTR lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  BYTE* lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+} STARTUPINFOW, *LPSTARTUPINFOW;
+
+typedef struct tagUSEROBJECTFLAGS {
+  BOOL fInherit;
+  BOOL fReserved;
+  DWORD dwFlags;
+} USEROBJECTFLAGS;
 
 typedef struct _PROCESS_INFORMATION {
   HANDLE hProcess;

@@ -28,6 +28,8 @@ static decltype(Platform::MsgWaitForMultipleObjects) MsgWaitForMultipleObjects;
 static decltype(Platform::PeekMessageA) PeekMessageA;
 static decltype(Platform::TranslateMessage) TranslateMessage;
 static decltype(Platform::DispatchMessageA) DispatchMessageA;
+static decltype(Platform::GetProcessWindowStation) GetProcessWindowStation;
+static decltype(Platform::GetUserObjectInformationA) GetUserObjectInformationA;
 
 struct VersionLibrary {
   decltype(Platform::GetFileVersionInfoSizeA) getsize;
@@ -85,9 +87,23 @@ static bool Find(HMODULE module, const char* name, Proc* proc) {
   return found != NULL;
 }
 
+static DWORD NotImplemented() {
+  ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return 0;
+}
+
+// The Windows 95/98/Me family has no window stations: there the process has
+// none, as the call would fail on those systems. (No handle is ever given
+// for GetUserObjectInformationA then.)
+static HWINSTA WINAPI NoWindowStation() { return reinterpret_cast<HWINSTA>(NotImplemented()); }
+
 static bool LoadUser32() {
   HMODULE module = LoadSystemLibrary("user32.dll");
-  return module != NULL && Find(module, "MessageBoxA", &MessageBoxA) && Find(module, "wvsprintfA", &wvsprintfA) &&
+  if (module == NULL) return false;
+  if (!Find(module, "GetProcessWindowStation", &GetProcessWindowStation) ||
+      !Find(module, "GetUserObjectInformationA", &GetUserObjectInformationA))
+    GetProcessWindowStation = NoWindowStation;
+  return Find(module, "MessageBoxA", &MessageBoxA) && Find(module, "wvsprintfA", &wvsprintfA) &&
          Find(module, "MsgWaitForMultipleObjects", &MsgWaitForMultipleObjects) &&
          Find(module, "PeekMessageA", &PeekMessageA) && Find(module, "TranslateMessage", &TranslateMessage) &&
          Find(module, "DispatchMessageA", &DispatchMessageA);
@@ -129,7 +145,7 @@ static BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lpl
   return version.query(pBlock, lpSubBlock, lplpBuffer, puLen);
 }
 
-// kernel32's wide path calls, looked up at run time: the Windows 95/98/Me
+// kernel32's wide calls, looked up at run time: the Windows 95/98/Me
 // family may lack them, and a missing import would keep the stub from
 // starting there. A call that the system lacks fails with
 // ERROR_CALL_NOT_IMPLEMENTED, as those systems' own stubs do.
@@ -139,6 +155,10 @@ struct WideLibrary {
   decltype(Platform::GetShortPathNameW) shortpathname;
 };
 static WideLibrary wide;
+// The loader calls these two on Windows NT only, which has them since its
+// first version: the 95/98/Me family gets null pointers, never called.
+static decltype(Platform::GetCommandLineW) GetCommandLineW;
+static decltype(Platform::CreateProcessW) CreateProcessW;
 
 static void FindWideCalls() {
   HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
@@ -146,11 +166,8 @@ static void FindWideCalls() {
   Find(kernel, "GetModuleFileNameW", &wide.modulefilename);
   Find(kernel, "GetTempPathW", &wide.temppath);
   Find(kernel, "GetShortPathNameW", &wide.shortpathname);
-}
-
-static DWORD NotImplemented() {
-  ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return 0;
+  Find(kernel, "GetCommandLineW", &GetCommandLineW);
+  Find(kernel, "CreateProcessW", &CreateProcessW);
 }
 
 static DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
@@ -168,13 +185,93 @@ static DWORD WINAPI GetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath
   return wide.shortpathname(lpszLongPath, lpszShortPath, cchBuffer);
 }
 
-// Inside this namespace the user32, version and wide path names resolve to
-// the pointers and wrappers above, every other name to kernel32's own
-// function.
+// Where the record reads each operation from: for kernel32's own functions
+// their slots in the import table, for the rest the pointers above or a
+// constant that holds a wrapper's address. These addresses are fixed when
+// the stub is linked, so the table costs four bytes an operation where a
+// store per field cost ten; a slot whose stdcall size is wrong fails the
+// link.
+#ifdef _WIN64
+#define PXQ_IMPORT_SYMBOL(name, bytes) "__imp_" #name
+#else
+#define PXQ_IMPORT_SYMBOL(name, bytes) "__imp__" #name "@" #bytes
+#endif
+#define PXQ_KERNEL32(name, bytes) \
+  extern "C" const decltype(Platform::name) source_##name __asm__(PXQ_IMPORT_SYMBOL(name, bytes));
+#define PXQ_POINTER(name) static decltype(Platform::name)& source_##name = name;
+#define PXQ_WRAPPER(name) static const decltype(Platform::name) source_##name = name;
+
+PXQ_KERNEL32(GetProcessHeap, 0)
+PXQ_KERNEL32(HeapAlloc, 12)
+PXQ_KERNEL32(HeapFree, 12)
+PXQ_KERNEL32(GlobalAlloc, 8)
+PXQ_KERNEL32(GlobalFree, 4)
+PXQ_KERNEL32(GetVersionExA, 4)
+PXQ_KERNEL32(GetModuleHandleA, 4)
+PXQ_KERNEL32(GetProcAddress, 8)
+PXQ_KERNEL32(GetSystemInfo, 4)
+PXQ_KERNEL32(GetModuleFileNameA, 12)
+PXQ_WRAPPER(GetModuleFileNameW)
+PXQ_KERNEL32(GetCurrentProcessId, 0)
+PXQ_KERNEL32(GetCommandLineA, 0)
+PXQ_POINTER(GetCommandLineW)
+PXQ_KERNEL32(CreateFileA, 28)
+PXQ_KERNEL32(ReadFile, 20)
+PXQ_KERNEL32(WriteFile, 20)
+PXQ_KERNEL32(SetFilePointer, 16)
+PXQ_KERNEL32(GetFileSize, 8)
+PXQ_KERNEL32(CloseHandle, 4)
+PXQ_KERNEL32(GetFileAttributesA, 4)
+PXQ_KERNEL32(SetFileAttributesA, 8)
+PXQ_KERNEL32(SetFileTime, 16)
+PXQ_KERNEL32(DeleteFileA, 4)
+PXQ_KERNEL32(GetTempPathA, 8)
+PXQ_WRAPPER(GetTempPathW)
+PXQ_WRAPPER(GetShortPathNameW)
+PXQ_KERNEL32(CreateFileMappingA, 24)
+PXQ_KERNEL32(MapViewOfFile, 20)
+PXQ_KERNEL32(UnmapViewOfFile, 4)
+PXQ_KERNEL32(MultiByteToWideChar, 24)
+PXQ_KERNEL32(WideCharToMultiByte, 32)
+PXQ_KERNEL32(lstrlenA, 4)
+PXQ_KERNEL32(lstrcpynA, 12)
+PXQ_KERNEL32(CreateProcessA, 40)
+PXQ_POINTER(CreateProcessW)
+PXQ_KERNEL32(SetEnvironmentVariableA, 8)
+PXQ_KERNEL32(GetExitCodeProcess, 8)
+PXQ_KERNEL32(ExitProcess, 4)
+PXQ_KERNEL32(Sleep, 4)
+PXQ_KERNEL32(GetLastError, 0)
+PXQ_KERNEL32(SetLastError, 4)
+PXQ_KERNEL32(OutputDebugStringA, 4)
+PXQ_POINTER(MessageBoxA)
+PXQ_POINTER(GetProcessWindowStation)
+PXQ_POINTER(GetUserObjectInformationA)
+PXQ_POINTER(wvsprintfA)
+PXQ_POINTER(MsgWaitForMultipleObjects)
+PXQ_POINTER(PeekMessageA)
+PXQ_POINTER(TranslateMessage)
+PXQ_POINTER(DispatchMessageA)
+PXQ_WRAPPER(GetFileVersionInfoSizeA)
+PXQ_WRAPPER(GetFileVersionInfoA)
+PXQ_WRAPPER(VerQueryValueA)
+
+// In the record's order, taken from the table of operations: an operation
+// without a source above does not compile.
+static const void* const sources[] = {
+#define PXQ_WIN32_SOURCE(ret, name, fail, params, args) &source_##name,
+    PXQ_PLATFORM_OPS(PXQ_WIN32_SOURCE)
+#undef PXQ_WIN32_SOURCE
+};
+
+typedef void* __attribute__((may_alias)) AnyPointer;
+
 static void Fill(Platform* record) {
-#define PXQ_WIN32_FIELD(ret, name, fail, params, args) record->name = name;
-  PXQ_PLATFORM_OPS(PXQ_WIN32_FIELD)
-#undef PXQ_WIN32_FIELD
+  static_assert(sizeof(sources) / sizeof(sources[0]) == sizeof(Platform) / sizeof(AnyPointer),
+                "one source per operation");
+  AnyPointer* field = reinterpret_cast<AnyPointer*>(record);
+  for (uint32_t i = 0; i < sizeof(sources) / sizeof(sources[0]); ++i)
+    field[i] = *static_cast<const AnyPointer*>(sources[i]);
 }
 
 }  // namespace win32

@@ -131,16 +131,18 @@ LPSTR PXQ_WINAPI RecordlstrcpynA(LPSTR to, LPCSTR from, int count) {
   Note("lstrcpynA(" + std::to_string(count) + ")");
   return below->lstrcpynA(to, from, count);
 }
-BOOL PXQ_WINAPI RecordCreateProcessA(LPCSTR application, LPSTR commandline, LPSECURITY_ATTRIBUTES processsecurity,
+BOOL PXQ_WINAPI RecordCreateProcessW(LPCWSTR application, LPWSTR commandline, LPSECURITY_ATTRIBUTES processsecurity,
                                      LPSECURITY_ATTRIBUTES threadsecurity, BOOL inherit, DWORD flags,
-                                     LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
+                                     LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startup,
                                      LPPROCESS_INFORMATION process) {
-  Note(std::string("CreateProcessA(") + application + "," + Null(processsecurity) + "," + Null(threadsecurity) +
+  std::string name;
+  for (const WCHAR* unit = application; unit != nullptr && *unit != 0; ++unit) name += static_cast<char>(*unit);
+  Note(std::string("CreateProcessW(") + name + "," + Null(processsecurity) + "," + Null(threadsecurity) +
        "," + std::to_string(inherit) + "," + Hex(flags) + "," + Null(environment) + "," + Null(directory) +
        ",cb=" + std::to_string(startup->cb) +
-       (AllZero(&startup->lpReserved, sizeof(*startup) - offsetof(STARTUPINFOA, lpReserved)) ? ",rest 0" : ",rest set") +
+       (AllZero(&startup->lpReserved, sizeof(*startup) - offsetof(STARTUPINFOW, lpReserved)) ? ",rest 0" : ",rest set") +
        (AllZero(process, sizeof(*process)) ? ",process 0" : ",process set") + ")");
-  return below->CreateProcessA(application, commandline, processsecurity, threadsecurity, inherit, flags,
+  return below->CreateProcessW(application, commandline, processsecurity, threadsecurity, inherit, flags,
                                environment, directory, startup, process);
 }
 DWORD PXQ_WINAPI RecordMsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitall, DWORD timeout,
@@ -189,7 +191,7 @@ struct RecordingScope {
     recorder.MultiByteToWideChar = RecordMultiByteToWideChar;
     recorder.WideCharToMultiByte = RecordWideCharToMultiByte;
     recorder.lstrcpynA = RecordlstrcpynA;
-    recorder.CreateProcessA = RecordCreateProcessA;
+    recorder.CreateProcessW = RecordCreateProcessW;
     recorder.MsgWaitForMultipleObjects = RecordMsgWaitForMultipleObjects;
     recorder.PeekMessageA = RecordPeekMessageA;
     recorder.GetExitCodeProcess = RecordGetExitCodeProcess;
@@ -224,8 +226,8 @@ TEST(CallArguments, StartUpReportAndRemoval) {
   EXPECT_EQ((std::vector<std::string>{"GetVersionExA(148)", "GetModuleHandleA(kernel32.dll)", "GetModuleHandleA(null)",
                                       "GetModuleFileNameA(null,260)", "GetModuleFileNameW(null,520)",
                                       "MultiByteToWideChar(0,0,-1,520)", "GetTempPathA(520)", "GetTempPathW(520)",
-                                      "MultiByteToWideChar(0,0,-1,520)", "MessageBoxA(null,PXQ Loader,10,ExitCode 0)",
-                                      "SetFileAttributesA(80)"}),
+                                      "MultiByteToWideChar(0,0,-1,520)", "GetModuleFileNameA(null,260)",
+                                      "MessageBoxA(null,PXQ Loader,10,ExitCode 0)", "SetFileAttributesA(80)"}),
             calls);
   ExpectAllocationFlags();
 }
@@ -256,8 +258,8 @@ TEST(CallArguments, ShortFormsOfLossyPaths) {
                                        "WideCharToMultiByte(0,0,-1,260,null,null)", "MultiByteToWideChar(0,0,-1,520)",
                                        "GetTempPathA(520)", "GetTempPathW(520)", "MultiByteToWideChar(0,0,-1,520)",
                                        "GetShortPathNameW(apart,520)", "WideCharToMultiByte(0,0,-1,520,null,null)",
-                                       "MultiByteToWideChar(0,0,-1,520)", "MessageBoxA(null,PXQ Loader,10,ExitCode 0)",
-                                       "SetFileAttributesA(80)"};
+                                       "MultiByteToWideChar(0,0,-1,520)", "GetModuleFileNameA(null,260)",
+                                       "MessageBoxA(null,PXQ Loader,10,ExitCode 0)", "SetFileAttributesA(80)"};
   EXPECT_EQ(expected, calls);
   EXPECT_EQ(std::vector<std::string>{dir.path + "/8/8-444C.exe"}, CallsOf(Op_SetFileAttributesA));
 }
@@ -295,7 +297,13 @@ TEST(CallArguments, TagVersionValueLaunchAndWait) {
                 "MapViewOfFile(mapping,4,0,10000,10064)",
                 "MultiByteToWideChar(65001,0,5,5)",
                 "WideCharToMultiByte(0,0,4,8,null,null)",
-                "CreateProcessA(" + temp + ",null,null,0,0,null,null,cb=68,rest 0,process 0)",
+                // The temporary path, the Arguments value, the tag and the own
+                // path in UTF-16, each in room for one unit a byte.
+                "MultiByteToWideChar(0,0,-1," + std::to_string(temp.size() + 1) + ")",
+                "MultiByteToWideChar(0,0,-1,3)",
+                "MultiByteToWideChar(0,0,-1,5)",
+                "MultiByteToWideChar(0,0,-1," + std::to_string(own.size() + 1) + ")",
+                "CreateProcessW(" + temp + ",null,null,0,0,null,null,cb=68,rest 0,process 0)",
                 "MsgWaitForMultipleObjects(1,process,0,ffffffff,4bf)",
                 "PeekMessageA(set,null,0,0,1)",
                 "PeekMessageA(set,null,0,0,1)",
@@ -303,7 +311,7 @@ TEST(CallArguments, TagVersionValueLaunchAndWait) {
                 "GetExitCodeProcess(process)",
             }),
             calls);
-  EXPECT_EQ(std::vector<std::string>{"\"" + temp + "\" /S caf\xE9  \"" + own + "\""}, CallsOf(Op_CreateProcessA));
+  EXPECT_EQ(std::vector<std::string>{"\"" + temp + "\" /S caf\xC3\xA9  \"" + own + "\""}, CallsOf(Op_CreateProcessW));
   ExpectAllocationFlags();
   EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
 }

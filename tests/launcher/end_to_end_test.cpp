@@ -335,7 +335,7 @@ TEST_F(EndToEnd, TheCopyIsHeldFromExtractionUntilItsProcessIsCreated) {
   auto attributes = std::find(extraction, trace.end(), "SetFileAttributesA(" + ExpectedCopy() + ")");
   EXPECT_LT(attributes, hold);  // the extraction's last step comes first
   auto create = std::find_if(trace.begin(), trace.end(),
-                             [](const std::string& call) { return call.rfind("CreateProcessA", 0) == 0; });
+                             [](const std::string& call) { return call.rfind("CreateProcessW", 0) == 0; });
   ASSERT_NE(trace.end(), create);
   EXPECT_LT(hold, create);
   ASSERT_LT(create + 1, trace.end());

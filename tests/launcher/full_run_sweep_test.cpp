@@ -65,13 +65,20 @@ enum Step {
   VersionArguments,
   LoaderPathValue,
   TrailingTag,
+  // The pieces of the command line in UTF-16, each begun by its length.
+  PieceTempPathText,
+  PieceArgumentsText,
+  PieceTagText,
+  PieceOwnPathText,
   CommandLine,
   Launch,
   Wait,
   Removal
 };
 const char* const kStepNames[] = {"start-up", "extraction", "hold",   "arguments", "loader path",
-                                  "tag",      "command line", "launch", "wait",      "removal"};
+                                  "tag",      "temporary path in UTF-16", "Arguments in UTF-16",
+                                  "tag in UTF-16", "own path in UTF-16", "command line", "launch", "wait",
+                                  "removal"};
 
 // The tails that follow the archive.
 struct Tail {
@@ -212,10 +219,20 @@ struct FullRunSweep : ::testing::Test {
            OwnPath() + "\"";
   }
 
-  // The command line that CreateProcessA was given last, or "".
+  // The command line that CreateProcessW was given last (recorded in UTF-8),
+  // in the ANSI code page that the expected pieces are written in; or "".
   std::string LastLine() const {
-    std::vector<std::string> lines = CallsOf(Op_CreateProcessA);
-    return lines.empty() ? "" : lines.back();
+    std::vector<std::string> lines = CallsOf(Op_CreateProcessW);
+    if (lines.empty() || lines.back().empty()) return "";
+    const std::string& line = lines.back();
+    std::vector<WCHAR> units(line.size());
+    int count = PosixPlatform()->MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
+                                                     units.data(), static_cast<int>(units.size()));
+    std::string ansi(static_cast<size_t>(count) * 2, '\0');
+    int bytes = PosixPlatform()->WideCharToMultiByte(CP_ACP, 0, units.data(), count, &ansi[0],
+                                                     static_cast<int>(ansi.size()), nullptr, nullptr);
+    ansi.resize(bytes > 0 ? static_cast<size_t>(bytes) : 0);
+    return ansi;
   }
 
   void CheckOutcome(const Tail& tail, const Outcome& want, uint32_t exitcode) {
@@ -286,9 +303,10 @@ std::vector<Step> StepsOf(const std::vector<TestingCall>& calls) {
         calls[steps.size() - 1].op == Op_lstrcpynA)
       step = LoaderPathValue;
     if ((step == VersionArguments || step == LoaderPathValue) && call.op == Op_CreateFileA) step = TrailingTag;
-    if (step == TrailingTag && call.op == Op_GetCommandLineA) step = CommandLine;
-    if (step == CommandLine && call.op == Op_CreateProcessA) step = Launch;
-    if (step == Launch && call.op != Op_CreateProcessA) step = Wait;
+    if (step >= TrailingTag && step < PieceOwnPathText && call.op == Op_lstrlenA) step = static_cast<Step>(step + 1);
+    if (step == PieceOwnPathText && call.op == Op_GetCommandLineW) step = CommandLine;
+    if (step == CommandLine && call.op == Op_CreateProcessW) step = Launch;
+    if (step == Launch && call.op != Op_CreateProcessW) step = Wait;
     if (step == Wait && call.op == Op_SetFileAttributesA) step = Removal;
     steps.push_back(step);
   }
@@ -341,7 +359,7 @@ std::vector<DWORD> ErrorsOf(PlatformOp op) {
     case Op_GetFileVersionInfoA:
     case Op_VerQueryValueA:
       return {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, 1813 /* ERROR_RESOURCE_TYPE_NOT_FOUND */};
-    case Op_CreateProcessA:
+    case Op_CreateProcessW:
       return {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, 193 /* ERROR_BAD_EXE_FORMAT */};
     case Op_GetTempPathA:
       return {ERROR_ACCESS_DENIED, ERROR_PATH_NOT_FOUND};
@@ -424,11 +442,19 @@ Outcome Expected(const Site& site, const std::string& first, DWORD error, bool o
       return runs;  // no value read means the default: the path goes last, as it does here
     case TrailingTag:
       return site.op == Op_CloseHandle || site.op == Op_HeapFree || site.op == Op_UnmapViewOfFile ? runs : notag;
+    case PieceTempPathText:
+    case PieceOwnPathText:
+      // Without a path there is no line to start; the size said is the line's.
+      return site.op == Op_GlobalFree ? runs : Fails(252, "GlobalAlloc(");
+    case PieceArgumentsText:
+      return site.op == Op_GlobalFree ? runs : noarguments;
+    case PieceTagText:
+      return site.op == Op_GlobalFree ? runs : notag;
     case CommandLine:
       // The variable that an outer loader may have left must go: the
       // installer library would read it before the last argument.
       if (site.op == Op_SetEnvironmentVariableA) return Fails(252, "SetEnvironmentVariable() failed => " + e + "\n");
-      if (site.op == Op_GetCommandLineA) {
+      if (site.op == Op_GetCommandLineW) {
         Outcome noown;
         noown.withown = false;
         return noown;

@@ -50,17 +50,45 @@ TEST(LaunchInstaller, CommandLineAndCallOrder) {
   const std::string line = std::string("\"") + tempPath + "\"   x  a \"b c\"\t  \"" + ownPath + "\"";
   std::vector<std::string> trace = CallTrace(false);
   // The argument sources first (they find nothing here), then the line.
-  auto at = std::find(trace.begin(), trace.end(), "GetCommandLineA");
+  auto at = std::find(trace.begin(), trace.end(), "GetCommandLineW");
   ASSERT_NE(trace.end(), at);
-  EXPECT_EQ((std::vector<std::string>{"GetCommandLineA", "lstrlenA", "lstrlenA", "lstrlenA", "lstrlenA", "lstrlenA",
-                                      "SetEnvironmentVariableA", "CreateProcessA", "MsgWaitForMultipleObjects", "GetExitCodeProcess",
+  EXPECT_EQ((std::vector<std::string>{"GetCommandLineW", "SetEnvironmentVariableA", "CreateProcessW", "MsgWaitForMultipleObjects", "GetExitCodeProcess",
                                       "CloseHandle", "CloseHandle"}),
             std::vector<std::string>(at, trace.end()));
   EXPECT_EQ("GetFileVersionInfoSizeA", trace[0]);
-  EXPECT_EQ(std::vector<std::string>{line}, CallsOf(Op_CreateProcessA));
+  EXPECT_EQ(std::vector<std::string>{line}, CallsOf(Op_CreateProcessW));
   // The path goes last, so the variable is removed, not set.
   EXPECT_EQ(std::vector<std::string>{"PXQ_LOADER_PATH"}, CallsOf(Op_SetEnvironmentVariableA));
   EXPECT_EQ(std::vector<DWORD>{0x4BFu}, Script().waitmasks);
+  EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+}
+
+// The own arguments reach the installer exactly as the system keeps them
+// (in UTF-16 on Windows NT): Greek, Japanese and a character beyond the
+// BMP, in quotes and out of them, whatever the ANSI code page holds.
+TEST(LaunchInstaller, ArgumentsOutsideTheAnsiCodePagePassExactly) {
+  Launch launch;
+  const std::string own = "/S \"/D=C:\\Programme \xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC "
+                          "\xE6\x97\xA5\xE6\x9C\xAC\" \xCE\xBA\xF0\x9F\x98\x80 \"caf\xC3\xA9 x\"";
+  Testing().widecommandline = std::string("\"") + ownPath + "\" " + own;
+  EXPECT_EQ(0u, LaunchInstaller(tempPath, ownPath));
+  EXPECT_EQ(std::vector<std::string>{std::string("\"") + tempPath + "\"   " + own + " \"" + ownPath + "\""},
+            CallsOf(Op_CreateProcessW));
+  EXPECT_EQ(0u, TestingCount(Op_GetCommandLineA));
+  EXPECT_EQ(0u, TestingCount(Op_CreateProcessA));
+  EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+}
+
+// The 95/98/Me family has no wide calls: the line is read and passed in the
+// ANSI code page, as it always was.
+TEST(LaunchInstaller, WithoutWideCallsTheAnsiCallsCarryTheLine) {
+  Launch launch;
+  Testing().commandline = std::string("\"") + ownPath + "\" /S caf\xE9";
+  LaunchInstaller(tempPath, ownPath, INVALID_HANDLE_VALUE, false);
+  EXPECT_EQ(std::vector<std::string>{std::string("\"") + tempPath + "\"   /S caf\xE9 \"" + ownPath + "\""},
+            CallsOf(Op_CreateProcessA));
+  EXPECT_EQ(0u, TestingCount(Op_GetCommandLineW));
+  EXPECT_EQ(0u, TestingCount(Op_CreateProcessW));
   EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
 }
 
@@ -108,13 +136,13 @@ TEST(LaunchInstaller, TheLoaderPathGoesLastOrIntoTheEnvironment) {
       const std::string head = std::string("\"") + tempPath + "\"   /S";
       const char* variable = getenv("PXQ_LOADER_PATH");
       if (c.environment) {
-        EXPECT_EQ(std::vector<std::string>{head}, CallsOf(Op_CreateProcessA));
+        EXPECT_EQ(std::vector<std::string>{head}, CallsOf(Op_CreateProcessW));
         ASSERT_NE(nullptr, variable);
         EXPECT_STREQ(ownPath, variable);
         EXPECT_EQ(std::vector<std::string>{std::string("PXQ_LOADER_PATH=") + ownPath},
                   CallsOf(Op_SetEnvironmentVariableA));
       } else {
-        EXPECT_EQ(std::vector<std::string>{head + " \"" + ownPath + "\""}, CallsOf(Op_CreateProcessA));
+        EXPECT_EQ(std::vector<std::string>{head + " \"" + ownPath + "\""}, CallsOf(Op_CreateProcessW));
         EXPECT_EQ(std::vector<std::string>{"PXQ_LOADER_PATH"}, CallsOf(Op_SetEnvironmentVariableA));
         EXPECT_EQ(nullptr, variable);
       }
@@ -131,7 +159,7 @@ TEST(LaunchInstaller, AVariableThatCannotBeSetStartsNothing) {
   EXPECT_EQ(static_cast<uint32_t>(ERROR_NOT_ENOUGH_MEMORY), LaunchInstaller(tempPath, ownPath));
   EXPECT_EQ(252u, ExitCode);
   EXPECT_EQ(std::vector<std::string>{"SetEnvironmentVariable() failed => 8\n"}, Testing().messages);
-  EXPECT_EQ(0u, TestingCount(Op_CreateProcessA));
+  EXPECT_EQ(0u, TestingCount(Op_CreateProcessW));
   EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
 }
 
@@ -140,7 +168,7 @@ TEST(LaunchInstaller, OnlyTheProgramNameGivesFourSpaces) {
   Testing().commandline = std::string("\"") + ownPath + "\"";
   EXPECT_EQ(0u, LaunchInstaller(tempPath, ownPath));
   EXPECT_EQ(std::vector<std::string>{std::string("\"") + tempPath + "\"    \"" + ownPath + "\""},
-            CallsOf(Op_CreateProcessA));
+            CallsOf(Op_CreateProcessW));
 }
 
 TEST(LaunchInstaller, InputDuringTheWaitEmptiesTheQueueAndTheWaitGoesOn) {
@@ -167,7 +195,7 @@ TEST(LaunchInstaller, FailuresSetTheirCodesAndReleaseEverything) {
     std::string message;
     std::vector<HANDLE> closed;
   } cases[] = {
-      {"CreateProcessA fails", [] { Testing().faults = {{Op_CreateProcessA, 1, ERROR_BAD_EXE_FORMAT}}; },
+      {"CreateProcessW fails", [] { Testing().faults = {{Op_CreateProcessW, 1, ERROR_BAD_EXE_FORMAT}}; },
        ERROR_BAD_EXE_FORMAT, 252, std::string("CreateProcess(") + tempPath + ") failed => 193\n", {}},
       {"the wait fails", [] { Script().waits = {WAIT_FAILED}; }, ERROR_INVALID_HANDLE, 251,
        std::string("MsgWaitForMultipleObjects(") + tempPath + ") failed 4294967295 => 6\n", Both()},
@@ -175,8 +203,16 @@ TEST(LaunchInstaller, FailuresSetTheirCodesAndReleaseEverything) {
        std::string("MsgWaitForMultipleObjects(") + tempPath + ") failed 128 => 0\n", Both()},
       {"GetExitCodeProcess fails", [] { Testing().faults = {{Op_GetExitCodeProcess, 1, ERROR_ACCESS_DENIED}}; },
        ERROR_ACCESS_DENIED, 251, std::string("GetExitCodeProcess(") + tempPath + ") failed => 5\n", Both()},
-      {"no memory for the command line", [] { Testing().faults = {{Op_GlobalAlloc, 3, ERROR_NOT_ENOUGH_MEMORY}}; },
-       ERROR_NOT_ENOUGH_MEMORY, 252, "GlobalAlloc(62) failed => 8\n", {}},
+      // The pieces in UTF-16 (temporary path, Arguments, tag, own path),
+      // then the line: 62 characters and the terminator.
+      {"no memory for the command line", [] { Testing().faults = {{Op_GlobalAlloc, 5, ERROR_NOT_ENOUGH_MEMORY}}; },
+       ERROR_NOT_ENOUGH_MEMORY, 252, "GlobalAlloc(124) failed => 8\n", {}},
+      // A path that cannot be had in UTF-16 leaves no line to start (the
+      // size said is the line's without that path).
+      {"no memory for the temporary path", [] { Testing().faults = {{Op_GlobalAlloc, 1, ERROR_NOT_ENOUGH_MEMORY}}; },
+       ERROR_NOT_ENOUGH_MEMORY, 252, "GlobalAlloc(68) failed => 8\n", {}},
+      {"no memory for the own path", [] { Testing().faults = {{Op_GlobalAlloc, 4, ERROR_NOT_ENOUGH_MEMORY}}; },
+       ERROR_NOT_ENOUGH_MEMORY, 252, "GlobalAlloc(78) failed => 8\n", {}},
   };
   for (const Case& c : cases) {
     Launch launch;
@@ -191,16 +227,16 @@ TEST(LaunchInstaller, FailuresSetTheirCodesAndReleaseEverything) {
 
 TEST(LaunchInstaller, EmptyTextsStandInWhenEvenOneByteIsMissing) {
   Launch launch;
-  // The two one-byte replacements of the absent Arguments and tag texts.
-  Testing().faults = {{Op_GlobalAlloc, 1, ERROR_NOT_ENOUGH_MEMORY}, {Op_GlobalAlloc, 2, ERROR_NOT_ENOUGH_MEMORY}};
+  // The UTF-16 forms of the absent Arguments and tag texts.
+  Testing().faults = {{Op_GlobalAlloc, 2, ERROR_NOT_ENOUGH_MEMORY}, {Op_GlobalAlloc, 3, ERROR_NOT_ENOUGH_MEMORY}};
   EXPECT_EQ(0u, LaunchInstaller(tempPath, ownPath));
   EXPECT_EQ(std::vector<std::string>{std::string("\"") + tempPath + "\"   /S \"" + ownPath + "\""},
-            CallsOf(Op_CreateProcessA));
+            CallsOf(Op_CreateProcessW));
   EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
 }
 
 TEST(LaunchInstaller, TheWholeLineOrNothing) {
-  // The longest line CreateProcessA takes is passed whole; one byte more and
+  // The longest line CreateProcessW takes is passed whole; one byte more and
   // nothing is started.
   const size_t fixed = 8 + strlen(tempPath) + strlen(ownPath);
   for (size_t extra : {0u, 1u}) {
@@ -210,17 +246,17 @@ TEST(LaunchInstaller, TheWholeLineOrNothing) {
     uint32_t result = LaunchInstaller(tempPath, ownPath);
     if (extra == 0) {
       EXPECT_EQ(0u, result);
-      ASSERT_EQ(1u, CallsOf(Op_CreateProcessA).size());
-      EXPECT_EQ(COMMAND_LINE_LIMIT - 1, CallsOf(Op_CreateProcessA)[0].size());
+      ASSERT_EQ(1u, CallsOf(Op_CreateProcessW).size());
+      EXPECT_EQ(COMMAND_LINE_LIMIT - 1, CallsOf(Op_CreateProcessW)[0].size());
       EXPECT_EQ("\"" + std::string(ownPath) + "\"",
-                CallsOf(Op_CreateProcessA)[0].substr(COMMAND_LINE_LIMIT - 1 - strlen(ownPath) - 2));
+                CallsOf(Op_CreateProcessW)[0].substr(COMMAND_LINE_LIMIT - 1 - strlen(ownPath) - 2));
     } else {
       EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, result);
       EXPECT_EQ(252u, ExitCode);
       EXPECT_EQ(std::vector<std::string>{std::string("CreateProcess(") + tempPath +
                                          ") failed: the command line is 32767 characters long, more than 32766\n"},
                 Testing().messages);
-      EXPECT_EQ(0u, TestingCount(Op_CreateProcessA));
+      EXPECT_EQ(0u, TestingCount(Op_CreateProcessW));
     }
     EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
   }

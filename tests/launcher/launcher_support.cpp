@@ -79,11 +79,11 @@ Scripts& Script() { return scripts; }
 
 namespace {
 
-BOOL ScriptedCreateProcessA(LPCSTR application, LPSTR commandline, LPSECURITY_ATTRIBUTES processattributes,
+BOOL ScriptedCreateProcessW(LPCWSTR application, LPWSTR commandline, LPSECURITY_ATTRIBUTES processattributes,
                             LPSECURITY_ATTRIBUTES threadattributes, BOOL inherit, DWORD flags, LPVOID environment,
-                            LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION process) {
+                            LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process) {
   if (!scripts.fakeprocess)
-    return PosixPlatform()->CreateProcessA(application, commandline, processattributes, threadattributes, inherit,
+    return PosixPlatform()->CreateProcessW(application, commandline, processattributes, threadattributes, inherit,
                                            flags, environment, directory, startup, process);
   process->hProcess = FAKE_PROCESS_HANDLE;
   process->hThread = FAKE_THREAD_HANDLE;
@@ -162,7 +162,7 @@ ScriptedScope::ScriptedScope() {
   nextwait = nextwake = 0;
   pending = 0;
   scripted = *PosixPlatform();
-  scripted.CreateProcessA = ScriptedCreateProcessA;
+  scripted.CreateProcessW = ScriptedCreateProcessW;
   scripted.CloseHandle = ScriptedCloseHandle;
   scripted.MsgWaitForMultipleObjects = ScriptedMsgWaitForMultipleObjects;
   scripted.PeekMessageA = ScriptedPeekMessageA;

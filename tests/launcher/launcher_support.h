@@ -46,7 +46,7 @@ struct ScriptedScope {
 // The scripts of ScriptedScope; reset by each scope. Unset ones pass on to
 // the posix backend.
 struct Scripts {
-  // CreateProcessA succeeds with these handles, which CloseHandle accepts.
+  // CreateProcessW succeeds with these handles, which CloseHandle accepts.
   bool fakeprocess = false;
   std::vector<DWORD> waits;          // MsgWaitForMultipleObjects results in turn (then 0)
   std::vector<uint32_t> messages;    // per wake: how many messages PeekMessageA hands out

@@ -215,6 +215,53 @@ TEST(PxqResources, LoaderPathIsWrittenAndShown) {
   }
 }
 
+// "Errors" likewise: the row "errors" and the field release.stub.errors.
+TEST(PxqResources, ErrorsIsWrittenAndShown) {
+  Stubs stubs;
+  if (stubs.stub.empty()) GTEST_SKIP() << "the mingw-w64 toolchain is not installed";
+  auto withvalue = [&](const char* name, const char* value) {
+    std::string resources = kStubResources;
+    resources.insert(resources.find("      VALUE \"ProductName\""),
+                     std::string("      VALUE \"Errors\", \"") + value + "\"\n");
+    return BuildWindowsExe(stubs.dir, name, resources, "-Wl,--disable-reloc-section");
+  };
+  std::string quiet = withvalue("quiet", "quiet"), capital = withvalue("capital", "SILENT");
+  ASSERT_FALSE(quiet.empty());
+  ASSERT_FALSE(capital.empty());
+  struct Case {
+    std::string stub;
+    std::vector<std::string> options;
+    std::string row;   // after "errors       "
+    std::string json;  // release.stub.errors
+  } cases[] = {
+      {stubs.stub, {}, "box (default)", "box"},
+      {stubs.stub, {"--errors", "box"}, "box", "box"},
+      {stubs.stub, {"--errors=silent", "--loader-path", "environment"}, "silent", "silent"},
+      {quiet, {}, "\"quiet\" (unknown: the loader shows its box)", "quiet"},
+      {quiet, {"--errors", "silent"}, "silent", "silent"},
+      {capital, {"--arguments", "/S"}, "\"SILENT\" (the loader reads it as silent)", "SILENT"},
+      {stubs.foreign, {}, "box (default)", "box"},
+  };
+  std::string out = stubs.dir.File("out.exe");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stub + " " + (c.options.empty() ? "" : c.options[0]));
+    CommandResult pack = stubs.Pack(out, c.stub, c.options);
+    ASSERT_EQ(0, pack.status) << pack.err;
+    // A setting, not a vendor's string: no note about pxq's own strings.
+    if (c.options.size() == 2) {
+      EXPECT_EQ(std::string::npos, pack.err.find("stay")) << pack.err;
+    }
+    CommandResult list = RunPxq({"list", out});
+    EXPECT_EQ(0, list.status) << list.err;
+    EXPECT_NE(std::string::npos, list.out.find("\nerrors       " + c.row + "\n")) << list.out;
+    EXPECT_EQ(std::string::npos, list.out.find("Errors")) << list.out;
+    list = RunPxq({"list", "--json", out});
+    nlohmann::json report = nlohmann::json::parse(list.out);
+    EXPECT_EQ(c.json, report["release"]["stub"]["errors"]) << list.out;
+    EXPECT_FALSE(report["release"]["stub"]["strings"].contains("Errors")) << list.out;
+  }
+}
+
 TEST(PxqResources, RefusalsLeaveNoOutput) {
   Stubs stubs;
   if (stubs.stub.empty()) GTEST_SKIP() << "the mingw-w64 toolchain is not installed";
@@ -242,6 +289,7 @@ TEST(PxqResources, RefusalsLeaveNoOutput) {
       {stubs.stub, {"--execution-level", "admin"}, 2, "unknown execution level 'admin'"},
       {stubs.stub, {"--loader-path", "first"}, 2, "unknown loader path 'first'; use last or environment"},
       {stubs.stub, {"--loader-path", "Environment"}, 2, "unknown loader path 'Environment'"},
+      {stubs.stub, {"--errors", "quiet"}, 2, "unknown errors setting 'quiet'; use box or silent"},
       {stubs.stub, {"--file-version", "beta"}, 2, "must begin with the version's numbers"},
       {stubs.stub, {"--product-version", "70000.1"}, 2, "must begin with the version's numbers"},
       {stubs.stub, {"--icon", stubs.dir.File("not.ico")}, 1, "not an icon file"},

@@ -54,6 +54,14 @@ expect_eq "own arguments: command line" "$(expected_command_line "" "" '/S "two 
   "$RECORD_COMMAND_LINE"
 check_temporary_name "own arguments" 'my\.setup'
 expect_eq "own arguments: copy removed" "" "$(temp_leftovers)"
+# Arguments outside the ANSI code page: a Unicode installer gets them as
+# given, byte for byte, in quotes and out of them.
+unicode_arguments=('/D=C:\Programme Ελληνικά 日本' /S 'κείμενο "με" εισαγωγικά' 'ファイル.txt')
+run_loader "$WORK/my.setup.exe" "${unicode_arguments[@]}"
+expect_eq "unicode arguments: exit code" 0 "$STATUS"
+expect_eq "unicode arguments: the Unicode installer's command line" \
+  "$(expected_command_line "" "" '"/D=C:\Programme Ελληνικά 日本" /S "κείμενο \"με\" εισαγωγικά" ファイル.txt' \
+    "$WORK/my.setup.exe")" "$RECORD_COMMAND_LINE_W"
 run_loader "$WORK/my.setup.exe"
 expect_eq "no arguments: command line" "\"$RECORD_MODULE\"    \"$(winpath "$WORK/my.setup.exe")\"" "$RECORD_COMMAND_LINE"
 
@@ -161,6 +169,30 @@ expect_failure "archive cut short" 250 '^Extraction of the installer failed => [
 # stub's own CRC32 refuses them with 23, and the copy is removed.
 bad_crc_copy "$WORK/generic-only.exe" "$WORK/bad-crc.exe"
 expect_failure "data not matching the CRC32" 250 '^Extraction of the installer failed => 23\\n$' "$WORK/bad-crc.exe"
+
+# --- No message box where no one can answer it. On the prefix's visible
+# desktop a failure shows the box (headless Wine closes it at once); on a
+# window station made without WSF_VISIBLE (a service's kind), or from a file
+# packed with --errors silent, none is made. The debugger output and the
+# exit code report the failure in every case.
+no_box_case() {
+  local what=$1 boxes=$2
+  shift 2
+  run_loader "$@"
+  expect_eq "$what: exit code" 253 "$STATUS"
+  expect_eq "$what: debugger output" 'No installer available for the current platform\n' "$MESSAGES"
+  expect_eq "$what: message boxes" "$boxes" "$BOXES"
+}
+no_box_case "visible desktop" 1 "$WORK/no-builds.exe"
+no_box_case "hidden window station" 0 "$PROGRAMS/hidden-station.exe" "$(winpath "$WORK/no-builds.exe")"
+expect_match "hidden window station: made without WSF_VISIBLE" '^station_flags=0x0$' \
+  "$(grep '^station_flags=' "$WORK/stderr.txt")"
+pack "$WORK/silent.exe" --nt-x64 "$ntx64" --errors silent
+patch_bytes "$WORK/silent.exe" $((0x28)) '\xf8'
+no_box_case "packed --errors silent" 0 "$WORK/silent.exe"
+pack "$WORK/box.exe" --nt-x64 "$ntx64" --errors box
+patch_bytes "$WORK/box.exe" $((0x28)) '\xf8'
+no_box_case "packed --errors box" 1 "$WORK/box.exe"
 
 # --- Long own arguments: 31,000 bytes pass whole; a line past 32,766
 # characters is refused before anything starts.

@@ -184,7 +184,8 @@ pack() {
 }
 
 # run_loader LOADER [ARGS...]: runs it headless with a fresh record file;
-# sets STATUS (the exit code), MESSAGES (the loader's debugger output) and
+# sets STATUS (the exit code), MESSAGES (the loader's debugger output), BOXES
+# (how many dialog boxes, such as the loader's message box, were made) and
 # the RECORD_* fields of what the installer recorded (empty when it did not
 # run). PXQ_TEST_EXIT in the environment sets the installer's exit code.
 run_loader() {
@@ -194,12 +195,13 @@ run_loader() {
   rm -f "$record"
   # Wine's own processes outlive the run and keep its output open: a file,
   # not a pipe, so that nothing waits for them.
-  PXQ_TEST_RECORD=$(winpath "$record") WINEDEBUG=-all,warn+debugstr \
+  PXQ_TEST_RECORD=$(winpath "$record") WINEDEBUG=-all,warn+debugstr,trace+dialog \
     timeout "${PXQ_WINE_RUN_TIMEOUT:-120}" "$WINE_RUN" "$loader" "$@" >/dev/null 2>"$WORK/stderr.txt"
   STATUS=$?
   LAST_RUN=${loader##*/}
   MESSAGES=$(sed -n 's/^.*OutputDebugStringA "\(.*\)"$/\1/p' "$WORK/stderr.txt")
-  RECORD_BUILD= RECORD_COMMAND_LINE= RECORD_MODULE= RECORD_ATTRIBUTES= RECORD_LAST_WRITE= RECORD_PARENT=
+  BOXES=$(grep -c 'trace:dialog:DIALOG_CreateIndirect' "$WORK/stderr.txt")
+  RECORD_BUILD= RECORD_COMMAND_LINE= RECORD_COMMAND_LINE_W= RECORD_MODULE= RECORD_ATTRIBUTES= RECORD_LAST_WRITE= RECORD_PARENT=
   RECORD_OWN_FOUND=
   if [ -f "$record" ]; then
     local key value
@@ -207,6 +209,7 @@ run_loader() {
       case $key in
         build) RECORD_BUILD=$value ;;
         command_line) RECORD_COMMAND_LINE=$value ;;
+        command_line_w) RECORD_COMMAND_LINE_W=$value ;;
         module) RECORD_MODULE=$value ;;
         attributes) RECORD_ATTRIBUTES=$value ;;
         last_write) RECORD_LAST_WRITE=$value ;;

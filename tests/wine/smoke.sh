@@ -2,7 +2,8 @@
 # The shipped 32-bit stub, its own bytes, under Wine wherever 32-bit code
 # runs, natively or emulated (about a minute of CPU per emulated process):
 # a few runs that prove it starts, chooses the x64 build in a 64-bit prefix,
-# hands the installer the Arguments value, a tag and its own arguments,
+# hands the installer the Arguments value, a tag and its own arguments (one
+# of them outside the ANSI code page, which a Unicode installer gets exactly),
 # passes the installer's exit code on, and refuses data that does not match
 # its CRC32 with 250. The stand-in installers are the x64 ones, which run
 # natively, so that each run costs one emulated process.
@@ -22,13 +23,14 @@ arguments='/S /D=C:\Program Files\Acme'
   fail "pxq pack"
 head -c 70000 /dev/zero >>"$WORK/setup.exe"
 printf '<|campaign=smoke|>' >>"$WORK/setup.exe"
-PXQ_TEST_EXIT=42 smoke_run "$WORK/setup.exe" "first argument" second
+# An own argument outside the ANSI code page reaches a Unicode installer as given.
+PXQ_TEST_EXIT=42 smoke_run "$WORK/setup.exe" "first argument" second '/D=C:\Programme Ελληνικά 日本'
 expect_eq "exit code passed on" 42 "$STATUS"
 expect_eq "no message" "" "$MESSAGES"
 expect_eq "the x64 build chosen" nt-x64 "$RECORD_BUILD"
-expect_eq "the installer's command line" \
-  "\"$RECORD_MODULE\" $arguments campaign=smoke \"first argument\" second \"$(winpath "$WORK/setup.exe")\"" \
-  "$RECORD_COMMAND_LINE"
+expect_eq "the installer's command line, as a Unicode installer reads it" \
+  "\"$RECORD_MODULE\" $arguments campaign=smoke \"first argument\" second \"/D=C:\\Programme Ελληνικά 日本\" \"$(winpath "$WORK/setup.exe")\"" \
+  "$RECORD_COMMAND_LINE_W"
 expect_match "the temporary copy" '^C:\\users\\[^\\]+\\Temp\\setup-[0-9A-F]{4}\.exe$' "$RECORD_MODULE"
 expect_eq "the copy removed" "" "$(temp_leftovers)"
 

@@ -83,6 +83,16 @@ std::string LoaderPathRow(const StubFacts& stub) {
   return Quoted(value) + " (unknown: the loader passes its path last)";
 }
 
+// The "errors" row: the stored value and what the loader makes of it.
+std::string ErrorsRow(const StubFacts& stub) {
+  bool found = false;
+  std::string value = stub.hasversion ? VersionString(stub.version, "Errors", &found) : "";
+  if (!found) return "box (default)";
+  if (ParseErrorsChoice(value) != ErrorsChoiceUnknown) return value;
+  if (ErrorsTaken(value) == ErrorsChoiceSilent) return Quoted(value) + " (the loader reads it as silent)";
+  return Quoted(value) + " (unknown: the loader shows its box)";
+}
+
 // The stub, its resources, the signature and the tag.
 void PrintReleaseFacts(const ReleaseFacts& facts) {
   const StubFacts& stub = facts.stub;
@@ -96,15 +106,17 @@ void PrintReleaseFacts(const ReleaseFacts& facts) {
   if (!stub.hasversion) {
     printf("arguments    none (no version resource)\n");
     printf("loader path  %s\n", LoaderPathRow(stub).c_str());
+    printf("errors       %s\n", ErrorsRow(stub).c_str());
   } else {
     bool found = false;
     std::string arguments = VersionString(stub.version, "Arguments", &found);
     printf("arguments    %s\n", !found ? "none (no Arguments value)" : arguments.empty() ? "empty" : Quoted(arguments).c_str());
     printf("loader path  %s\n", LoaderPathRow(stub).c_str());
+    printf("errors       %s\n", ErrorsRow(stub).c_str());
     printf("version      file %s, product %s\n", VersionNumbersText(stub.version.fixed[0], stub.version.fixed[1]).c_str(),
            VersionNumbersText(stub.version.fixed[2], stub.version.fixed[3]).c_str());
     for (const auto& entry : stub.version.strings) {
-      if (entry.first == "Arguments" || entry.first == "LoaderPath" || entry.first == PXQ_LOADER_VERSION_KEY) continue;
+      if (IsLoaderValue(entry.first) || entry.first == PXQ_LOADER_VERSION_KEY) continue;
       printf("             %-16s %s\n", Printable(entry.first).c_str(), Quoted(entry.second).c_str());
     }
   }

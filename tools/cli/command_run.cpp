@@ -53,11 +53,11 @@ BOOL PXQ_WINAPI InterruptibleWriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNu
   return HostPlatform()->WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
 }
 
-BOOL PXQ_WINAPI InterruptibleCreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+BOOL PXQ_WINAPI InterruptibleCreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
                                              LPSECURITY_ATTRIBUTES lpProcessAttributes,
                                              LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
-                                             DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
-                                             LPSTARTUPINFOA lpStartupInfo,
+                                             DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                                             LPSTARTUPINFOW lpStartupInfo,
                                              LPPROCESS_INFORMATION lpProcessInformation) {
   // Held until the child's pid is known, so that no signal falls in between
   // unforwarded; the child itself starts with none blocked.
@@ -66,7 +66,7 @@ BOOL PXQ_WINAPI InterruptibleCreateProcessA(LPCSTR lpApplicationName, LPSTR lpCo
   if (ReceivedSignal() != 0) {
     HostPlatform()->SetLastError(PXQ_ERROR_CANCELLED);
   } else {
-    created = HostPlatform()->CreateProcessA(lpApplicationName, lpCommandLine, lpProcessAttributes,
+    created = HostPlatform()->CreateProcessW(lpApplicationName, lpCommandLine, lpProcessAttributes,
                                               lpThreadAttributes, bInheritHandles, dwCreationFlags, lpEnvironment,
                                               lpCurrentDirectory, lpStartupInfo, lpProcessInformation);
     if (created) ForwardSignalsTo(static_cast<pid_t>(lpProcessInformation->dwProcessId));
@@ -75,10 +75,21 @@ BOOL PXQ_WINAPI InterruptibleCreateProcessA(LPCSTR lpApplicationName, LPSTR lpCo
     DWORD error = created ? 0 : HostPlatform()->GetLastError();
     uint8_t magic[2] = {0, 0};
     size_t got = 0;
-    if (error == ERROR_BAD_EXE_FORMAT && lpApplicationName != nullptr &&
-        ReadInputAt(lpApplicationName, 0, magic, sizeof magic, &got) == 0 && got == 2 && magic[0] == 'M' &&
-        magic[1] == 'Z')
-      windowsprogram = true;
+    if (error == ERROR_BAD_EXE_FORMAT && lpApplicationName != nullptr) {
+      // The host's name of the file: UTF-8 for the Windows host layer; the
+      // ANSI code page's bytes for the posix one.
+#ifdef _WIN32
+      const UINT codepage = CP_UTF8;
+#else
+      const UINT codepage = CP_ACP;
+#endif
+      char path[4096];
+      int bytes = HostPlatform()->WideCharToMultiByte(codepage, 0, lpApplicationName, -1, path, sizeof path,
+                                                      nullptr, nullptr);
+      if (bytes > 0 && ReadInputAt(path, 0, magic, sizeof magic, &got) == 0 && got == 2 && magic[0] == 'M' &&
+          magic[1] == 'Z')
+        windowsprogram = true;
+    }
     if (!created) HostPlatform()->SetLastError(error);
   }
   ReleaseSignals();
@@ -133,7 +144,7 @@ int CommandRun(int argc, char** argv) {
 
   interruptible = *HostPlatform();
   interruptible.WriteFile = InterruptibleWriteFile;
-  interruptible.CreateProcessA = InterruptibleCreateProcessA;
+  interruptible.CreateProcessW = InterruptibleCreateProcessW;
   interruptible.MsgWaitForMultipleObjects = InterruptibleWait;
   UsePlatform(&interruptible);
   ForwardSignals();

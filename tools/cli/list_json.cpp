@@ -55,17 +55,20 @@ json Release(const ReleaseFacts& facts) {
     jstub["arguments"] = found ? json(arguments) : json(nullptr);
     std::string loaderpath = VersionString(stub.version, "LoaderPath", &found);
     jstub["loaderpath"] = found ? loaderpath : "last";
+    std::string errors = VersionString(stub.version, "Errors", &found);
+    jstub["errors"] = found ? errors : "box";
     jstub["fileversion"] = VersionNumbersText(stub.version.fixed[0], stub.version.fixed[1]);
     jstub["productversion"] = VersionNumbersText(stub.version.fixed[2], stub.version.fixed[3]);
     json strings = json::object();
     for (const auto& entry : stub.version.strings) {
-      if (entry.first != "Arguments" && entry.first != "LoaderPath" && entry.first != PXQ_LOADER_VERSION_KEY)
+      if (!IsLoaderValue(entry.first) && entry.first != PXQ_LOADER_VERSION_KEY)
         strings[entry.first] = entry.second;
     }
     jstub["strings"] = strings;
   } else {
     jstub["arguments"] = nullptr;
     jstub["loaderpath"] = "last";
+    jstub["errors"] = "box";
     jstub["fileversion"] = nullptr;
     jstub["productversion"] = nullptr;
     jstub["strings"] = json::object();

@@ -25,6 +25,7 @@ const struct {
     {"--file-description", "FileDescription"}, {"--company", "CompanyName"},
     {"--copyright", "LegalCopyright"},    {"--product-version", "ProductVersion"},
     {"--file-version", "FileVersion"},     {"--loader-path", "LoaderPath"},
+    {"--errors", "Errors"},
 };
 
 // A version text's leading numbers: one to four of 0 to 65535, joined by
@@ -109,13 +110,16 @@ bool ParseTime(const char* text, int64_t* seconds) {
 }
 
 // The checks of a version string's value: UTF-8, the room of "Arguments",
-// the two choices of "LoaderPath", the leading numbers of the versions.
+// the two choices of "LoaderPath" and of "Errors", the leading numbers of the
+// versions.
 std::string TakeVersionString(const char* option, const char* key, const std::string& value, PackRequest* request) {
   StubResourceOptions& resources = request->resources;
   std::vector<uint16_t> units;
   if (!Utf16FromUtf8(value, &units)) return std::string(option) + ": the text is not valid UTF-8";
   if (strcmp(key, "LoaderPath") == 0 && ParseLoaderPathChoice(value) == LoaderPathChoiceUnknown)
     return "unknown loader path '" + value + "'; use last or environment";
+  if (strcmp(key, "Errors") == 0 && ParseErrorsChoice(value) == ErrorsChoiceUnknown)
+    return "unknown errors setting '" + value + "'; use box or silent";
   if (strcmp(key, "Arguments") == 0 && units.size() > ARGUMENTS_UNITS)
     return "--arguments: the text has " + std::to_string(units.size()) + " UTF-16 units; the stub has room for 64";
   uint32_t words[2];

@@ -8,6 +8,7 @@
 #include "tools/host/host_error.h"
 #include "tools/host/input_file.h"
 #include "tools/release/stub_resources.h"
+#include "tools/release/version_info.h"
 
 namespace {
 
@@ -45,11 +46,11 @@ std::string ResourceOptionAtFault(const StubResourceOptions& resources, const st
 std::string KeptVersionStrings(const StubResourceOptions& resources, const StubFacts& facts) {
   bool branded = false;
   for (const auto& given : resources.strings)
-    branded = branded || (given.first != "Arguments" && given.first != "LoaderPath");
+    branded = branded || !IsLoaderValue(given.first);
   if (!branded || !facts.hasversion) return "";
   std::string kept, options;
   for (const auto& string : facts.version.strings) {
-    if (string.first == "Arguments" || string.first == "LoaderPath" || string.second.empty()) continue;
+    if (IsLoaderValue(string.first) || string.second.empty()) continue;
     bool given = false;
     for (const auto& value : resources.strings) given = given || value.first == string.first;
     if (given) continue;

@@ -118,16 +118,32 @@ LoaderPathChoice ParseLoaderPathChoice(const std::string& text) {
   return LoaderPathChoiceUnknown;
 }
 
-LoaderPathChoice LoaderPathTaken(const std::string& value) {
-  static const char kEnvironment[] = "environment";
-  if (value.size() != sizeof kEnvironment - 1) return LoaderPathChoiceLast;
-  for (size_t i = 0; i < value.size(); ++i) {
+// `value` is `word` (lower case), letter case aside, as the loader compares.
+static bool IsWordInAnyCase(const std::string& value, const char* word) {
+  size_t i = 0;
+  for (; i < value.size() && word[i] != '\0'; ++i) {
     char c = value[i];
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kEnvironment[i]) return LoaderPathChoiceLast;
+    if (c != word[i]) return false;
   }
-  return LoaderPathChoiceEnvironment;
+  return i == value.size() && word[i] == '\0';
 }
+
+LoaderPathChoice LoaderPathTaken(const std::string& value) {
+  return IsWordInAnyCase(value, "environment") ? LoaderPathChoiceEnvironment : LoaderPathChoiceLast;
+}
+
+ErrorsChoice ParseErrorsChoice(const std::string& text) {
+  if (text == "box") return ErrorsChoiceBox;
+  if (text == "silent") return ErrorsChoiceSilent;
+  return ErrorsChoiceUnknown;
+}
+
+ErrorsChoice ErrorsTaken(const std::string& value) {
+  return IsWordInAnyCase(value, "silent") ? ErrorsChoiceSilent : ErrorsChoiceBox;
+}
+
+bool IsLoaderValue(const std::string& key) { return key == "Arguments" || key == "LoaderPath" || key == "Errors"; }
 
 bool ParseVersionNumbers(const std::string& text, uint32_t* ms, uint32_t* ls) {
   uint32_t numbers[4] = {0, 0, 0, 0};

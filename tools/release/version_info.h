@@ -43,6 +43,20 @@ LoaderPathChoice ParseLoaderPathChoice(const std::string& text);
 // What the loader does with a stored value (never Unknown).
 LoaderPathChoice LoaderPathTaken(const std::string& value);
 
+// The "Errors" value: whether the loader shows a failure in a message box
+// where someone can see it ("box", also when the value is absent) or never
+// ("silent", the exit code alone reporting it). The loader takes "silent" in
+// any letter case and anything else as "box".
+enum ErrorsChoice { ErrorsChoiceBox, ErrorsChoiceSilent, ErrorsChoiceUnknown };
+// "box" or "silent" exactly, as pack takes them; else Unknown.
+ErrorsChoice ParseErrorsChoice(const std::string& text);
+// What the loader does with a stored value (never Unknown).
+ErrorsChoice ErrorsTaken(const std::string& value);
+
+// Whether `key` is one of the loader's own values ("Arguments",
+// "LoaderPath", "Errors"), which are settings, not text Explorer shows.
+bool IsLoaderValue(const std::string& key);
+
 // "1.2.3.4" (one to four numbers 0 to 65535, anything after them ignored:
 // "2.0-beta" is 2.0.0.0) into the two words of VS_FIXEDFILEINFO.
 bool ParseVersionNumbers(const std::string& text, uint32_t* ms, uint32_t* ls);

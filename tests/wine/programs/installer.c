@@ -1,6 +1,7 @@
 /* A stand-in installer for the Wine tests. It records what the loader gave
  * it into the file named by PXQ_TEST_RECORD (one "key=value" line each):
- * which build it is, its command line, its own path, its own file's
+ * which build it is, its command line (as an ANSI program reads it, and as a
+ * Unicode one does, in UTF-8), its own path, its own file's
  * attributes and last-write time, its parent's (the loader's) process id, and
  * whether its last argument (the loader's own path) names a file. It then
  * exits with the code in PXQ_TEST_EXIT (decimal, default 0). With no record
@@ -120,6 +121,12 @@ int main(void) {
   if (out == NULL) return 98;
   fprintf(out, "build=%s\n", BUILD_NAME);
   fprintf(out, "command_line=%s\n", commandline);
+  const WCHAR* wideline = GetCommandLineW();
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wideline, -1, NULL, 0, NULL, NULL);
+  char* utf8 = bytes > 0 ? (char*)malloc((size_t)bytes) : NULL;
+  if (utf8 == NULL || WideCharToMultiByte(CP_UTF8, 0, wideline, -1, utf8, bytes, NULL, NULL) != bytes) return 96;
+  fprintf(out, "command_line_w=%s\n", utf8);
+  free(utf8);
   fprintf(out, "module=%s\n", path);
   fprintf(out, "attributes=0x%08lX\n", (unsigned long)data.dwFileAttributes);
   fprintf(out, "last_write=0x%08lX%08lX\n", (unsigned long)data.ftLastWriteTime.dwHighDateTime,

@@ -21,6 +21,7 @@ uint8_t header[LOADER_STAMP_SIZE];
 std::wstring widepath;
 std::string ansipath;
 std::string commandline;
+std::wstring widecommandline;
 
 // CommandLineToArgvW's rules: backslashes count only before a quote.
 std::wstring QuoteArgument(const std::wstring& argument) {
@@ -83,6 +84,7 @@ DWORD WINAPI ModuleFileNameW(HMODULE handle, LPWSTR buffer, DWORD size) {
 }
 
 LPSTR WINAPI CommandLine() { return &commandline[0]; }
+LPWSTR WINAPI WideCommandLine() { return &widecommandline[0]; }
 
 // The package code as pxq's commands run it (list, extract): the names
 // they give are UTF-8 and may be long, so its file calls go to the wide API.
@@ -121,6 +123,7 @@ DWORD HostSetModule(const char* path) {
   module.GetModuleFileNameA = ModuleFileNameA;
   module.GetModuleFileNameW = ModuleFileNameW;
   module.GetCommandLineA = CommandLine;
+  module.GetCommandLineW = WideCommandLine;
   std::wstring wide = WideFromUtf8(path);
   DWORD need = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   if (need == 0) return GetLastError();
@@ -133,12 +136,14 @@ DWORD HostSetModule(const char* path) {
   int error = ReadInputAt(path, 0, header, sizeof header, &read);
   if (error != 0) return error >= PXQ_WINDOWS_ERRNO_BASE ? static_cast<DWORD>(error - PXQ_WINDOWS_ERRNO_BASE) : ERROR_ACCESS_DENIED;
   if (read < sizeof header) return ERROR_BAD_FORMAT;
-  commandline = Ansi(L"\"" + widepath + L"\"");
+  widecommandline = L"\"" + widepath + L"\"";
+  commandline = Ansi(widecommandline);
   return 0;
 }
 
 void HostSetArguments(int count, const char* const* arguments) {
   std::wstring line = L"\"" + widepath + L"\"";
   for (int i = 0; i < count; ++i) line += L" " + QuoteArgument(WideFromUtf8(arguments[i]));
+  widecommandline = line;
   commandline = Ansi(line);
 }
