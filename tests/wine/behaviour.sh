@@ -186,7 +186,7 @@ no_box_case() {
 no_box_case "visible desktop" 1 "$WORK/no-builds.exe"
 no_box_case "hidden window station" 0 "$PROGRAMS/hidden-station.exe" "$(winpath "$WORK/no-builds.exe")"
 expect_match "hidden window station: made without WSF_VISIBLE" '^station_flags=0x0$' \
-  "$(grep '^station_flags=' "$WORK/stderr.txt")"
+  "$(grep '^station_flags=' "$WORK/stderr.txt" | tr -d '\r')"
 pack "$WORK/silent.exe" --nt-x64 "$ntx64" --errors silent
 patch_bytes "$WORK/silent.exe" $((0x28)) '\xf8'
 no_box_case "packed --errors silent" 0 "$WORK/silent.exe"
