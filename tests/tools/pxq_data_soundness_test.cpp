@@ -21,6 +21,7 @@
 #include "package/records.h"
 #include "support/file_bytes.h"
 #include "support/package_fixture.h"
+#include "support/required.h"
 #include "support/scratch_dir.h"
 #include "tools/writer/writer.h"
 #include "tools_support.h"
@@ -248,7 +249,7 @@ TEST_F(PxqDataSoundness, MessagesSayWhatFailed) {
 // 120-deep folders, counted by strace, are the folders there are, not the
 // folders on every file's way.
 TEST_F(PxqDataSoundness, EachFolderIsMadeOnce) {
-  if (RunShell("strace -f -qq -e trace=none true").status != 0) GTEST_SKIP() << "strace cannot trace here";
+  PXQ_NEED_TOOLS(RunShell("strace -f -qq -e trace=none true").status == 0, "strace cannot trace here");
   std::string deep;
   for (int i = 0; i < 120; ++i) deep += "d/";
   std::vector<DataArchiveItem> items;
@@ -328,7 +329,10 @@ TEST_F(PxqDataSoundness, ASignalRemovesTheStagedFile) {
       kill(pid, signal.number);
       int status = 0;
       ASSERT_EQ(pid, waitpid(pid, &status, 0));
-      if (!staged) continue;  // finished before it was seen: nothing to judge
+      // Finished before the staged file was seen, or between seeing it and
+      // the signal (a loaded machine): nothing to judge. A pxq that ends
+      // with 0 on the signal itself is still caught by the count below.
+      if (!staged || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) continue;
       ++judged;
       EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal.number) << signal.name << " status " << status;
       EXPECT_FALSE(HasPartial(out)) << signal.name << (whole ? " (all)" : " (one entry)");

@@ -1,6 +1,7 @@
 // The release code reads files only through these three, which the host's
-// I/O layer provides (tools/host/posix/input_file.cpp over POSIX), so that the
-// library itself makes no system call and carries over to another host.
+// I/O layer provides (tools/host/input_file.cpp, over POSIX and Windows
+// alike), so that the library itself makes no system call and carries over
+// to another host.
 #pragma once
 
 #include <stddef.h>
