@@ -636,6 +636,13 @@ LPWSTR PXQ_WINAPI TestingGetCommandLineW(void) {
   return state.widecommandlinecopy.data();
 }
 
+// A started process's two handles count as open until they are closed.
+void TrackProcess(BOOL created, const PROCESS_INFORMATION* information) {
+  if (!created || information == NULL) return;
+  state.openhandles += Track(state.handleset, information->hProcess);
+  state.openhandles += Track(state.handleset, information->hThread);
+}
+
 // Recorded with its command line in UTF-8 (the application name without one).
 BOOL PXQ_WINAPI TestingCreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
                                       LPSECURITY_ATTRIBUTES lpProcessAttributes,
@@ -650,10 +657,7 @@ BOOL PXQ_WINAPI TestingCreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpComman
   BOOL created = state.inner->CreateProcessW(lpApplicationName, lpCommandLine, lpProcessAttributes,
                                              lpThreadAttributes, bInheritHandles, dwCreationFlags, lpEnvironment,
                                              lpCurrentDirectory, lpStartupInfo, lpProcessInformation);
-  if (created && lpProcessInformation != NULL) {
-    state.openhandles += Track(state.handleset, lpProcessInformation->hProcess);
-    state.openhandles += Track(state.handleset, lpProcessInformation->hThread);
-  }
+  TrackProcess(created, lpProcessInformation);
   return created;
 }
 
@@ -683,10 +687,7 @@ BOOL PXQ_WINAPI TestingCreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
   BOOL created = state.inner->CreateProcessA(lpApplicationName, lpCommandLine, lpProcessAttributes,
                                              lpThreadAttributes, bInheritHandles, dwCreationFlags, lpEnvironment,
                                              lpCurrentDirectory, lpStartupInfo, lpProcessInformation);
-  if (created && lpProcessInformation != NULL) {
-    state.openhandles += Track(state.handleset, lpProcessInformation->hProcess);
-    state.openhandles += Track(state.handleset, lpProcessInformation->hThread);
-  }
+  TrackProcess(created, lpProcessInformation);
   return created;
 }
 

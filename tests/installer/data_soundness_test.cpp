@@ -16,29 +16,13 @@
 #include "package/records.h"
 #include "platform/filetime.h"
 #include "pxq/installer_data.h"
+#include "support/data_fixture.h"
 #include "support/file_bytes.h"
 #include "support/package_fixture.h"
 #include "support/scratch_dir.h"
 #include "tools/writer/writer.h"
 
 namespace {
-
-const uint64_t kTime = FileTimeFromUnix(1700000000, 0);
-
-DataArchiveItem File(const std::string& name, const std::string& text = "x") {
-  DataArchiveItem item;
-  item.name = name;
-  item.data.assign(text.begin(), text.end());
-  item.lastwritetime = kTime;
-  return item;
-}
-
-DataArchiveItem Folder(const std::string& name) {
-  DataArchiveItem item = File(name, "");
-  item.directory = true;
-  item.attributes = FILE_ATTRIBUTE_DIRECTORY;
-  return item;
-}
 
 bool Exists(const std::string& path) {
   struct stat info;
@@ -50,27 +34,8 @@ struct DataSoundness : ::testing::Test {
   std::string loader = dir.File("setup.exe");
   std::string target = dir.File("target");
   PxqData* data = nullptr;
-  uint32_t archiveoffset = 512;
 
   ~DataSoundness() override { PxqDataClose(data); }
-
-  std::vector<uint8_t> LoaderOnly() {
-    std::vector<uint8_t> stub(archiveoffset, 0);
-    stub[0] = 'M';
-    stub[1] = 'Z';
-    std::vector<uint8_t> file;
-    EXPECT_EQ(0u, WriteLoaderFile(stub, PLATFORM_FLAG_NT_X64, {MakeEntry(NtX64InstallerId, PatternBytes(500, 7))},
-                                  SmallOptions(), &file));
-    return file;
-  }
-
-  // A loader file whose data archive holds `items`; its offset in `*at`.
-  std::vector<uint8_t> Build(const std::vector<DataArchiveItem>& items, uint64_t* at = nullptr) {
-    std::vector<uint8_t> file = LoaderOnly();
-    if (at != nullptr) *at = file.size();
-    EXPECT_EQ(0u, AppendDataArchive(items, SmallOptions(), archiveoffset, &file));
-    return file;
-  }
 
   uint32_t Open(const std::vector<uint8_t>& file) {
     WriteFileBytes(loader, file);
@@ -90,21 +55,21 @@ TEST_F(DataSoundness, ClashingNamesAreRefusedBeforeAnythingIsWritten) {
     std::vector<DataArchiveItem> items;
     const char* words;
   } kCases[] = {
-      {{File("a.txt"), File("b.txt"), File("a.txt")}, "is given twice"},
-      {{File("Readme.TXT"), File("readme.txt")}, "letter case"},
-      {{Folder("docs"), Folder("DOCS")}, "letter case"},
+      {{DataFile("a.txt"), DataFile("b.txt"), DataFile("a.txt")}, "is given twice"},
+      {{DataFile("Readme.TXT"), DataFile("readme.txt")}, "letter case"},
+      {{DataFolder("docs"), DataFolder("DOCS")}, "letter case"},
       // ÀÉÎ with àéî; Greek with an accented capital; Cyrillic; fullwidth Latin.
-      {{File("\xC3\x80\xC3\x89\xC3\x8E.txt"), File("\xC3\xA0\xC3\xA9\xC3\xAE.txt")}, "letter case"},
-      {{File("\xCE\x86\xCE\xBB\xCF\x86\xCE\xB1"), File("\xCE\xAC\xCE\xBB\xCF\x86\xCE\xB1")}, "letter case"},
-      {{File("\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB"), File("\xD1\x84\xD0\x90\xD0\x99\xD0\x9B")}, "letter case"},
-      {{File("\xEF\xBC\xA1"), File("\xEF\xBD\x81")}, "letter case"},
-      {{File("a"), File("a/b")}, "both a file and a folder"},
-      {{File("bin"), File("BIN/tool/x.dll")}, "both a file and a folder"},
-      {{File("a"), Folder("a")}, "is given twice"},
+      {{DataFile("\xC3\x80\xC3\x89\xC3\x8E.txt"), DataFile("\xC3\xA0\xC3\xA9\xC3\xAE.txt")}, "letter case"},
+      {{DataFile("\xCE\x86\xCE\xBB\xCF\x86\xCE\xB1"), DataFile("\xCE\xAC\xCE\xBB\xCF\x86\xCE\xB1")}, "letter case"},
+      {{DataFile("\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB"), DataFile("\xD1\x84\xD0\x90\xD0\x99\xD0\x9B")}, "letter case"},
+      {{DataFile("\xEF\xBC\xA1"), DataFile("\xEF\xBD\x81")}, "letter case"},
+      {{DataFile("a"), DataFile("a/b")}, "both a file and a folder"},
+      {{DataFile("bin"), DataFile("BIN/tool/x.dll")}, "both a file and a folder"},
+      {{DataFile("a"), DataFolder("a")}, "is given twice"},
   };
   for (const auto& test : kCases) {
     std::string shown = test.items.front().name + " / " + test.items.back().name;
-    ASSERT_EQ(0u, Open(Build(test.items))) << shown << ": " << Message();
+    ASSERT_EQ(0u, Open(LoaderWithData(test.items))) << shown << ": " << Message();
     PxqDataEntry first, last;
     ASSERT_EQ(0u, PxqDataEntryAt(data, 1, &first));
     ASSERT_EQ(0u, PxqDataEntryAt(data, PxqDataCount(data), &last));
@@ -116,7 +81,7 @@ TEST_F(DataSoundness, ClashingNamesAreRefusedBeforeAnythingIsWritten) {
     EXPECT_FALSE(Exists(target)) << shown;
   }
   // One entry of an ambiguous name: which is meant cannot be told.
-  ASSERT_EQ(0u, Open(Build({File("a.txt", "first"), File("A.TXT", "second")})));
+  ASSERT_EQ(0u, Open(LoaderWithData({DataFile("a.txt", "first"), DataFile("A.TXT", "second")})));
   EXPECT_EQ(123u, PxqDataExtractTo(data, "a.txt", dir.File("one").c_str()));
   EXPECT_FALSE(Exists(dir.File("one")));
   auto sink = [](void*, const void*, size_t) -> uint32_t { return 0; };
@@ -127,10 +92,10 @@ TEST_F(DataSoundness, ClashingNamesAreRefusedBeforeAnythingIsWritten) {
 // point to one, so "ß" is no "SS"; names that merely begin alike, and a
 // folder whose contents are named in another case, clash with nothing.
 TEST_F(DataSoundness, NamesThatWindowsKeepsApartAreSound) {
-  std::vector<DataArchiveItem> items = {Folder("a"), File("A/b"), File("a.b"), File("ab"), File("a!"),
-                                        File("Stra\xC3\x9F" "e"), File("STRASSE"), File("\xC3\xB7"),
-                                        File("\xC3\x97")};
-  ASSERT_EQ(0u, Open(Build(items))) << Message();
+  std::vector<DataArchiveItem> items = {DataFolder("a"), DataFile("A/b"), DataFile("a.b"), DataFile("ab"), DataFile("a!"),
+                                        DataFile("Stra\xC3\x9F" "e"), DataFile("STRASSE"), DataFile("\xC3\xB7"),
+                                        DataFile("\xC3\x97")};
+  ASSERT_EQ(0u, Open(LoaderWithData(items))) << Message();
   for (uint32_t number = 1; number <= PxqDataCount(data); ++number) {
     PxqDataEntry entry;
     ASSERT_EQ(0u, PxqDataEntryAt(data, number, &entry));
@@ -164,10 +129,10 @@ TEST_F(DataSoundness, DeepTreesInAnyOrderExtract) {
   for (int i = 0; i < 100; ++i) left += "l/", right += "r/";
   std::vector<DataArchiveItem> items;
   for (int i = 0; i < 10; ++i) {
-    items.push_back(File(left + "f" + std::to_string(i)));
-    items.push_back(File(right + "f" + std::to_string(i)));
+    items.push_back(DataFile(left + "f" + std::to_string(i)));
+    items.push_back(DataFile(right + "f" + std::to_string(i)));
   }
-  ASSERT_EQ(0u, Open(Build(items))) << Message();
+  ASSERT_EQ(0u, Open(LoaderWithData(items))) << Message();
   ASSERT_EQ(0u, PxqDataExtractAll(data, target.c_str(), nullptr, nullptr)) << Message();
   EXPECT_TRUE(Exists(target + "/" + left + "f9"));
   EXPECT_TRUE(Exists(target + "/" + right + "f0"));
@@ -177,7 +142,7 @@ TEST_F(DataSoundness, DeepTreesInAnyOrderExtract) {
 // index declares needs, the archive is refused when it is opened.
 TEST_F(DataSoundness, ADictionaryLargerThanTheStreamNeedsIsRefused) {
   uint64_t at = 0;
-  std::vector<uint8_t> file = Build({File("a.txt", "alpha"), File("b.txt", "beta")}, &at);
+  std::vector<uint8_t> file = LoaderWithData({DataFile("a.txt", "alpha"), DataFile("b.txt", "beta")}, &at);
   const size_t dictionary = at + ARCHIVE_HEADER_SIZE + CHECK_PAIR_SIZE + 1;
   ASSERT_EQ(4096u, ReadLe32(file.data() + dictionary));  // the stream is far below 4 KiB
   ASSERT_EQ(0u, Open(file)) << Message();
@@ -200,8 +165,8 @@ TEST_F(DataSoundness, ADictionaryLargerThanTheStreamNeedsIsRefused) {
 // A locator of a format this reader does not know is a newer pxq's, not the
 // lack of a data archive.
 TEST_F(DataSoundness, ALocatorOfANewerFormatSaysSo) {
-  std::vector<uint8_t> file = Build({File("a.txt")});
-  WriteLe32(file.data() + archiveoffset + 4, 2);
+  std::vector<uint8_t> file = LoaderWithData({DataFile("a.txt")});
+  WriteLe32(file.data() + kDataArchiveOffset + 4, 2);
   EXPECT_EQ(50u, Open(file));
   EXPECT_NE(std::string::npos, Message().find("newer pxq")) << Message();
   EXPECT_NE(std::string::npos, Message().find("format 2")) << Message();
@@ -210,28 +175,11 @@ TEST_F(DataSoundness, ALocatorOfANewerFormatSaysSo) {
 // The end of the stream and the trailer: extracting everything gives the
 // verdict that verifying gives, for each fault at the end.
 TEST_F(DataSoundness, ExtractionAndVerificationAgreeOnTheEnd) {
-  std::vector<DataArchiveItem> items = {File("a.txt", "alpha alpha"), File("b.txt", "beta beta")};
-  std::vector<uint8_t> good = Build(items);
+  std::vector<DataArchiveItem> items = {DataFile("a.txt", "alpha alpha"), DataFile("b.txt", "beta beta")};
+  std::vector<uint8_t> good = LoaderWithData(items);
 
-  // An entry after the last indexed one: the index of the first item only,
-  // the stream of both.
-  std::vector<uint8_t> index, unused;
-  std::vector<PackageEntry> one, both;
-  size_t failed = 0;
-  std::vector<uint8_t> extra = LoaderOnly();
-  uint64_t at = extra.size();
-  ASSERT_EQ(0u, BuildDataIndex({items[0]}, &index, &one, &failed));
-  ASSERT_EQ(0u, BuildDataIndex(items, &unused, &both, &failed));
-  both.insert(both.begin(), MakeEntry(DATA_INDEX_ID, index));
-  PackageOptions options = SmallOptions();
-  options.headermagic = DATA_ARCHIVE_MAGIC;
-  options.entrycrc = true;
-  options.dictionarysize = 0;  // sized to the stream, as pack sizes it
-  ASSERT_EQ(0u, WriteArchiveTo(both, options, [&](const uint8_t* bytes, size_t count) -> uint32_t {
-    extra.insert(extra.end(), bytes, bytes + count);
-    return 0;
-  }));
-  EncodeDataLocator(at, extra.data() + archiveoffset);
+  // An entry after the last indexed one.
+  std::vector<uint8_t> extra = LoaderWithUnindexedEntry(items);
 
   std::vector<uint8_t> notrailer = good;
   notrailer[notrailer.size() - 16] ^= 0xFF;
@@ -264,7 +212,7 @@ TEST_F(DataSoundness, ExtractionAndVerificationAgreeOnTheEnd) {
 
 // A folder where a file goes is named as such.
 TEST_F(DataSoundness, AFolderWhereAFileGoesIsNamed) {
-  ASSERT_EQ(0u, Open(Build({File("a.txt", "alpha")})));
+  ASSERT_EQ(0u, Open(LoaderWithData({DataFile("a.txt", "alpha")})));
   ASSERT_EQ(0, mkdir(target.c_str(), 0755));
   ASSERT_EQ(0, mkdir((target + "/a.txt").c_str(), 0755));
   EXPECT_EQ(336u, PxqDataExtractAll(data, target.c_str(), nullptr, nullptr));

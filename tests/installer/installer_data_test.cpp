@@ -17,34 +17,13 @@
 #include "platform/filetime.h"
 #include "platform/testing.h"
 #include "pxq/installer_data.h"
+#include "support/data_fixture.h"
 #include "support/file_bytes.h"
 #include "support/package_fixture.h"
 #include "support/scratch_dir.h"
 #include "tools/writer/writer.h"
 
 namespace {
-
-const uint64_t kTime = FileTimeFromUnix(1700000000, 0);
-
-DataArchiveItem File(const std::string& name, std::vector<uint8_t> data, uint32_t attributes = 0x80) {
-  DataArchiveItem item;
-  item.name = name;
-  item.data = std::move(data);
-  item.lastwritetime = kTime;
-  item.attributes = attributes;
-  return item;
-}
-
-DataArchiveItem Directory(const std::string& name) {
-  DataArchiveItem item;
-  item.name = name;
-  item.directory = true;
-  item.lastwritetime = kTime;
-  item.attributes = FILE_ATTRIBUTE_DIRECTORY;
-  return item;
-}
-
-std::vector<uint8_t> Text(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
 // Names of what a directory holds, recursively, '/' between components.
 void ListTree(const std::string& root, const std::string& prefix, std::vector<std::string>* names) {
@@ -137,12 +116,12 @@ std::vector<StreamEntry> StreamParts(const std::vector<DataArchiveItem>& items) 
 }
 
 std::vector<DataArchiveItem> Product() {
-  return {Directory("docs"),
-          File("docs/readme.txt", Text("read me\n")),
-          File("empty", {}),
-          File("bin/app.dat", PatternBytes(200 * 1024, 3)),  // its directory is not listed: made on the way
-          File("read-only.ini", Text("[x]\n"), FILE_ATTRIBUTE_READONLY),
-          File("\xC3\x9Cn\xC3\xAF/\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB \xE2\x82\xAC.txt", Text("utf-8\n"))};
+  return {DataFolder("docs"),
+          DataFile("docs/readme.txt", TextBytes("read me\n")),
+          DataFile("empty", ""),
+          DataFile("bin/app.dat", PatternBytes(200 * 1024, 3)),  // its directory is not listed: made on the way
+          DataFile("read-only.ini", TextBytes("[x]\n"), FILE_ATTRIBUTE_READONLY),
+          DataFile("\xC3\x9Cn\xC3\xAF/\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB \xE2\x82\xAC.txt", TextBytes("utf-8\n"))};
 }
 
 TEST_F(InstallerData, WalksAndExtractsEverythingWithTimesAndAttributes) {
@@ -156,7 +135,7 @@ TEST_F(InstallerData, WalksAndExtractsEverythingWithTimesAndAttributes) {
     const DataArchiveItem& item = items[number - 1];
     EXPECT_EQ(item.name, entry.name);
     EXPECT_EQ(item.data.size(), entry.size);
-    EXPECT_EQ(kTime, entry.lastwritetime);
+    EXPECT_EQ(kDataTime, entry.lastwritetime);
     EXPECT_EQ(item.directory, entry.isdirectory != 0);
     EXPECT_EQ(ReferenceCrc32(item.data), entry.crc);
     EXPECT_TRUE(entry.nameissafe);
@@ -281,7 +260,7 @@ TEST_F(InstallerData, RefusesNamesThatLeaveTheTargetOrThatWindowsCannotHold) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     EXPECT_NE(DataNameSafe, CheckDataName(c.name, static_cast<uint32_t>(strlen(c.name))));
-    Write({File("ok.txt", Text("fine")), File(c.name, Text("evil"))});
+    Write({DataFile("ok.txt", TextBytes("fine")), DataFile(c.name, TextBytes("evil"))});
     ASSERT_EQ(0u, Open()) << Message();
     PxqDataEntry entry;
     ASSERT_EQ(0u, PxqDataEntryAt(data, 2, &entry));
@@ -302,7 +281,7 @@ TEST_F(InstallerData, DoesNotWriteThroughALinkInTheTarget) {
   mkdir(outside.c_str(), 0777);
   mkdir(target.c_str(), 0777);
   ASSERT_EQ(0, symlink(outside.c_str(), (target + "/sub").c_str()));
-  Write({File("sub/file.txt", Text("x"))});
+  Write({DataFile("sub/file.txt", TextBytes("x"))});
   ASSERT_EQ(0u, Open());
   EXPECT_EQ(183u, PxqDataExtractAll(data, target.c_str(), nullptr, nullptr));
   EXPECT_NE(std::string::npos, Message().find("sub")) << Message();
@@ -327,7 +306,7 @@ TEST_F(InstallerData, AFileWithoutADataArchiveSaysSo) {
 // Damage anywhere in the data archive is either refused or harmless: no
 // call that succeeds hands out bytes other than the packed ones.
 TEST_F(InstallerData, DamageIsRefusedNeverExtracted) {
-  std::vector<DataArchiveItem> items = {File("a.txt", Text("alpha alpha alpha")), File("b.bin", PatternBytes(5000, 9))};
+  std::vector<DataArchiveItem> items = {DataFile("a.txt", TextBytes("alpha alpha alpha")), DataFile("b.bin", PatternBytes(5000, 9))};
   std::vector<uint8_t> good = Build(items);
   uint64_t offset = ReadLe64(good.data() + 512 + 8);
   ASSERT_EQ(DATA_LOCATOR_MAGIC, ReadLe32(good.data() + 512));
@@ -382,7 +361,7 @@ TEST_F(InstallerData, DamageIsRefusedNeverExtracted) {
 // A check reads the whole stream: it refuses what an extraction would not
 // notice, each with its reason.
 TEST_F(InstallerData, VerifyRefusesWhatDoesNotEndOrMatchAsTheIndexSays) {
-  std::vector<StreamEntry> parts = StreamParts({File("a.txt", Text("alpha")), File("b.txt", Text("beta"))});
+  std::vector<StreamEntry> parts = StreamParts({DataFile("a.txt", TextBytes("alpha")), DataFile("b.txt", TextBytes("beta"))});
   std::vector<StreamEntry> headercrc = parts;
   headercrc[1].header.datacrc ^= 1;  // the data and the index agree; the header does not
   std::vector<uint8_t> trailer = Framed(parts);
@@ -416,7 +395,7 @@ TEST_F(InstallerData, VerifyRefusesWhatDoesNotEndOrMatchAsTheIndexSays) {
 TEST_F(InstallerData, LocatingTakesTheSameReadsWhateverTheBuildsSize) {
   std::vector<std::vector<std::string>> reads;
   for (size_t buildsize : {1000u, 3000000u}) {
-    WriteFileBytes(loader, Build({File("a", Text("a"))}, buildsize));
+    WriteFileBytes(loader, Build({DataFile("a", TextBytes("a"))}, buildsize));
     TestingScope scope;
     ASSERT_EQ(0u, Open()) << Message();
     PxqDataClose(data);
@@ -443,7 +422,7 @@ TEST_F(InstallerData, OpensTheFileNamedByTheVariableOrTheLastArgument) {
     PxqDataClose(opened);
     _exit(ok ? 0 : 1);
   }
-  Write({File("a", Text("a"))});
+  Write({DataFile("a", TextBytes("a"))});
   const std::string elsewhere = loader + ".missing";
   struct Case {
     const char* name;

@@ -14,6 +14,7 @@
 #include "package/records.h"
 #include "platform/filetime.h"
 #include "pxq/installer_data.h"
+#include "support/data_fixture.h"
 #include "support/file_bytes.h"
 #include "support/package_fixture.h"
 #include "support/scratch_dir.h"
@@ -23,21 +24,7 @@ namespace {
 
 const char kSelf[] = "LoaderInvocation.SaysWhichArgumentsAreTheUsers";
 
-void WriteLoader(const std::string& path) {
-  std::vector<uint8_t> stub(512, 0);
-  stub[0] = 'M';
-  stub[1] = 'Z';
-  std::vector<uint8_t> file;
-  ASSERT_EQ(0u, WriteLoaderFile(stub, PLATFORM_FLAG_NT_X64, {MakeEntry(NtX64InstallerId, PatternBytes(100, 7))},
-                                SmallOptions(), &file));
-  DataArchiveItem item;
-  item.name = "docs/readme.txt";
-  item.data = {'h', 'i', '\n'};
-  item.lastwritetime = FileTimeFromUnix(1700000000, 0);
-  item.attributes = 0x80;
-  ASSERT_EQ(0u, AppendDataArchive({item}, SmallOptions(), 512, &file));
-  WriteFileBytes(path, file);
-}
+void WriteLoader(const std::string& path) { WriteFileBytes(path, LoaderWithData({DataFile("docs/readme.txt", "hi\n")})); }
 
 // Runs `program` with `arguments`, PXQ_LOADER_PATH set to `variable` (null:
 // unset) and `extra` in its environment; its exit code, or -1.

@@ -21,34 +21,13 @@
 #include "platform/filetime.h"
 #include "platform/types.h"
 #include "pxq/installer_data.h"
+#include "support/data_fixture.h"
 #include "support/file_bytes.h"
 #include "support/package_fixture.h"
 #include "support/scratch_dir.h"
 #include "tools/writer/writer.h"
 
 namespace {
-
-const uint64_t kTime = FileTimeFromUnix(1700000000, 0);
-
-DataArchiveItem File(const std::string& name, std::vector<uint8_t> data, uint32_t attributes = 0x80) {
-  DataArchiveItem item;
-  item.name = name;
-  item.data = std::move(data);
-  item.lastwritetime = kTime;
-  item.attributes = attributes;
-  return item;
-}
-
-DataArchiveItem Folder(const std::string& name) {
-  DataArchiveItem item;
-  item.name = name;
-  item.directory = true;
-  item.lastwritetime = kTime;
-  item.attributes = FILE_ATTRIBUTE_DIRECTORY;
-  return item;
-}
-
-std::vector<uint8_t> Text(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
 // Everything below a folder that an install may change: per path its kind,
 // permissions, size, last-write time to the nanosecond and bytes.
@@ -111,13 +90,13 @@ void SetTime(const std::string& path, long long seconds, long nanoseconds) {
 // replaces files of the old one (a read-only one too), adds folders and
 // files, and ends with `last`.
 std::vector<DataArchiveItem> NewVersion(DataArchiveItem last) {
-  return {File("app.exe", PatternBytes(3000, 21)),
-          Folder("plugins"),
-          File("plugins/new.dll", PatternBytes(5000, 22)),
-          File("docs/readme.txt", Text("version 2\n")),
-          File("settings.ini", Text("[v2]\n"), FILE_ATTRIBUTE_READONLY),
-          File("added/deeper/file.txt", Text("new\n")),
-          File("bin/core.dll", PatternBytes(70000, 23)),
+  return {DataFile("app.exe", PatternBytes(3000, 21)),
+          DataFolder("plugins"),
+          DataFile("plugins/new.dll", PatternBytes(5000, 22)),
+          DataFile("docs/readme.txt", TextBytes("version 2\n")),
+          DataFile("settings.ini", TextBytes("[v2]\n"), FILE_ATTRIBUTE_READONLY),
+          DataFile("added/deeper/file.txt", TextBytes("new\n")),
+          DataFile("bin/core.dll", PatternBytes(70000, 23)),
           std::move(last)};
 }
 
@@ -129,14 +108,7 @@ struct Rollback : ::testing::Test {
   ~Rollback() override { PxqDataClose(data); }
 
   void Pack(const std::vector<DataArchiveItem>& items) {
-    std::vector<uint8_t> stub(512, 0);
-    stub[0] = 'M';
-    stub[1] = 'Z';
-    std::vector<uint8_t> file;
-    ASSERT_EQ(0u, WriteLoaderFile(stub, PLATFORM_FLAG_NT_X64, {MakeEntry(NtX64InstallerId, PatternBytes(100, 7))},
-                                  SmallOptions(), &file));
-    ASSERT_EQ(0u, AppendDataArchive(items, SmallOptions(), 512, &file));
-    WriteFileBytes(loader, file);
+    WriteFileBytes(loader, LoaderWithData(items));
     PxqDataClose(data);
     data = nullptr;
     ASSERT_EQ(0u, PxqDataOpen(loader.c_str(), &data)) << PxqDataMessage(data);
@@ -172,11 +144,11 @@ TEST_F(Rollback, AFailedOrCancelledUpdatePutsTheOldInstallBack) {
     uint32_t expected;
     const char* words;
   } cases[] = {
-      {"cancelled at the last entry", File("zz-last.txt", Text("last\n")), "zz-last.txt", 1223,
+      {"cancelled at the last entry", DataFile("zz-last.txt", TextBytes("last\n")), "zz-last.txt", 1223,
        "the extraction was cancelled (error 1223); the target folder was put back as it was"},
-      {"cancelled within a replaced file", File("zz-last.txt", Text("last\n")), "bin/core.dll", 1223,
+      {"cancelled within a replaced file", DataFile("zz-last.txt", TextBytes("last\n")), "bin/core.dll", 1223,
        "put back as it was"},
-      {"a file where a folder goes", File("user-notes.txt/x", Text("x")), nullptr, 183, "put back as it was"},
+      {"a file where a folder goes", DataFile("user-notes.txt/x", TextBytes("x")), nullptr, 183, "put back as it was"},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -202,7 +174,7 @@ TEST_F(Rollback, AFailedOrCancelledUpdatePutsTheOldInstallBack) {
 
 // A target that did not exist, nor its parents: all of it goes again.
 TEST_F(Rollback, FoldersMadeOnTheWayToTheTargetGoAgain) {
-  Pack(NewVersion(File("zz-last.txt", Text("last\n"))));
+  Pack(NewVersion(DataFile("zz-last.txt", TextBytes("last\n"))));
   Snapshot before = Take(dir.path);
   auto cancel = [](void*, uint64_t, uint64_t, const PxqDataEntry* entry) -> int {
     return std::string(entry->name) == "zz-last.txt";
@@ -217,7 +189,7 @@ TEST_F(Rollback, FoldersMadeOnTheWayToTheTargetGoAgain) {
 TEST_F(Rollback, ASuccessfulUpdateKeepsNoCopyOfTheOldFiles) {
   const std::string target = dir.File("product");
   InstallOldVersion(target);
-  std::vector<DataArchiveItem> items = NewVersion(File("zz-last.txt", Text("last\n")));
+  std::vector<DataArchiveItem> items = NewVersion(DataFile("zz-last.txt", TextBytes("last\n")));
   Pack(items);
   ASSERT_EQ(0u, PxqDataExtractAllEx(data, target.c_str(), PXQ_EXTRACT_ROLLBACK, nullptr, nullptr))
       << PxqDataMessage(data);
@@ -237,7 +209,7 @@ TEST_F(Rollback, ASuccessfulUpdateKeepsNoCopyOfTheOldFiles) {
 // limit on the size of files the process writes (EFBIG), which needs no
 // rights; both reach the library as "the disk is full".
 TEST_F(Rollback, TheDiskFullDuringAnUpdatePutsTheOldInstallBack) {
-  std::vector<DataArchiveItem> items = NewVersion(File("zz-large.bin", PatternBytes(1 << 20, 24)));
+  std::vector<DataArchiveItem> items = NewVersion(DataFile("zz-large.bin", PatternBytes(1 << 20, 24)));
   Pack(items);
 
   struct Way {

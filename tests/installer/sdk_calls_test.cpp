@@ -12,21 +12,13 @@
 #include "package/records.h"
 #include "platform/filetime.h"
 #include "pxq/installer_data.h"
+#include "support/data_fixture.h"
 #include "support/file_bytes.h"
 #include "support/package_fixture.h"
 #include "support/scratch_dir.h"
 #include "tools/writer/writer.h"
 
 namespace {
-
-DataArchiveItem File(const std::string& name, const std::string& text) {
-  DataArchiveItem item;
-  item.name = name;
-  item.data.assign(text.begin(), text.end());
-  item.lastwritetime = FileTimeFromUnix(1700000000, 0);
-  item.attributes = 0x80;
-  return item;
-}
 
 struct SdkCalls : ::testing::Test {
   ScratchDir dir;
@@ -36,14 +28,7 @@ struct SdkCalls : ::testing::Test {
   ~SdkCalls() override { PxqDataClose(data); }
 
   void Open(const std::vector<DataArchiveItem>& items) {
-    std::vector<uint8_t> stub(512, 0);
-    stub[0] = 'M';
-    stub[1] = 'Z';
-    std::vector<uint8_t> file;
-    ASSERT_EQ(0u, WriteLoaderFile(stub, PLATFORM_FLAG_NT_X64, {MakeEntry(NtX64InstallerId, PatternBytes(100, 7))},
-                                  SmallOptions(), &file));
-    ASSERT_EQ(0u, AppendDataArchive(items, SmallOptions(), 512, &file));
-    WriteFileBytes(loader, file);
+    WriteFileBytes(loader, LoaderWithData(items));
     ASSERT_EQ(0u, PxqDataOpen(loader.c_str(), &data)) << PxqDataMessage(data);
   }
 
@@ -51,8 +36,8 @@ struct SdkCalls : ::testing::Test {
 };
 
 TEST_F(SdkCalls, FindTakesAnyLetterCaseAndPrefersTheVeryName) {
-  Open({File("Docs/ReadMe.txt", "readme"), File("\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB.txt", "cyrillic"),
-        File("same", "lower"), File("SAME", "upper")});
+  Open({DataFile("Docs/ReadMe.txt", "readme"), DataFile("\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB.txt", "cyrillic"),
+        DataFile("same", "lower"), DataFile("SAME", "upper")});
   PxqDataEntry entry;
   ASSERT_EQ(0u, PxqDataFind(data, "docs/readme.TXT", &entry)) << Message();
   EXPECT_EQ(1u, entry.number);
@@ -72,7 +57,7 @@ TEST_F(SdkCalls, FindTakesAnyLetterCaseAndPrefersTheVeryName) {
 }
 
 TEST_F(SdkCalls, MakesTheTargetWithItsMissingParents) {
-  Open({File("a/b.txt", "b")});
+  Open({DataFile("a/b.txt", "b")});
   std::string target = dir.File("one/two/three");
   ASSERT_EQ(0u, PxqDataExtractAll(data, target.c_str(), nullptr, nullptr)) << Message();
   EXPECT_EQ("b", ReadFileText(target + "/a/b.txt"));
@@ -87,7 +72,7 @@ TEST_F(SdkCalls, MakesTheTargetWithItsMissingParents) {
 // Every failing call leaves a message, and says each thing once; a call
 // that succeeds clears it.
 TEST_F(SdkCalls, EveryFailingCallLeavesAMessageWordedOnce) {
-  Open({File("a.txt", "a"), File("b.txt", "b")});
+  Open({DataFile("a.txt", "a"), DataFile("b.txt", "b")});
   PxqDataEntry entry;
   const std::string out = dir.File("out");
   const struct {

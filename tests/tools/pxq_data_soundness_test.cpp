@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -19,6 +18,7 @@
 
 #include "package/data_archive.h"
 #include "package/records.h"
+#include "support/data_fixture.h"
 #include "support/file_bytes.h"
 #include "support/package_fixture.h"
 #include "support/required.h"
@@ -26,41 +26,11 @@
 #include "tools/writer/writer.h"
 #include "tools_support.h"
 
-extern char** environ;
-
 namespace {
-
-DataArchiveItem File(const std::string& name, const std::string& text = "x") {
-  DataArchiveItem item;
-  item.name = name;
-  item.data.assign(text.begin(), text.end());
-  item.lastwritetime = 133000000000000000ull;
-  return item;
-}
 
 bool Exists(const std::string& path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0;
-}
-
-const uint32_t kArchiveOffset = 512;
-
-std::vector<uint8_t> LoaderOnly() {
-  std::vector<uint8_t> stub(kArchiveOffset, 0);
-  stub[0] = 'M';
-  stub[1] = 'Z';
-  std::vector<uint8_t> file;
-  EXPECT_EQ(0u, WriteLoaderFile(stub, PLATFORM_FLAG_GENERIC, {MakeEntry(GenericInstallerId, PatternBytes(300, 5))},
-                                SmallOptions(), &file));
-  return file;
-}
-
-std::vector<uint8_t> WithData(const std::vector<DataArchiveItem>& items) {
-  std::vector<uint8_t> file = LoaderOnly();
-  PackageOptions options = SmallOptions();
-  options.preset = 0;
-  EXPECT_EQ(0u, AppendDataArchive(items, options, kArchiveOffset, &file));
-  return file;
 }
 
 struct PxqDataSoundness : ::testing::Test {
@@ -93,13 +63,13 @@ TEST_F(PxqDataSoundness, ClashingNamesAreUnsoundAndNeverExtracted) {
     std::vector<DataArchiveItem> items;
     const char* words;
   } kCases[] = {
-      {{File("a.txt"), File("b.txt"), File("a.txt")}, "is given twice"},
-      {{File("Readme.txt"), File("README.TXT")}, "letter case"},
-      {{File("app"), File("app/tool.dll")}, "both a file and a folder"},
+      {{DataFile("a.txt"), DataFile("b.txt"), DataFile("a.txt")}, "is given twice"},
+      {{DataFile("Readme.txt"), DataFile("README.TXT")}, "letter case"},
+      {{DataFile("app"), DataFile("app/tool.dll")}, "both a file and a folder"},
   };
   for (const auto& test : kCases) {
     std::string shown = test.items.front().name + " / " + test.items.back().name;
-    Verdicts verdicts = Read(WithData(test.items));
+    Verdicts verdicts = Read(LoaderWithData(test.items));
     EXPECT_EQ(1, verdicts.list.status) << shown << verdicts.list.out;
     EXPECT_NE(std::string::npos, verdicts.list.err.find(test.words)) << shown << ": " << verdicts.list.err;
     EXPECT_NE(std::string::npos, verdicts.list.out.find("UNSAFE NAME")) << verdicts.list.out;
@@ -112,7 +82,7 @@ TEST_F(PxqDataSoundness, ClashingNamesAreUnsoundAndNeverExtracted) {
     EXPECT_NE(std::string::npos, verdicts.extract.err.find("nothing was extracted")) << verdicts.extract.err;
     EXPECT_FALSE(Exists(out)) << shown;
   }
-  WriteFileBytes(setup, WithData({File("a.txt", "first"), File("A.txt", "second")}));
+  WriteFileBytes(setup, LoaderWithData({DataFile("a.txt", "first"), DataFile("A.txt", "second")}));
   CommandResult one = RunPxq({"extract", setup, "--data", "A.txt", "-o", dir.File("one")});
   EXPECT_EQ(1, one.status);
   EXPECT_FALSE(Exists(dir.File("one")));
@@ -121,28 +91,13 @@ TEST_F(PxqDataSoundness, ClashingNamesAreUnsoundAndNeverExtracted) {
 // The end of the stream, the trailer and the locator: list and extract
 // --data give one verdict, and the JSON report stays one whole object.
 TEST_F(PxqDataSoundness, EveryReaderGivesOneVerdictOnTheEnd) {
-  std::vector<DataArchiveItem> items = {File("a.txt", "alpha alpha"), File("b.txt", "beta beta")};
-  std::vector<uint8_t> good = WithData(items);
+  std::vector<DataArchiveItem> items = {DataFile("a.txt", "alpha alpha"), DataFile("b.txt", "beta beta")};
+  std::vector<uint8_t> good = LoaderWithData(items);
 
   // An entry after the last indexed one.
-  std::vector<uint8_t> index, unused;
-  std::vector<PackageEntry> one, both;
-  size_t failed = 0;
-  std::vector<uint8_t> extra = LoaderOnly();
-  uint64_t at = extra.size();
-  ASSERT_EQ(0u, BuildDataIndex({items[0]}, &index, &one, &failed));
-  ASSERT_EQ(0u, BuildDataIndex(items, &unused, &both, &failed));
-  both.insert(both.begin(), MakeEntry(DATA_INDEX_ID, index));
-  PackageOptions options = SmallOptions();
-  options.headermagic = DATA_ARCHIVE_MAGIC;
-  options.dictionarysize = 0;
-  ASSERT_EQ(0u, WriteArchiveTo(both, options, [&](const uint8_t* bytes, size_t count) -> uint32_t {
-    extra.insert(extra.end(), bytes, bytes + count);
-    return 0;
-  }));
-  EncodeDataLocator(at, extra.data() + kArchiveOffset);
+  std::vector<uint8_t> extra = LoaderWithUnindexedEntry(items);
   std::vector<uint8_t> newer = good;
-  WriteLe32(newer.data() + kArchiveOffset + 4, 2);
+  WriteLe32(newer.data() + kDataArchiveOffset + 4, 2);
   std::vector<uint8_t> wrongtrailer = good;
   wrongtrailer[wrongtrailer.size() - 8] = 1;
 
@@ -191,8 +146,8 @@ TEST_F(PxqDataSoundness, ListJsonDoesNotHoldTheDocument) {
   const size_t counts[2] = {1000, 100000};
   for (int i = 0; i < 2; ++i) {
     std::vector<DataArchiveItem> items;
-    for (size_t k = 0; k < counts[i]; ++k) items.push_back(File("f" + std::to_string(k), ""));
-    WriteFileBytes(setup, WithData(items));
+    for (size_t k = 0; k < counts[i]; ++k) items.push_back(DataFile("f" + std::to_string(k), ""));
+    WriteFileBytes(setup, LoaderWithData(items));
     peaks[i] = ListJsonPeakKib(dir, setup);
   }
   // The library's table of 100,000 entries is a few MiB; a document of
@@ -204,7 +159,7 @@ TEST_F(PxqDataSoundness, ListJsonDoesNotHoldTheDocument) {
 // -o naming the loader file itself, by its path or a hard link, is refused
 // and the file stays as it was.
 TEST_F(PxqDataSoundness, OutputNamingTheLoaderFileIsRefused) {
-  std::vector<uint8_t> file = WithData({File("a.txt", "alpha")});
+  std::vector<uint8_t> file = LoaderWithData({DataFile("a.txt", "alpha")});
   WriteFileBytes(setup, file);
   ASSERT_EQ(0, link(setup.c_str(), dir.File("linked.exe").c_str()));
   for (const std::string& output : {setup, dir.File("linked.exe")}) {
@@ -218,7 +173,7 @@ TEST_F(PxqDataSoundness, OutputNamingTheLoaderFileIsRefused) {
 // Messages: a full disk under -o - is the write's failure, a folder where a
 // file goes is named so, and pack shows control bytes of names escaped.
 TEST_F(PxqDataSoundness, MessagesSayWhatFailed) {
-  WriteFileBytes(setup, WithData({File("a.txt", std::string(100000, 'a'))}));
+  WriteFileBytes(setup, LoaderWithData({DataFile("a.txt", std::string(100000, 'a'))}));
   if (Exists("/dev/full")) {
     CommandResult full = RunShell(ShellQuote(PxqPath()) + " extract " + ShellQuote(setup) + " --data a.txt -o - >/dev/full");
     EXPECT_EQ(1, full.status);
@@ -254,10 +209,10 @@ TEST_F(PxqDataSoundness, EachFolderIsMadeOnce) {
   for (int i = 0; i < 120; ++i) deep += "d/";
   std::vector<DataArchiveItem> items;
   for (int i = 0; i < 150; ++i) {
-    items.push_back(File(deep + "a" + std::to_string(i)));
-    items.push_back(File("b/" + deep + "a" + std::to_string(i)));  // alternating between two branches
+    items.push_back(DataFile(deep + "a" + std::to_string(i)));
+    items.push_back(DataFile("b/" + deep + "a" + std::to_string(i)));  // alternating between two branches
   }
-  WriteFileBytes(setup, WithData(items));
+  WriteFileBytes(setup, LoaderWithData(items));
   // LeakSanitizer cannot run under ptrace: a sanitized pxq is traced without it.
   CommandResult run = RunShell("ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 "
                                "strace -f -qq -e trace=mkdir,mkdirat -o " + ShellQuote(dir.File("trace")) + " " +
@@ -267,28 +222,6 @@ TEST_F(PxqDataSoundness, EachFolderIsMadeOnce) {
   // 120 + 121 folders and the target itself.
   EXPECT_LE(atoi(count.out.c_str()), 120 + 121 + 1) << count.out;
   EXPECT_TRUE(Exists(out + "/b/" + deep + "a149"));
-}
-
-// Starts pxq with the signals' default actions, whatever the runner set.
-pid_t StartPxq(const std::vector<std::string>& arguments) {
-  std::vector<std::string> words = {PxqPath()};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(&word[0]);
-  argv.push_back(nullptr);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t all, none;
-  sigfillset(&all);
-  sigemptyset(&none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  pid_t pid = -1;
-  int result = posix_spawn(&pid, argv[0], nullptr, &attributes, argv.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  EXPECT_EQ(0, result);
-  return result == 0 ? pid : -1;
 }
 
 bool HasPartial(const std::string& directory) {
@@ -305,7 +238,7 @@ TEST_F(PxqDataSoundness, ASignalRemovesTheStagedFile) {
   DataArchiveItem big;
   big.name = "big.bin";
   big.path = dir.File("big.bin");
-  WriteFileBytes(setup, WithData({big}));
+  WriteFileBytes(setup, LoaderWithData({big}));
   const struct {
     int number;
     const char* name;
@@ -315,8 +248,8 @@ TEST_F(PxqDataSoundness, ASignalRemovesTheStagedFile) {
     for (bool whole : {true, false}) {
       RunShell("rm -rf " + ShellQuote(out));
       ASSERT_EQ(0, mkdir(out.c_str(), 0755));
-      pid_t pid = whole ? StartPxq({"extract", setup, "--data", "-o", out})
-                        : StartPxq({"extract", setup, "--data", "big.bin", "-o", out + "/one.bin"});
+      pid_t pid = whole ? StartPxqProcess(PxqPath(), {"extract", setup, "--data", "-o", out})
+                        : StartPxqProcess(PxqPath(), {"extract", setup, "--data", "big.bin", "-o", out + "/one.bin"});
       ASSERT_GT(pid, 0);
       bool staged = false;
       for (int i = 0; i < 20000 && !staged; ++i) {

@@ -3,7 +3,6 @@
 // the copy and ends by the signal.
 #include <signal.h>
 #include <stdlib.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -12,41 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/data_fixture.h"
 #include "support/file_bytes.h"
 #include "support/package_fixture.h"
 #include "support/scratch_dir.h"
 #include "tools_support.h"
 
-extern char** environ;
-
 namespace {
-
-// Starts pxq with the signals' default actions, whatever the test runner set.
-pid_t StartPxq(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {}) {
-  std::vector<std::string> words = {PxqPath()};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(&word[0]);
-  argv.push_back(nullptr);
-  std::vector<std::string> variables = environment;
-  for (char** variable = environ; *variable != nullptr; ++variable) variables.push_back(*variable);
-  std::vector<char*> envp;
-  for (auto& variable : variables) envp.push_back(&variable[0]);
-  envp.push_back(nullptr);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t all, none;
-  sigfillset(&all);
-  sigemptyset(&none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  pid_t pid = -1;
-  int result = posix_spawn(&pid, argv[0], nullptr, &attributes, argv.data(), envp.data());
-  posix_spawnattr_destroy(&attributes);
-  EXPECT_EQ(0, result);
-  return result == 0 ? pid : -1;
-}
 
 // Polls `ready` for up to 20 s; false when it never held.
 bool WaitFor(const std::function<bool()>& ready) {
@@ -72,7 +43,7 @@ TEST(PxqSignal, InterruptedPackLeavesNoFileBehind) {
   WriteFileText(dir.File("setup.exe"), "the old loader file\n");
   for (const auto& signal : kSignals) {
     std::vector<std::string> before = DirectoryNames(dir.path);
-    pid_t pid = StartPxq({"pack", "-o", dir.File("setup.exe"), "--stub", dir.File("stub.exe"), "--generic",
+    pid_t pid = StartPxqProcess(PxqPath(), {"pack", "-o", dir.File("setup.exe"), "--stub", dir.File("stub.exe"), "--generic",
                           dir.File("big.bin"), "--preset", "9e"});
     ASSERT_GT(pid, 0);
     // The staged file appears beside the output.
@@ -109,7 +80,7 @@ TEST(PxqSignal, RunPassesTheSignalToTheInstallerAndRemovesTheCopy) {
   for (const auto& signal : kSignals) {
     std::string mark = dir.File(std::string("mark-") + signal.name), ready = dir.File("ready");
     std::remove(ready.c_str());
-    pid_t pid = StartPxq({"run", setup}, {"TMPDIR=" + temporary, "MARK=" + mark, "READY=" + ready});
+    pid_t pid = StartPxqProcess(PxqPath(), {"run", setup}, {"TMPDIR=" + temporary, "MARK=" + mark, "READY=" + ready});
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(WaitFor([&] { return FileExists(ready); })) << signal.name;
     EXPECT_EQ(1u, DirectoryNames(temporary).size()) << "the installer runs from its copy";
