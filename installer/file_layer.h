@@ -100,14 +100,14 @@ uint32_t LayerCommit(LayerFile* file, const PxqPathChar* finalpath, uint64_t las
 // Closes and removes the temporary file. Harmless when repeated.
 void LayerDiscard(LayerFile* file);
 
-#ifndef _WIN32
-// A host program that ends on a signal (pxq) is told of each temporary file
-// so that its handler removes what is staged: before the file is made
-// (`Making`: the program holds its signals back and notes the name), after
-// (`Made` or `NotMade`: it lets them through again, forgetting the name when
-// none was made), and once the name is gone, renamed or removed (`Gone`).
+// A host program that ends on a signal or a console control event (pxq) is
+// told of each temporary file so that its handler removes what is staged:
+// before the file is made (`Making`: the program holds its signals back and
+// notes the name), after (`Made` or `NotMade`: it lets them through again,
+// forgetting the name when none was made), and once the name is gone,
+// renamed or removed (`Gone`). On Windows the file is opened so that the
+// handler can delete it while it is being written.
 enum LayerTemporaryEvent { LayerTemporaryMaking, LayerTemporaryMade, LayerTemporaryNotMade, LayerTemporaryGone };
-typedef void (*LayerTemporaryWatch)(const char* path, LayerTemporaryEvent event);
+typedef void (*LayerTemporaryWatch)(const PxqPathChar* path, LayerTemporaryEvent event);
 // Null: nobody is told (the default).
 void LayerWatchTemporaries(LayerTemporaryWatch watch);
-#endif

@@ -28,6 +28,11 @@ void WINAPI LayerSetLastError(DWORD error) { SetLastError(error); }
 
 // Filled at run time: no global constructor.
 Platform layerPlatform;
+LayerTemporaryWatch temporaryWatch;
+
+void Tell(const wchar_t* path, LayerTemporaryEvent event) {
+  if (temporaryWatch != nullptr) temporaryWatch(path, event);
+}
 
 }  // namespace
 
@@ -43,6 +48,8 @@ void LayerUsePlatform() {
   layerPlatform.SetLastError = LayerSetLastError;
   UsePlatform(&layerPlatform);
 }
+
+void LayerWatchTemporaries(LayerTemporaryWatch watch) { temporaryWatch = watch; }
 
 uint32_t LayerLength(const PxqPathChar* path) {
   uint32_t length = 0;
@@ -385,13 +392,19 @@ uint32_t LayerCreateTemporary(const PxqPathChar* finalpath, LayerFile* file) {
       code = ERROR_NOT_ENOUGH_MEMORY;
       break;
     }
-    HANDLE handle = CreateFileW(temporary, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    // Shared for deletion only: a watching program's control handler may
+    // delete it while it is being written.
+    Tell(temporary, LayerTemporaryMaking);
+    HANDLE handle =
+        CreateFileW(temporary, GENERIC_WRITE, FILE_SHARE_DELETE, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    Tell(temporary, handle != INVALID_HANDLE_VALUE ? LayerTemporaryMade : LayerTemporaryNotMade);
     if (handle != INVALID_HANDLE_VALUE) {
       file->handle = reinterpret_cast<intptr_t>(handle);
       file->temporary = temporary;
       code = 0;
     } else {
-      code = GetLastError();
+      code = error;
       if (code == ERROR_ALREADY_EXISTS) code = ERROR_FILE_EXISTS;
       FreeBlock(temporary);
     }
@@ -435,6 +448,7 @@ uint32_t LayerCommit(LayerFile* file, const PxqPathChar* finalpath, uint64_t las
       SetFileAttributesW(finalpath, existing);
     return error;
   }
+  Tell(file->temporary, LayerTemporaryGone);
   FreeBlock(file->temporary);
   file->temporary = nullptr;
   DWORD wanted = attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE);
@@ -445,7 +459,10 @@ uint32_t LayerCommit(LayerFile* file, const PxqPathChar* finalpath, uint64_t las
 void LayerDiscard(LayerFile* file) {
   if (file->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file->handle));
   file->handle = -1;
-  if (file->temporary != nullptr) DeleteFileW(file->temporary);
+  if (file->temporary != nullptr) {
+    DeleteFileW(file->temporary);
+    Tell(file->temporary, LayerTemporaryGone);
+  }
   FreeBlock(file->temporary);
   file->temporary = nullptr;
 }

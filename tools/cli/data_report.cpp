@@ -46,25 +46,30 @@ std::string Hex32(uint32_t value) {
   return text;
 }
 
-#ifndef _WIN32
-// The library's temporary files join pxq's staged files: a signal removes
-// them as it removes the rest. Signals are held while one is being made,
-// so that none is made unnoted.
-void WatchTemporary(const char* path, LayerTemporaryEvent event) {
+// The library's temporary files join pxq's staged files: a signal or a
+// console control event removes them as it removes the rest. Signals are
+// held while one is being made, so that none is made unnoted.
+#ifdef _WIN32
+std::string HostPath(const PxqPathChar* path) { return Utf8FromWide(path); }
+#else
+std::string HostPath(const PxqPathChar* path) { return path; }
+#endif
+
+void WatchTemporary(const PxqPathChar* path, LayerTemporaryEvent event) {
   switch (event) {
     case LayerTemporaryMaking:
       HoldSignals();
-      RemoveOnSignal(path);
+      RemoveOnSignal(HostPath(path));
       break;
     case LayerTemporaryMade:
       ReleaseSignals();
       break;
     case LayerTemporaryNotMade:
-      KeepOnSignal(path);
+      KeepOnSignal(HostPath(path));
       ReleaseSignals();
       break;
     case LayerTemporaryGone:
-      KeepOnSignal(path);
+      KeepOnSignal(HostPath(path));
       break;
   }
 }
@@ -73,12 +78,6 @@ struct WatchedTemporaries {
   WatchedTemporaries() { LayerWatchTemporaries(WatchTemporary); }
   ~WatchedTemporaries() { LayerWatchTemporaries(nullptr); }
 };
-#else
-// The library's Windows file layer reports no temporary files to watch.
-struct WatchedTemporaries {
-  WatchedTemporaries() {}
-};
-#endif
 
 // Standard output as the library's sink: the first write error is kept, to
 // be reported as the system words it.

@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <windows.h>
 
+#include "tools/host/win/control_event.h"
 #include "tools/host/win/posix_names.h"
 
 namespace {
@@ -52,7 +53,9 @@ int SignalOfEvent(DWORD event) {
   }
 }
 
-BOOL WINAPI OnControlEvent(DWORD event) {
+}  // namespace
+
+BOOL WINAPI OnConsoleControlEvent(DWORD event) {
   if (forwarding) {
     InterlockedCompareExchange(&received, SignalOfEvent(event), 0);
     return TRUE;
@@ -63,14 +66,12 @@ BOOL WINAPI OnControlEvent(DWORD event) {
   return TRUE;
 }
 
-}  // namespace
-
 void InstallSignalHandlers() {
   if (!locked) {
     InitializeCriticalSection(&lock);
     locked = true;
   }
-  SetConsoleCtrlHandler(OnControlEvent, TRUE);
+  SetConsoleCtrlHandler(OnConsoleControlEvent, TRUE);
 }
 
 void HoldSignals() { Lock(); }
