@@ -43,6 +43,11 @@ if(PXQ_TESTS AND DEFINED PXQ_WINE_TEST_ENV)
   set_tests_properties(wine_x64_tool PROPERTIES LABELS wine SKIP_RETURN_CODE 77 TIMEOUT 900
     FIXTURES_REQUIRED wine RESOURCE_LOCK wine-prefix-win64
     ENVIRONMENT "${PXQ_WINE_TEST_ENV};PXQ_WINE_LEG=x64;PXQ_WINE_TEST=wine_x64_tool;PXQ_WINDOWS_TOOL_PROGRAMS=${CMAKE_BINARY_DIR}/windows-tool/programs")
+  # The host unit tests that carry over, built for Windows with pxq.exe.
+  add_test(NAME wine_x64_host_units COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/host-units.sh)
+  set_tests_properties(wine_x64_host_units PROPERTIES LABELS wine SKIP_RETURN_CODE 77 TIMEOUT 300
+    FIXTURES_REQUIRED wine RESOURCE_LOCK wine-prefix-win64
+    ENVIRONMENT "${PXQ_WINE_TEST_ENV};PXQ_WINE_LEG=x64;PXQ_WINE_TEST=wine_x64_host_units;PXQ_WINDOWS_TOOL_PROGRAMS=${CMAKE_BINARY_DIR}/windows-tool/programs")
 endif()
 
 # The release for Windows build hosts (`make package` writes it beside the
