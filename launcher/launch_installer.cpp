@@ -141,16 +141,21 @@ static uint32_t RunInstaller(bool widecalls, const char* temppath, const WCHAR* 
 // loader left there (that one names another file, and the installer library
 // reads the variable first). Returns 0 or the system error number; a
 // variable that is not there to remove is no failure.
-static uint32_t HandLoaderPath(bool environment, const char* ownpath) {
-  if (Sys().SetEnvironmentVariableA(LOADER_PATH_VARIABLE, environment ? ownpath : NULL)) return 0;
+static uint32_t HandLoaderPath(bool environment, const char* ownpath, const WCHAR* exactownpath) {
+  static const WCHAR widename[] = {'P', 'X', 'Q', '_', 'L', 'O', 'A', 'D', 'E', 'R', '_', 'P', 'A', 'T', 'H', 0};
+  if (environment && exactownpath != NULL ? Sys().SetEnvironmentVariableW(widename, exactownpath)
+                                          : Sys().SetEnvironmentVariableA(LOADER_PATH_VARIABLE,
+                                                                          environment ? ownpath : NULL))
+    return 0;
   DWORD error = Sys().GetLastError();
   return environment || error != ERROR_ENVVAR_NOT_FOUND ? error : 0;
 }
 
-uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldcopy, bool widecalls) {
+uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldcopy, bool widecalls,
+                         const WCHAR* exactownpath) {
   LoaderPathMode mode = LoaderPathLast;
-  char* arguments = ReadVersionArguments(ownpath, &mode);
-  char* tag = ReadTrailingTag(ownpath);
+  char* arguments = ReadVersionArguments(ownpath, &mode, NULL, exactownpath);
+  char* tag = ReadTrailingTag(ownpath, exactownpath);
   const bool environment = mode == LoaderPathEnvironment;
 
   // Every piece in UTF-16. The own arguments are taken as the system keeps
@@ -159,19 +164,20 @@ uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldc
   // the system converts the ANSI calls' texts; a missing value or tag is
   // an empty piece. Without the path the line ends after the own
   // arguments: the empty quotes that stand for it, and the space before
-  // them, are cut off below.
+  // them, are cut off below. The exact own path is in UTF-16 already.
   WCHAR* owned[PieceCount] = {WideText(temppath), WideText(arguments), WideText(tag), NULL,
-                              WideText(environment ? "" : ownpath)};
+                              exactownpath != NULL || environment ? NULL : WideText(ownpath)};
   const WCHAR* commandline =
       widecalls ? Sys().GetCommandLineW() : (owned[PieceOwnArguments] = WideText(Sys().GetCommandLineA()));
   // The Arguments value and the tag may be left out, and so may the own
   // arguments where the system gives no line (as before); the paths, and
   // the own arguments that could not be converted, may not.
-  const bool whole =
-      owned[PieceTempPath] != NULL && owned[PieceOwnPath] != NULL && (widecalls || commandline != NULL);
   static const WCHAR empty[1] = {0};
+  const WCHAR* widepath = environment ? empty : exactownpath != NULL ? exactownpath : owned[PieceOwnPath];
+  const bool whole = owned[PieceTempPath] != NULL && widepath != NULL && (widecalls || commandline != NULL);
   WideCommandLinePieces pieces;
   for (uint32_t i = 0; i < PieceCount; ++i) pieces.text[i] = owned[i] != NULL ? owned[i] : empty;
+  pieces.text[PieceOwnPath] = widepath != NULL ? widepath : empty;
   pieces.text[PieceOwnArguments] = SkipProgramName(commandline != NULL ? commandline : empty);
   // No piece reaches 2^17 characters (the paths fit their buffers, the
   // Arguments value its version block, the tag its window of at most
@@ -196,7 +202,7 @@ uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldc
     result = ERROR_NOT_ENOUGH_MEMORY;
     ReportError("GlobalAlloc(%u) failed => %u\n", (length + 1) * 2u, result);
     ExitCode = 252;
-  } else if ((result = HandLoaderPath(environment, ownpath)) != 0) {
+  } else if ((result = HandLoaderPath(environment, ownpath, exactownpath)) != 0) {
     // Without the path the installer could not find its package.
     ReportError("SetEnvironmentVariable() failed => %u\n", result);
     ExitCode = 252;

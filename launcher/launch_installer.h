@@ -25,5 +25,10 @@
 // and the installer is started with CreateProcessW, so that every character
 // reaches it as the user gave it; without (the 95/98/Me family) through
 // GetCommandLineA and CreateProcessA.
+//
+// `exactownpath`, when given (Windows NT only), is the loader's path where
+// `ownpath` names no file: the version resource and the tag are read
+// through it, and it is the path that the installer gets, on its command
+// line or in PXQ_LOADER_PATH (set through SetEnvironmentVariableW).
 uint32_t LaunchInstaller(const char* temppath, const char* ownpath, HANDLE heldcopy = INVALID_HANDLE_VALUE,
-                         bool widecalls = true);
+                         bool widecalls = true, const WCHAR* exactownpath = NULL);

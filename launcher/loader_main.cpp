@@ -34,21 +34,25 @@ static bool ChooseInstaller(PlatformClass platformclass, uint32_t* idlow, uint32
   return true;
 }
 
-// On Windows NT, whose ANSI calls give a lossy path where the code page
-// cannot hold it: makes `path` name what the wide call (`widecall`, which
-// returned `widelength` and `widepath`) named. False with the failure
-// reported and ExitCode 255. GetLastError is the first call made here.
-static bool MakeExact(DWORD widelength, const char* widecall, const WCHAR* widepath, char* path, uint32_t size,
-                      const char* what) {
+const WCHAR* ExactOwnPath;
+
+// A failed start-up step: reported with its error number, exit code 255.
+static __attribute__((noinline)) void FailStartUp(const char* format, DWORD error) {
+  ReportError(format, error);
+  ExitCode = 255;
+}
+
+// The loader's own path in UTF-16, as GetModuleFileNameW gave it.
+static WCHAR widepathofown[WIDE_PATH_SIZE];
+
+// Checks what a wide call (`widecall`) returned: false with the failure
+// reported and ExitCode 255 when it failed or did not fit. GetLastError is
+// the first call made here.
+static bool WideCallAnswered(DWORD widelength, const char* widecall) {
   DWORD error = widelength == 0 ? Sys().GetLastError() : 0;
   if (widelength >= WIDE_PATH_SIZE) error = ERROR_INSUFFICIENT_BUFFER;
-  if (error != 0) {
-    ReportError("%s() failed => %u\n", widecall, error);
-  } else {
-    error = UseExactAnsiPath(path, size, widepath);
-    if (error == 0) return true;
-    ReportError("No short (8.3) name for the %s, which the ANSI code page cannot hold => %u\n", what, error);
-  }
+  if (error == 0) return true;
+  ReportError("%s() failed => %u\n", widecall, error);
   ExitCode = 255;
   return false;
 }
@@ -65,8 +69,7 @@ static void LoadAndLaunch(char* ownpath, char* temppath) {
   version.dwOSVersionInfoSize = PXQ_OSVERSIONINFOA_SIZE;
   if (!Sys().GetVersionExA(&version)) {
     DWORD error = Sys().GetLastError();
-    ReportError("GetVersionEx() failed => %u\n", error);
-    ExitCode = 255;
+    FailStartUp("GetVersionEx() failed => %u\n", error);
     return;
   }
 
@@ -93,54 +96,58 @@ static void LoadAndLaunch(char* ownpath, char* temppath) {
     // A result that fills the buffer is a cut path, which may name another
     // file; older systems do not say so through GetLastError.
     DWORD error = ownlength == 0 ? Sys().GetLastError() : ERROR_INSUFFICIENT_BUFFER;
-    ReportError("GetModuleFileName() failed => %u\n", error);
-    ExitCode = 255;
+    FailStartUp("GetModuleFileName() failed => %u\n", error);
     return;
   }
-  // The 95/98/Me family has no wide calls and no lossy paths.
+  // The 95/98/Me family has no wide calls and no lossy paths. On Windows
+  // NT a path that the ANSI code page cannot hold is used in its short
+  // form; where it has none that the code page holds (short names turned
+  // off on the volume), the own file is read, and its path handed to the
+  // installer, exactly as the wide call gave it. `ownpath` then serves only
+  // to name the copy.
   const bool widecalls = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
-  WCHAR widepath[WIDE_PATH_SIZE];
-  if (widecalls && !MakeExact(Sys().GetModuleFileNameW(NULL, widepath, WIDE_PATH_SIZE), "GetModuleFileNameW",
-                              widepath, ownpath, OWN_PATH_SIZE, "own path")) {
-    return;
+  if (widecalls) {
+    if (!WideCallAnswered(Sys().GetModuleFileNameW(NULL, widepathofown, WIDE_PATH_SIZE), "GetModuleFileNameW"))
+      return;
+    if (UseExactAnsiPath(ownpath, OWN_PATH_SIZE, widepathofown) != 0) ExactOwnPath = widepathofown;
   }
 
   DWORD templength = Sys().GetTempPathA(TEMPORARY_PATH_SIZE, temppath);
-  if (templength == 0) {
-    DWORD error = Sys().GetLastError();
-    temppath[0] = 0;
-    ReportError("GetTempPath() failed => %u\n", error);
-    ExitCode = 255;
-    return;
-  }
-  if (templength >= TEMPORARY_PATH_SIZE) {
-    // The directory did not fit and the buffer holds no directory: a name
+  if (templength == 0 || templength >= TEMPORARY_PATH_SIZE) {
+    // A directory that did not fit leaves no directory in the buffer: a name
     // formed there would put the copy in the current directory.
+    DWORD error = templength == 0 ? Sys().GetLastError() : ERROR_INSUFFICIENT_BUFFER;
     temppath[0] = 0;
-    ReportError("GetTempPath() failed => %u\n", ERROR_INSUFFICIENT_BUFFER);
-    ExitCode = 255;
+    FailStartUp("GetTempPath() failed => %u\n", error);
     return;
   }
-  if (widecalls && !MakeExact(Sys().GetTempPathW(WIDE_PATH_SIZE, widepath), "GetTempPathW", widepath, temppath,
-                              TEMPORARY_PATH_SIZE, "temporary directory")) {
-    temppath[0] = 0;
-    return;
+  if (widecalls) {
+    WCHAR widepath[WIDE_PATH_SIZE];
+    if (!WideCallAnswered(Sys().GetTempPathW(WIDE_PATH_SIZE, widepath), "GetTempPathW")) {
+      temppath[0] = 0;
+      return;
+    }
+    DWORD error = UseExactAnsiPath(temppath, TEMPORARY_PATH_SIZE, widepath);
+    if (error != 0) {
+      temppath[0] = 0;
+      FailStartUp("No short (8.3) name for the temporary directory, which the ANSI code page cannot hold => %u\n", error);
+      return;
+    }
   }
   // Nothing could be extracted without a whole name: say so now, not after decoding.
   DWORD nameerror = FormTemporaryPath(temppath, ownpath, processid);
   if (nameerror == ERROR_FILENAME_EXCED_RANGE) {
-    ReportError("Temporary path longer than 519 bytes => %u\n", nameerror);
-    ExitCode = 255;
+    FailStartUp("Temporary path longer than 519 bytes => %u\n", nameerror);
     return;
   }
   if (nameerror != 0) {
-    ReportError("wsprintf() failed => %u\n", nameerror);
-    ExitCode = 255;
+    FailStartUp("wsprintf() failed => %u\n", nameerror);
     return;
   }
 
   uint32_t resultcode = 0;
-  if (ExtractPackageEntry(ownpath, archiveoffset, idlow, INSTALLER_ID_HIGH, temppath, &resultcode) == 0) {
+  if (ExtractPackageEntry(ownpath, archiveoffset, idlow, INSTALLER_ID_HIGH, temppath, &resultcode, ExactOwnPath) ==
+      0) {
     // Callers read exit code 0 as success: a failed extraction is a failure.
     ReportError("Extraction of the installer failed => %u\n", resultcode);
     ExitCode = 250;
@@ -156,11 +163,12 @@ static void LoadAndLaunch(char* ownpath, char* temppath) {
     ExitCode = 252;
     return;
   }
-  LaunchInstaller(temppath, ownpath, heldcopy, widecalls);
+  LaunchInstaller(temppath, ownpath, heldcopy, widecalls, ExactOwnPath);
 }
 
 uint32_t RunLoader() {
   ExitCode = 0;
+  ExactOwnPath = NULL;
   char ownpath[OWN_PATH_SIZE];
   char temppath[TEMPORARY_PATH_SIZE];
   ownpath[0] = 0;

@@ -3,9 +3,17 @@
 
 #include <stdint.h>
 
+#include "platform/types.h"
+
 // The process-wide exit code: 0 at start; 250 to 255 for the loader's own
 // failures, else the installer's exit code.
 extern uint32_t ExitCode;
+
+// The loader's own path where no ANSI form of it names the file (Windows NT,
+// a path outside the ANSI code page without a short form that the code page
+// holds): the own file is read through it and it is handed to the installer
+// as it is. Null otherwise, and until the own path is known.
+extern const WCHAR* ExactOwnPath;
 
 // Runs the whole sequence, from taking the process id to removing the
 // temporary copy, over the active platform backend, and returns ExitCode.

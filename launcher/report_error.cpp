@@ -1,5 +1,6 @@
 #include "launcher/report_error.h"
 
+#include "launcher/loader_main.h"
 #include "launcher/version_arguments.h"
 #include "platform/platform.h"
 
@@ -20,11 +21,12 @@ static bool ErrorBoxWanted() {
   if (station != NULL && Sys().GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof(flags), &needed) &&
       (flags.dwFlags & WSF_VISIBLE) == 0)
     return false;
+  // Where only the exact path names the own file, it is read through that.
   char ownpath[OWN_PATH_SIZE];
   DWORD length = Sys().GetModuleFileNameA(NULL, ownpath, OWN_PATH_SIZE);
-  if (length == 0 || length >= OWN_PATH_SIZE) return true;
+  if (ExactOwnPath == NULL && (length == 0 || length >= OWN_PATH_SIZE)) return true;
   bool silent = false;
-  char* arguments = ReadVersionArguments(ownpath, NULL, &silent);
+  char* arguments = ReadVersionArguments(ownpath, NULL, &silent, ExactOwnPath);
   if (arguments != NULL) Sys().GlobalFree(arguments);
   return !silent;
 }

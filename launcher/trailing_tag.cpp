@@ -84,9 +84,11 @@ static char* TextOfTag(const uint8_t* window, const TagSearch* tag) {
   return text;
 }
 
-char* ReadTrailingTag(const char* path) {
-  HANDLE file = Sys().CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
-                                  NULL);
+char* ReadTrailingTag(const char* path, const WCHAR* widepath) {
+  HANDLE file = widepath != NULL ? Sys().CreateFileW(widepath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                                     OPEN_EXISTING, 0, NULL)
+                                 : Sys().CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                                     OPEN_EXISTING, 0, NULL);
   if (file == INVALID_HANDLE_VALUE) return NULL;
   DWORD sizehigh = 0;
   DWORD sizelow = Sys().GetFileSize(file, &sizehigh);

@@ -3,6 +3,8 @@
 
 #include <stdint.h>
 
+#include "platform/types.h"
+
 enum TagForm : uint32_t {
   TagAbsent = 0,
   TagPlain = 1,  // 8-bit text in the ANSI code page
@@ -37,4 +39,5 @@ TagWindow TrailingTagWindow(uint32_t sizelow, uint32_t sizehigh);
 // The tag's text in the ANSI code page, a new GlobalAlloc string (GMEM_FIXED)
 // that the caller releases with GlobalFree; null when the file has no tag
 // or cannot be read. A failed code page conversion gives the empty string.
-char* ReadTrailingTag(const char* path);
+// With `widepath` given, the file is opened by it and `path` is not used.
+char* ReadTrailingTag(const char* path, const WCHAR* widepath = 0);

@@ -68,17 +68,22 @@ static bool ValueIs(const void* block, DWORD blocksize, char* query, const char*
   }
 }
 
-char* ReadVersionArguments(const char* path, LoaderPathMode* mode, bool* silent) {
+char* ReadVersionArguments(const char* path, LoaderPathMode* mode, bool* silent, const WCHAR* widepath) {
   if (mode != NULL) *mode = LoaderPathLast;
   if (silent != NULL) *silent = false;
   DWORD handle = 0;
-  DWORD size = Sys().GetFileVersionInfoSizeA(path, &handle);
+  DWORD size = widepath != NULL ? Sys().GetFileVersionInfoSizeW(widepath, &handle)
+                                : Sys().GetFileVersionInfoSizeA(path, &handle);
   if (size == 0) return NULL;
   void* block = AllocZeroed(size);
   if (block == NULL) return NULL;
   char* text = NULL;
   char query[64];
-  if (Sys().GetFileVersionInfoA(path, handle, size, block) && FormStringsPrefix(block, query)) {
+  // The block is the same whichever call read it; VerQueryValueA converts
+  // its texts to the ANSI code page.
+  if ((widepath != NULL ? Sys().GetFileVersionInfoW(widepath, handle, size, block)
+                        : Sys().GetFileVersionInfoA(path, handle, size, block)) &&
+      FormStringsPrefix(block, query)) {
     text = CopyArguments(block, size, query);
     if (mode != NULL && ValueIs(block, size, query, "LoaderPath", "environment")) *mode = LoaderPathEnvironment;
     if (silent != NULL) *silent = ValueIs(block, size, query, "Errors", "silent");

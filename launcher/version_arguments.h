@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "platform/types.h"
+
 // How the loader hands the installer its own path.
 enum LoaderPathMode : uint32_t {
   LoaderPathLast,         // quoted, as the command line's last argument (the default)
@@ -22,4 +24,7 @@ enum LoaderPathMode : uint32_t {
 // other text, no value, no block) LoaderPathLast. With `silent` given, it
 // is set when the block's "Errors" value is "silent" (letter case aside):
 // the loader then reports its failures through its exit code alone.
-char* ReadVersionArguments(const char* path, LoaderPathMode* mode = 0, bool* silent = 0);
+//
+// With `widepath` given, the file is named by it (through the wide calls)
+// and `path` is not used.
+char* ReadVersionArguments(const char* path, LoaderPathMode* mode = 0, bool* silent = 0, const WCHAR* widepath = 0);

@@ -28,11 +28,14 @@ static uint32_t SeekArchive(HANDLE file, uint32_t offset) {
   return position == offset ? 0 : ERROR_SEEK;
 }
 
-static uint32_t OpenArchiveSteps(ArchiveReader* reader, const char* path, uint32_t archiveoffset) {
+static uint32_t OpenArchiveSteps(ArchiveReader* reader, const char* path, uint32_t archiveoffset,
+                                 const WCHAR* widepath) {
   uint32_t code = InitFileReader(&reader->input, FILE_BUFFER_SIZE);
   if (code != 0) return code;
-  reader->input.handle = Sys().CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                           FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+  reader->input.handle = widepath != NULL ? Sys().CreateFileW(widepath, GENERIC_READ, FILE_SHARE_READ, NULL,
+                                                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL)
+                                          : Sys().CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL,
+                                                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
   if (reader->input.handle == INVALID_HANDLE_VALUE) return Sys().GetLastError();
   if (archiveoffset != 0) {
     code = SeekArchive(reader->input.handle, archiveoffset);
@@ -63,10 +66,10 @@ static uint32_t OpenArchiveSteps(ArchiveReader* reader, const char* path, uint32
   return CreateLzmaDecoder(&properties, &reader->decoder);
 }
 
-uint32_t OpenArchive(ArchiveReader* reader, const char* path, uint32_t archiveoffset) {
+uint32_t OpenArchive(ArchiveReader* reader, const char* path, uint32_t archiveoffset, const WCHAR* widepath) {
   if (reader == NULL) return ERROR_INVALID_PARAMETER;
   CloseArchive(reader);  // a reader opened before releases what it held
-  uint32_t code = OpenArchiveSteps(reader, path, archiveoffset);
+  uint32_t code = OpenArchiveSteps(reader, path, archiveoffset, widepath);
   if (code != 0) CloseArchive(reader);
   return code;
 }
@@ -222,12 +225,12 @@ uint32_t DestroyArchiveReader(ArchiveReader* reader) {
 }
 
 uint32_t ExtractPackageEntry(const char* archivepath, uint32_t archiveoffset, uint32_t idlow, uint32_t idhigh,
-                             const char* outputpath, uint32_t* resultcode) {
+                             const char* outputpath, uint32_t* resultcode, const WCHAR* widearchivepath) {
   ArchiveReader* reader = CreateArchiveReader();
   uint32_t code = ERROR_NOT_ENOUGH_MEMORY;
   if (reader != NULL) {
     EntryHeader entry;
-    code = OpenArchive(reader, archivepath, archiveoffset);
+    code = OpenArchive(reader, archivepath, archiveoffset, widearchivepath);
     if (code == 0) code = FindEntry(reader, &entry, idlow, idhigh);
     if (code == 0) code = ExtractEntryToFile(reader, &entry, outputpath);
   }

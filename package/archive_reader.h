@@ -25,7 +25,8 @@ ArchiveReader* CreateArchiveReader();
 
 // Opens `path`, positions it at `archiveoffset`, verifies the ArchiveHeader
 // and CheckPair and sets up the decoder. On failure the reader is closed.
-uint32_t OpenArchive(ArchiveReader* reader, const char* path, uint32_t archiveoffset);
+// With `widepath` given, the file is opened by it and `path` is not used.
+uint32_t OpenArchive(ArchiveReader* reader, const char* path, uint32_t archiveoffset, const WCHAR* widepath = 0);
 
 // Reads entry headers, skipping the data of the others, until the id
 // matches in both halves; the entry's data is then next in the stream.
@@ -59,5 +60,6 @@ uint32_t DestroyArchiveReader(ArchiveReader* reader);
 // Runs create, open, find, extract and destroy once. Returns 1 when the entry
 // was written, else 0; `resultcode` (may be null) receives the failing step's
 // result code (0 on success; 8 when the reader itself cannot be allocated).
+// `widearchivepath`, when given, names the package file in place of `archivepath`.
 uint32_t ExtractPackageEntry(const char* archivepath, uint32_t archiveoffset, uint32_t idlow, uint32_t idhigh,
-                             const char* outputpath, uint32_t* resultcode);
+                             const char* outputpath, uint32_t* resultcode, const WCHAR* widearchivepath = 0);

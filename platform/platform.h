@@ -32,6 +32,11 @@
      DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile),                          \
     (lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes, dwCreationDisposition,                  \
      dwFlagsAndAttributes, hTemplateFile))                                                                    \
+  X(HANDLE, CreateFileW, INVALID_HANDLE_VALUE,                                                                \
+    (LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES lpSecurityAttributes, \
+     DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile),                          \
+    (lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes, dwCreationDisposition,                  \
+     dwFlagsAndAttributes, hTemplateFile))                                                                    \
   X(BOOL, ReadFile, FALSE,                                                                                    \
     (HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,                  \
      LPOVERLAPPED lpOverlapped),                                                                              \
@@ -92,6 +97,7 @@
     (lpApplicationName, lpCommandLine, lpProcessAttributes, lpThreadAttributes, bInheritHandles,             \
      dwCreationFlags, lpEnvironment, lpCurrentDirectory, lpStartupInfo, lpProcessInformation))                \
   X(BOOL, SetEnvironmentVariableA, FALSE, (LPCSTR lpName, LPCSTR lpValue), (lpName, lpValue))                \
+  X(BOOL, SetEnvironmentVariableW, FALSE, (LPCWSTR lpName, LPCWSTR lpValue), (lpName, lpValue))              \
   X(BOOL, GetExitCodeProcess, FALSE, (HANDLE hProcess, LPDWORD lpExitCode), (hProcess, lpExitCode))           \
   X(void, ExitProcess, (void)0, (UINT uExitCode), (uExitCode))                                                \
   X(void, Sleep, (void)0, (DWORD dwMilliseconds), (dwMilliseconds))                                           \
@@ -115,6 +121,9 @@
   X(LRESULT, DispatchMessageA, 0, (const MSG* lpMsg), (lpMsg))                                                \
   X(DWORD, GetFileVersionInfoSizeA, 0, (LPCSTR lptstrFilename, LPDWORD lpdwHandle), (lptstrFilename, lpdwHandle)) \
   X(BOOL, GetFileVersionInfoA, FALSE, (LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData),    \
+    (lptstrFilename, dwHandle, dwLen, lpData))                                                                \
+  X(DWORD, GetFileVersionInfoSizeW, 0, (LPCWSTR lptstrFilename, LPDWORD lpdwHandle), (lptstrFilename, lpdwHandle)) \
+  X(BOOL, GetFileVersionInfoW, FALSE, (LPCWSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData),  \
     (lptstrFilename, dwHandle, dwLen, lpData))                                                                \
   X(BOOL, VerQueryValueA, FALSE, (LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, PUINT puLen),        \
     (pBlock, lpSubBlock, lplpBuffer, puLen))

@@ -453,6 +453,21 @@ HANDLE PXQ_WINAPI TestingCreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
   return handle;
 }
 
+// Recorded with the path in UTF-8.
+HANDLE PXQ_WINAPI TestingCreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                                     LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                                     DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  DWORD error;
+  if (Enter(Op_CreateFileW, Utf8(lpFileName), &error)) {
+    SetError(error);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE handle = state.inner->CreateFileW(lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes,
+                                           dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
+  if (handle != INVALID_HANDLE_VALUE) state.openhandles += Track(state.handleset, handle);
+  return handle;
+}
+
 BOOL PXQ_WINAPI TestingReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                                 LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
   DWORD error;
@@ -551,6 +566,36 @@ BOOL PXQ_WINAPI TestingSetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue) {
     return FALSE;
   }
   return state.inner->SetEnvironmentVariableA(lpName, lpValue);
+}
+
+// Recorded as NAME=VALUE in UTF-8, or NAME alone when the variable is removed.
+BOOL PXQ_WINAPI TestingSetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue) {
+  DWORD error;
+  std::string detail = Utf8(lpName);
+  if (lpValue != NULL) detail += "=" + Utf8(lpValue);
+  if (Enter(Op_SetEnvironmentVariableW, detail, &error)) {
+    SetError(error);
+    return FALSE;
+  }
+  return state.inner->SetEnvironmentVariableW(lpName, lpValue);
+}
+
+DWORD PXQ_WINAPI TestingGetFileVersionInfoSizeW(LPCWSTR lptstrFilename, LPDWORD lpdwHandle) {
+  DWORD error;
+  if (Enter(Op_GetFileVersionInfoSizeW, Utf8(lptstrFilename), &error)) {
+    SetError(error);
+    return 0;
+  }
+  return state.inner->GetFileVersionInfoSizeW(lptstrFilename, lpdwHandle);
+}
+
+BOOL PXQ_WINAPI TestingGetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData) {
+  DWORD error;
+  if (Enter(Op_GetFileVersionInfoW, Utf8(lptstrFilename), &error)) {
+    SetError(error);
+    return FALSE;
+  }
+  return state.inner->GetFileVersionInfoW(lptstrFilename, dwHandle, dwLen, lpData);
 }
 
 DWORD PXQ_WINAPI TestingGetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle) {
@@ -757,6 +802,7 @@ Platform MakeTable() {
   table.GetTempPathW = TestingGetTempPathW;
   table.GetShortPathNameW = TestingGetShortPathNameW;
   table.CreateFileA = TestingCreateFileA;
+  table.CreateFileW = TestingCreateFileW;
   table.ReadFile = TestingReadFile;
   table.WriteFile = TestingWriteFile;
   table.SetFilePointer = TestingSetFilePointer;
@@ -765,6 +811,9 @@ Platform MakeTable() {
   table.SetFileAttributesA = TestingSetFileAttributesA;
   table.DeleteFileA = TestingDeleteFileA;
   table.SetEnvironmentVariableA = TestingSetEnvironmentVariableA;
+  table.SetEnvironmentVariableW = TestingSetEnvironmentVariableW;
+  table.GetFileVersionInfoSizeW = TestingGetFileVersionInfoSizeW;
+  table.GetFileVersionInfoW = TestingGetFileVersionInfoW;
   table.GetFileVersionInfoSizeA = TestingGetFileVersionInfoSizeA;
   table.GetFileVersionInfoA = TestingGetFileVersionInfoA;
   table.VerQueryValueA = TestingVerQueryValueA;

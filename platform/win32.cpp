@@ -5,7 +5,9 @@
 // through the default DLL search, which begins in the program's own folder
 // (the usual place of a downloaded loader, beside whatever else was
 // downloaded), and so is every static import of the DLLs loaded that way.
-// version.dll is loaded on first use, through the wrappers below.
+// Both are loaded when the record is made: nearly every run reads the
+// version resource, for its "Arguments" value or to learn whether to show a
+// failure.
 namespace win32 {
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesProc)(DWORD);
@@ -20,29 +22,56 @@ typedef BOOL(WINAPI* SetDefaultDllDirectoriesProc)(DWORD);
 // All of the state below is zero until filled at run time; no constructor runs.
 static bool searchrestricted;
 
-// user32's calls. Inside this namespace these names stand for the pointers,
-// so that the record is filled from them and not from imports.
-static decltype(Platform::MessageBoxA) MessageBoxA;
-static decltype(Platform::wvsprintfA) wvsprintfA;
-static decltype(Platform::MsgWaitForMultipleObjects) MsgWaitForMultipleObjects;
-static decltype(Platform::PeekMessageA) PeekMessageA;
-static decltype(Platform::TranslateMessage) TranslateMessage;
-static decltype(Platform::DispatchMessageA) DispatchMessageA;
-static decltype(Platform::GetProcessWindowStation) GetProcessWindowStation;
-static decltype(Platform::GetUserObjectInformationA) GetUserObjectInformationA;
+typedef void* __attribute__((may_alias)) AnyPointer;
 
+// Looks up the exports named in `names` (each ended by a NUL, the list by an
+// empty name) into the pointers that start at `calls`, in the same order;
+// whether all were found. A missing one is left null.
+static bool FindAll(HMODULE module, const char* names, void* calls) {
+  AnyPointer* call = static_cast<AnyPointer*>(calls);
+  bool all = true;
+  while (*names != 0) {
+    *call = reinterpret_cast<void*>(::GetProcAddress(module, names));
+    all &= *call++ != NULL;
+    while (*names++ != 0) {
+    }
+  }
+  return all;
+}
+
+// user32's calls, in the order of their names below.
+struct User32Calls {
+  decltype(Platform::MessageBoxA) MessageBoxA;
+  decltype(Platform::wvsprintfA) wvsprintfA;
+  decltype(Platform::MsgWaitForMultipleObjects) MsgWaitForMultipleObjects;
+  decltype(Platform::PeekMessageA) PeekMessageA;
+  decltype(Platform::TranslateMessage) TranslateMessage;
+  decltype(Platform::DispatchMessageA) DispatchMessageA;
+  decltype(Platform::GetProcessWindowStation) GetProcessWindowStation;
+  decltype(Platform::GetUserObjectInformationA) GetUserObjectInformationA;
+};
+static User32Calls user32;
+static const char user32names[] =
+    "MessageBoxA\0wvsprintfA\0MsgWaitForMultipleObjects\0PeekMessageA\0TranslateMessage\0DispatchMessageA\0";
+static const char stationnames[] = "GetProcessWindowStation\0GetUserObjectInformationA\0";
+
+// version.dll's calls, in the order of their names below. The wide ones
+// serve Windows NT only: the 95/98/Me family may get null pointers, never
+// called.
 struct VersionLibrary {
-  decltype(Platform::GetFileVersionInfoSizeA) getsize;
-  decltype(Platform::GetFileVersionInfoA) getinfo;
-  decltype(Platform::VerQueryValueA) query;
+  decltype(Platform::GetFileVersionInfoSizeA) GetFileVersionInfoSizeA;
+  decltype(Platform::GetFileVersionInfoA) GetFileVersionInfoA;
+  decltype(Platform::VerQueryValueA) VerQueryValueA;
+  decltype(Platform::GetFileVersionInfoSizeW) GetFileVersionInfoSizeW;
+  decltype(Platform::GetFileVersionInfoW) GetFileVersionInfoW;
 };
 static VersionLibrary version;
+static const char versionnames[] = "GetFileVersionInfoSizeA\0GetFileVersionInfoA\0VerQueryValueA\0";
+static const char versionwidenames[] = "GetFileVersionInfoSizeW\0GetFileVersionInfoW\0";
 
 // Limits where the process loads DLLs from, for every later load (also the
 // loads that system DLLs make on their own), where the system supports it.
-static void RestrictDllSearch() {
-  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-  if (kernel == NULL) return;
+static void RestrictDllSearch(HMODULE kernel) {
   FARPROC proc = ::GetProcAddress(kernel, "SetDefaultDllDirectories");
   if (proc == NULL) return;
   SetDefaultDllDirectoriesProc setdirectories =
@@ -79,14 +108,6 @@ static HMODULE LoadSystemLibrary(const char* name) {
   return ::LoadLibraryA(path);  // a system that does not know the flag
 }
 
-// Looks up one export into a typed pointer; false when it is missing.
-template <typename Proc>
-static bool Find(HMODULE module, const char* name, Proc* proc) {
-  FARPROC found = ::GetProcAddress(module, name);
-  *proc = reinterpret_cast<Proc>(reinterpret_cast<void*>(found));
-  return found != NULL;
-}
-
 static DWORD NotImplemented() {
   ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
   return 0;
@@ -100,90 +121,45 @@ static HWINSTA WINAPI NoWindowStation() { return reinterpret_cast<HWINSTA>(NotIm
 static bool LoadUser32() {
   HMODULE module = LoadSystemLibrary("user32.dll");
   if (module == NULL) return false;
-  if (!Find(module, "GetProcessWindowStation", &GetProcessWindowStation) ||
-      !Find(module, "GetUserObjectInformationA", &GetUserObjectInformationA))
-    GetProcessWindowStation = NoWindowStation;
-  return Find(module, "MessageBoxA", &MessageBoxA) && Find(module, "wvsprintfA", &wvsprintfA) &&
-         Find(module, "MsgWaitForMultipleObjects", &MsgWaitForMultipleObjects) &&
-         Find(module, "PeekMessageA", &PeekMessageA) && Find(module, "TranslateMessage", &TranslateMessage) &&
-         Find(module, "DispatchMessageA", &DispatchMessageA);
+  if (!FindAll(module, stationnames, &user32.GetProcessWindowStation)) user32.GetProcessWindowStation = NoWindowStation;
+  return FindAll(module, user32names, &user32);
 }
 
-// Loads version.dll and its three functions; false with the system error set
-// when that cannot be done. Tried again on the next call after a failure.
-static bool LoadVersionLibrary() {
-  if (version.query != NULL) return true;
+// Stand-ins for version.dll's calls where it cannot be had: every call
+// fails, as for a file without a version block. (Stdcall functions of two
+// and of four 32-bit or pointer arguments, whatever their types.)
+static DWORD WINAPI FailTwo(const void*, void*) { return NotImplemented(); }
+static DWORD WINAPI FailFour(const void*, const void*, const void*, void*) { return NotImplemented(); }
+
+static void LoadVersionLibrary() {
   HMODULE module = LoadSystemLibrary("version.dll");
-  if (module == NULL) return false;
-  VersionLibrary found;
-  if (!Find(module, "GetFileVersionInfoSizeA", &found.getsize) || !Find(module, "GetFileVersionInfoA", &found.getinfo) ||
-      !Find(module, "VerQueryValueA", &found.query)) {
-    DWORD error = ::GetLastError();
-    ::FreeLibrary(module);
-    ::SetLastError(error);
-    return false;
+  if (module != NULL && FindAll(module, versionnames, &version)) {
+    FindAll(module, versionwidenames, &version.GetFileVersionInfoSizeW);
+    return;
   }
-  version = found;
-  return true;
-}
-
-static DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle) {
-  if (!LoadVersionLibrary()) {
-    if (lpdwHandle != NULL) *lpdwHandle = 0;
-    return 0;
-  }
-  return version.getsize(lptstrFilename, lpdwHandle);
-}
-
-static BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData) {
-  if (!LoadVersionLibrary()) return FALSE;
-  return version.getinfo(lptstrFilename, dwHandle, dwLen, lpData);
-}
-
-static BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, PUINT puLen) {
-  if (!LoadVersionLibrary()) return FALSE;
-  return version.query(pBlock, lpSubBlock, lplpBuffer, puLen);
+  AnyPointer* call = reinterpret_cast<AnyPointer*>(&version);
+  call[0] = call[3] = reinterpret_cast<void*>(FailTwo);
+  call[1] = call[2] = call[4] = reinterpret_cast<void*>(FailFour);
 }
 
 // kernel32's wide calls, looked up at run time: the Windows 95/98/Me
 // family may lack them, and a missing import would keep the stub from
-// starting there. A call that the system lacks fails with
-// ERROR_CALL_NOT_IMPLEMENTED, as those systems' own stubs do.
+// starting there. The loader calls them on Windows NT only, which has them
+// all: elsewhere they may be null pointers, never called. In the order of
+// their names below.
 struct WideLibrary {
-  decltype(Platform::GetModuleFileNameW) modulefilename;
-  decltype(Platform::GetTempPathW) temppath;
-  decltype(Platform::GetShortPathNameW) shortpathname;
+  decltype(Platform::GetModuleFileNameW) GetModuleFileNameW;
+  decltype(Platform::GetTempPathW) GetTempPathW;
+  decltype(Platform::GetShortPathNameW) GetShortPathNameW;
+  decltype(Platform::GetCommandLineW) GetCommandLineW;
+  decltype(Platform::CreateProcessW) CreateProcessW;
+  decltype(Platform::CreateFileW) CreateFileW;
+  decltype(Platform::SetEnvironmentVariableW) SetEnvironmentVariableW;
 };
 static WideLibrary wide;
-// The loader calls these two on Windows NT only, which has them since its
-// first version: the 95/98/Me family gets null pointers, never called.
-static decltype(Platform::GetCommandLineW) GetCommandLineW;
-static decltype(Platform::CreateProcessW) CreateProcessW;
-
-static void FindWideCalls() {
-  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-  if (kernel == NULL) return;
-  Find(kernel, "GetModuleFileNameW", &wide.modulefilename);
-  Find(kernel, "GetTempPathW", &wide.temppath);
-  Find(kernel, "GetShortPathNameW", &wide.shortpathname);
-  Find(kernel, "GetCommandLineW", &GetCommandLineW);
-  Find(kernel, "CreateProcessW", &CreateProcessW);
-}
-
-static DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
-  if (wide.modulefilename == NULL) return NotImplemented();
-  return wide.modulefilename(hModule, lpFilename, nSize);
-}
-
-static DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer) {
-  if (wide.temppath == NULL) return NotImplemented();
-  return wide.temppath(nBufferLength, lpBuffer);
-}
-
-static DWORD WINAPI GetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath, DWORD cchBuffer) {
-  if (wide.shortpathname == NULL) return NotImplemented();
-  return wide.shortpathname(lpszLongPath, lpszShortPath, cchBuffer);
-}
+static const char widenames[] =
+    "GetModuleFileNameW\0GetTempPathW\0GetShortPathNameW\0GetCommandLineW\0CreateProcessW\0CreateFileW\0"
+    "SetEnvironmentVariableW\0";
 
 // Where the record reads each operation from: for kernel32's own functions
 // their slots in the import table, for the rest the pointers above or a
@@ -198,8 +174,7 @@ static DWORD WINAPI GetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath
 #endif
 #define PXQ_KERNEL32(name, bytes) \
   extern "C" const decltype(Platform::name) source_##name __asm__(PXQ_IMPORT_SYMBOL(name, bytes));
-#define PXQ_POINTER(name) static decltype(Platform::name)& source_##name = name;
-#define PXQ_WRAPPER(name) static const decltype(Platform::name) source_##name = name;
+#define PXQ_POINTER(name, calls) static decltype(Platform::name)& source_##name = calls.name;
 
 PXQ_KERNEL32(GetProcessHeap, 0)
 PXQ_KERNEL32(HeapAlloc, 12)
@@ -211,11 +186,12 @@ PXQ_KERNEL32(GetModuleHandleA, 4)
 PXQ_KERNEL32(GetProcAddress, 8)
 PXQ_KERNEL32(GetSystemInfo, 4)
 PXQ_KERNEL32(GetModuleFileNameA, 12)
-PXQ_WRAPPER(GetModuleFileNameW)
+PXQ_POINTER(GetModuleFileNameW, wide)
 PXQ_KERNEL32(GetCurrentProcessId, 0)
 PXQ_KERNEL32(GetCommandLineA, 0)
-PXQ_POINTER(GetCommandLineW)
+PXQ_POINTER(GetCommandLineW, wide)
 PXQ_KERNEL32(CreateFileA, 28)
+PXQ_POINTER(CreateFileW, wide)
 PXQ_KERNEL32(ReadFile, 20)
 PXQ_KERNEL32(WriteFile, 20)
 PXQ_KERNEL32(SetFilePointer, 16)
@@ -226,8 +202,8 @@ PXQ_KERNEL32(SetFileAttributesA, 8)
 PXQ_KERNEL32(SetFileTime, 16)
 PXQ_KERNEL32(DeleteFileA, 4)
 PXQ_KERNEL32(GetTempPathA, 8)
-PXQ_WRAPPER(GetTempPathW)
-PXQ_WRAPPER(GetShortPathNameW)
+PXQ_POINTER(GetTempPathW, wide)
+PXQ_POINTER(GetShortPathNameW, wide)
 PXQ_KERNEL32(CreateFileMappingA, 24)
 PXQ_KERNEL32(MapViewOfFile, 20)
 PXQ_KERNEL32(UnmapViewOfFile, 4)
@@ -236,25 +212,28 @@ PXQ_KERNEL32(WideCharToMultiByte, 32)
 PXQ_KERNEL32(lstrlenA, 4)
 PXQ_KERNEL32(lstrcpynA, 12)
 PXQ_KERNEL32(CreateProcessA, 40)
-PXQ_POINTER(CreateProcessW)
+PXQ_POINTER(CreateProcessW, wide)
 PXQ_KERNEL32(SetEnvironmentVariableA, 8)
+PXQ_POINTER(SetEnvironmentVariableW, wide)
 PXQ_KERNEL32(GetExitCodeProcess, 8)
 PXQ_KERNEL32(ExitProcess, 4)
 PXQ_KERNEL32(Sleep, 4)
 PXQ_KERNEL32(GetLastError, 0)
 PXQ_KERNEL32(SetLastError, 4)
 PXQ_KERNEL32(OutputDebugStringA, 4)
-PXQ_POINTER(MessageBoxA)
-PXQ_POINTER(GetProcessWindowStation)
-PXQ_POINTER(GetUserObjectInformationA)
-PXQ_POINTER(wvsprintfA)
-PXQ_POINTER(MsgWaitForMultipleObjects)
-PXQ_POINTER(PeekMessageA)
-PXQ_POINTER(TranslateMessage)
-PXQ_POINTER(DispatchMessageA)
-PXQ_WRAPPER(GetFileVersionInfoSizeA)
-PXQ_WRAPPER(GetFileVersionInfoA)
-PXQ_WRAPPER(VerQueryValueA)
+PXQ_POINTER(MessageBoxA, user32)
+PXQ_POINTER(GetProcessWindowStation, user32)
+PXQ_POINTER(GetUserObjectInformationA, user32)
+PXQ_POINTER(wvsprintfA, user32)
+PXQ_POINTER(MsgWaitForMultipleObjects, user32)
+PXQ_POINTER(PeekMessageA, user32)
+PXQ_POINTER(TranslateMessage, user32)
+PXQ_POINTER(DispatchMessageA, user32)
+PXQ_POINTER(GetFileVersionInfoSizeA, version)
+PXQ_POINTER(GetFileVersionInfoA, version)
+PXQ_POINTER(GetFileVersionInfoSizeW, version)
+PXQ_POINTER(GetFileVersionInfoW, version)
+PXQ_POINTER(VerQueryValueA, version)
 
 // In the record's order, taken from the table of operations: an operation
 // without a source above does not compile.
@@ -263,8 +242,6 @@ static const void* const sources[] = {
     PXQ_PLATFORM_OPS(PXQ_WIN32_SOURCE)
 #undef PXQ_WIN32_SOURCE
 };
-
-typedef void* __attribute__((may_alias)) AnyPointer;
 
 static void Fill(Platform* record) {
   static_assert(sizeof(sources) / sizeof(sources[0]) == sizeof(Platform) / sizeof(AnyPointer),
@@ -279,9 +256,13 @@ static void Fill(Platform* record) {
 const Platform* Win32Platform() {
   static Platform record;
   if (record.GetProcessHeap == NULL) {
-    win32::RestrictDllSearch();
+    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    if (kernel != NULL) {
+      win32::RestrictDllSearch(kernel);
+      win32::FindAll(kernel, win32::widenames, &win32::wide);
+    }
     if (!win32::LoadUser32()) return NULL;
-    win32::FindWideCalls();
+    win32::LoadVersionLibrary();
     win32::Fill(&record);
   }
   return &record;

@@ -457,7 +457,6 @@ TEST_F(LossyPaths, EveryFailingCallEndsCleanly) {
 
 TEST_F(LossyPaths, FailuresOfTheNewStepsEndWith255BeforeAnythingIsWritten) {
   WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 0)});
-  const std::string own = "No short (8.3) name for the own path, which the ANSI code page cannot hold => ";
   const std::string tempdir =
       "No short (8.3) name for the temporary directory, which the ANSI code page cannot hold => ";
   struct Case {
@@ -467,16 +466,14 @@ TEST_F(LossyPaths, FailuresOfTheNewStepsEndWith255BeforeAnythingIsWritten) {
     std::string message;
   } cases[] = {
       {"GetModuleFileNameW", {Op_GetModuleFileNameW, 1, 5}, false, "GetModuleFileNameW() failed => 5\n"},
-      {"own short form", {Op_GetShortPathNameW, 1, 5}, false, own + "5\n"},
-      {"own short form converted", {Op_WideCharToMultiByte, 1, ERROR_INSUFFICIENT_BUFFER}, false, own + "122\n"},
       {"GetTempPathW", {Op_GetTempPathW, 1, 5}, false, "GetTempPathW() failed => 5\n"},
       {"temporary short form", {Op_GetShortPathNameW, 2, 5}, false, tempdir + "5\n"},
-      {"no short names", {PlatformOpCount, 0, 0}, true, own + "1113\n"},
+      {"no short names for the temporary directory", {PlatformOpCount, 0, 0}, true, tempdir + "1113\n"},
   };
   for (const Case& c : cases) {
     TestingScope scope;
     Rescript();
-    if (c.noshortnames) Testing().shortnames = {{widefolder + "/setup.exe", widefolder + "/setup.exe"}};
+    if (c.noshortnames) Testing().shortnames = {{widefolder + "/setup.exe", loader}, {widefolder + "/", widefolder + "/"}};
     Testing().faults = {c.fault};
     EXPECT_EQ(255u, Run()) << c.name;
     EXPECT_EQ(std::vector<std::string>{c.message}, Testing().messages) << c.name;
@@ -484,5 +481,72 @@ TEST_F(LossyPaths, FailuresOfTheNewStepsEndWith255BeforeAnythingIsWritten) {
     EXPECT_EQ(0u, TestingCount(Op_DeleteFileA)) << c.name;
     EXPECT_FALSE(Read("generic").ran) << c.name;
     EXPECT_TRUE(TestingNothingOpen()) << c.name << ": " << TestingOpenSummary();
+  }
+}
+
+// The loader in a folder named in another script, on a volume that keeps no
+// short names that the ANSI code page holds: the own file is read through
+// the wide calls, and the installer is given the path exactly as the wide
+// call gave it. A short form that the code page holds is used as before.
+struct WithoutShortForm : EndToEnd {
+  std::string exact;      // the loader's true path (UTF-8 here, the wide call's answer)
+  std::string shortform;  // a short form of it that names the same file in ASCII
+  WithoutShortForm() {
+    const std::string folder = dir.File("\xC5\x81\xC3\xB3" "d\xC5\xBA-\xE6\x97\xA5\xE6\x9C\xAC");  // Łódź-日本
+    mkdir(folder.c_str(), 0700);
+    mkdir(dir.File("__D_~2VV").c_str(), 0700);
+    exact = folder + "/setup.exe";
+    shortform = dir.File("__D_~2VV") + "/setup.exe";
+  }
+  void Script() {
+    Testing().modulepath = dir.path + "/L?dz-?" "?/setup.exe";
+    Testing().widemodulepath = exact;
+  }
+};
+
+TEST_F(WithoutShortForm, TheExactPathIsReadAndPassed) {
+  loader = exact;
+  WriteLoader(0x01, {Installer(GenericInstallerId, "generic", 7)}, "<|/tag|>", 70000);
+  ASSERT_EQ(0, system(("cp '" + exact + "' '" + shortform + "'").c_str()));
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> shortnames;
+    std::vector<TestingFault> faults;
+    bool exactpassed;
+  } cases[] = {
+      {"a short form in the code page", {{exact, shortform}}, {}, false},
+      {"no short names: the short form is the long one", {{exact, exact}}, {}, true},
+      {"GetShortPathNameW finds no file", {}, {{Op_GetShortPathNameW, 1, ERROR_FILE_NOT_FOUND}}, true},
+      {"GetShortPathNameW is denied", {}, {{Op_GetShortPathNameW, 1, ERROR_ACCESS_DENIED}}, true},
+      {"the short form does not fit", {{exact, "/" + std::string(600, 's')}}, {}, true},
+      {"the short form cannot be converted", {{exact, shortform}}, {{Op_WideCharToMultiByte, 1, 122}}, true},
+      {"the short form is outside the code page too", {{exact, dir.File("\xE6\x97\xA5~1/setup.exe")}}, {}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestingScope fresh;
+    Testing().temppath = temp;
+    Script();
+    Testing().shortnames = c.shortnames;
+    Testing().faults = c.faults;
+    EXPECT_EQ(7u, Run({"own"}));
+    EXPECT_TRUE(Testing().messages.empty());
+    ASSERT_TRUE(Read("generic").ran);
+    unlink(RecordPath("generic").c_str());
+    const std::string passed = c.exactpassed ? exact : shortform;
+    // The tag was read through the path, and the path goes last.
+    const std::vector<std::string> lines = CallsOf(Op_CreateProcessW);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ("\"" + ExpectedCopy() + "\"  /tag own \"" + passed + "\"", lines[0]);
+    // The package, the version block and the tag through the wide calls, or
+    // all through the ANSI ones.
+    const std::vector<std::string> wide = c.exactpassed ? std::vector<std::string>{exact, exact}
+                                                        : std::vector<std::string>{};
+    EXPECT_EQ(wide, CallsOf(Op_CreateFileW));
+    EXPECT_EQ(c.exactpassed ? 1u : 0u, TestingCount(Op_GetFileVersionInfoSizeW));
+    EXPECT_EQ(c.exactpassed ? 0u : 1u, TestingCount(Op_GetFileVersionInfoSizeA));
+    const std::vector<std::string> ansi = CallsOf(Op_CreateFileA);
+    EXPECT_EQ(c.exactpassed ? 0 : 2, std::count(ansi.begin(), ansi.end(), shortform));
+    ExpectCleanEnd();
   }
 }

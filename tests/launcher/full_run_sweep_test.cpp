@@ -297,12 +297,16 @@ std::vector<Step> StepsOf(const std::vector<TestingCall>& calls) {
     // The copy, written, is held open until its process is created.
     if (step == Extraction && call.op == Op_WriteFile) written = true;
     if (step == Extraction && written && call.op == Op_CreateFileA) step = Hold;
-    if (step <= Hold && call.op == Op_GetFileVersionInfoSizeA) step = VersionArguments;
+    // The own file is read through the wide calls where its path has no ANSI form.
+    if (step <= Hold && (call.op == Op_GetFileVersionInfoSizeA || call.op == Op_GetFileVersionInfoSizeW))
+      step = VersionArguments;
     // The same block is asked for "LoaderPath" once "Arguments" is copied.
     if (step == VersionArguments && call.op == Op_VerQueryValueA && !steps.empty() &&
         calls[steps.size() - 1].op == Op_lstrcpynA)
       step = LoaderPathValue;
-    if ((step == VersionArguments || step == LoaderPathValue) && call.op == Op_CreateFileA) step = TrailingTag;
+    if ((step == VersionArguments || step == LoaderPathValue) &&
+        (call.op == Op_CreateFileA || call.op == Op_CreateFileW))
+      step = TrailingTag;
     if (step >= TrailingTag && step < PieceOwnPathText && call.op == Op_lstrlenA) step = static_cast<Step>(step + 1);
     if (step == PieceOwnPathText && call.op == Op_GetCommandLineW) step = CommandLine;
     if (step == CommandLine && call.op == Op_CreateProcessW) step = Launch;
@@ -503,6 +507,8 @@ struct PathSite {
   std::vector<std::string> details;   // of its calls under those faults
   bool report;     // the formatter of a failure message
   bool aftertemp;  // first called once the temporary directory was asked for
+  Step step;       // of its first call
+  bool inreport;   // first called while a failure was reported
 };
 
 // The table for the sites that only failing runs reach: what failing one
@@ -527,9 +533,25 @@ Outcome ExpectedOnFailurePath(const PathSite& path, uint32_t nth, DWORD error) {
     case Op_GetShortPathNameW:  // a path taken for lossy, whose short form cannot be had
     case Op_WideCharToMultiByte:
     case Op_MultiByteToWideChar:
+      // The own path is then read and passed exactly as the wide call gave it.
+      if (!path.aftertemp) return first;
       return Fails(255, "No short (8.3) name for the "s + (path.aftertemp ? "temporary directory" : "own path") +
                             ", which the ANSI code page cannot hold => " +
                             std::to_string(path.op == Op_MultiByteToWideChar ? 1113u : error) + "\n");
+    case Op_CreateFileW:  // the own file read through its exact path
+    case Op_GetFileVersionInfoSizeW:
+    case Op_GetFileVersionInfoW: {
+      if (path.inreport) return first;  // the box is shown, as for a file without the value
+      if (path.step == Extraction)
+        return Fails(250, "Extraction of the installer failed => " + std::to_string(error) + "\n");
+      Outcome outcome = first;
+      if (path.step == TrailingTag) {
+        outcome.withtag = false;
+      } else {
+        outcome.witharguments = false;
+      }
+      return outcome;
+    }
     default:
       return first;  // releases on the way out, the removal's look at what refused deletion
   }
@@ -596,12 +618,16 @@ TEST_F(FullRunSweep, EveryCallSiteFailedEndsAsItsStepSays) {
   auto discover = [&](const std::vector<TestingFault>& context, const Outcome& before, const std::string& within,
                       size_t variant, size_t processed) {
     const std::vector<TestingCall>& made = Testing().calls;
+    const std::vector<Step> steps = StepsOf(made);
     std::map<Key, PathSite> seen;
     std::vector<Key> order;
     bool aftertemp = false;
+    bool inreport = false;
     for (size_t i = 0; i < made.size(); ++i) {
       const TestingCall& call = made[i];
       aftertemp = aftertemp || call.op == Op_GetTempPathA;
+      if (call.op == Op_OutputDebugStringA) inreport = true;
+      if (call.op == Op_MessageBoxA) inreport = false;
       if (!CanFail(call.op)) continue;
       if (call.site == 0) {
         ADD_FAILURE() << OpName(call.op) << " was not called through the sweep's base";
@@ -611,7 +637,8 @@ TEST_F(FullRunSweep, EveryCallSiteFailedEndsAsItsStepSays) {
       if (details.count(key) != 0) continue;
       auto it = seen.find(key);
       if (it == seen.end()) {
-        it = seen.emplace(key, PathSite{call.op, call.site, context, before, within, variant, {}, false, aftertemp})
+        it = seen.emplace(key, PathSite{call.op, call.site, context, before, within, variant, {}, false, aftertemp,
+                                        steps[i], inreport})
                  .first;
         order.push_back(key);
       }

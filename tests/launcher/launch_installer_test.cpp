@@ -152,6 +152,42 @@ TEST(LaunchInstaller, TheLoaderPathGoesLastOrIntoTheEnvironment) {
   unsetenv("PXQ_LOADER_PATH");
 }
 
+// Where only the exact path names the loader's file, the version block and
+// the tag are read through it, and the installer gets it as it is, in either
+// place.
+TEST(LaunchInstaller, TheExactOwnPathIsReadThroughAndHandedOn) {
+  const std::string exact = "/tmp/pxq-none/\xC5\x81\xC3\xB3" "d\xC5\xBA-\xE6\x97\xA5\xE6\x9C\xAC/setup.exe";
+  const std::u16string wide = u"/tmp/pxq-none/\u0141\u00F3d\u017A-\u65E5\u672C/setup.exe";
+  const char* const lossy = "/tmp/pxq-none/L?dz-?" "?/setup.exe";
+  for (bool environment : {false, true}) {
+    SCOPED_TRACE(environment ? "environment" : "last");
+    unsetenv("PXQ_LOADER_PATH");
+    Launch launch;
+    ScriptLoaderPath(environment ? "environment" : nullptr);
+    EXPECT_EQ(0u, LaunchInstaller(tempPath, lossy, INVALID_HANDLE_VALUE, true,
+                                  reinterpret_cast<const WCHAR*>(wide.c_str())));
+    EXPECT_EQ(std::vector<std::string>{exact}, CallsOf(Op_GetFileVersionInfoSizeW));
+    EXPECT_EQ(std::vector<std::string>{exact}, CallsOf(Op_CreateFileW));
+    EXPECT_EQ(0u, TestingCount(Op_GetFileVersionInfoSizeA));
+    EXPECT_EQ(0u, TestingCount(Op_CreateFileA));
+    const std::string head = std::string("\"") + tempPath + "\"   /S";
+    if (environment) {
+      EXPECT_EQ(std::vector<std::string>{head}, CallsOf(Op_CreateProcessW));
+      EXPECT_EQ(std::vector<std::string>{"PXQ_LOADER_PATH=" + exact}, CallsOf(Op_SetEnvironmentVariableW));
+      EXPECT_EQ(0u, TestingCount(Op_SetEnvironmentVariableA));
+      const char* variable = getenv("PXQ_LOADER_PATH");
+      ASSERT_NE(nullptr, variable);
+      EXPECT_EQ(exact, variable);  // the host keeps what its code page cannot hold in UTF-8
+    } else {
+      EXPECT_EQ(std::vector<std::string>{head + " \"" + exact + "\""}, CallsOf(Op_CreateProcessW));
+      EXPECT_EQ(std::vector<std::string>{"PXQ_LOADER_PATH"}, CallsOf(Op_SetEnvironmentVariableA));
+      EXPECT_EQ(0u, TestingCount(Op_SetEnvironmentVariableW));
+    }
+    EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+  }
+  unsetenv("PXQ_LOADER_PATH");
+}
+
 TEST(LaunchInstaller, AVariableThatCannotBeSetStartsNothing) {
   Launch launch;
   ScriptLoaderPath("environment");

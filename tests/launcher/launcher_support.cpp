@@ -150,6 +150,27 @@ BOOL ScriptedGetFileVersionInfoA(LPCSTR path, DWORD handle, DWORD size, LPVOID b
   return TRUE;
 }
 
+// The scripts take the path in UTF-8.
+std::string Utf8Path(LPCWSTR path) {
+  std::string utf8(4 * 520, '\0');
+  int bytes = PosixPlatform()->WideCharToMultiByte(CP_UTF8, 0, path, -1, &utf8[0], static_cast<int>(utf8.size()),
+                                                   NULL, NULL);
+  utf8.resize(bytes > 0 ? static_cast<size_t>(bytes - 1) : 0);
+  return utf8;
+}
+
+DWORD ScriptedGetFileVersionInfoSizeW(LPCWSTR path, LPDWORD handle) {
+  if (!scripts.versionsize) return PosixPlatform()->GetFileVersionInfoSizeW(path, handle);
+  *handle = 0;
+  return scripts.versionsize(Utf8Path(path).c_str());
+}
+
+BOOL ScriptedGetFileVersionInfoW(LPCWSTR path, DWORD handle, DWORD size, LPVOID block) {
+  if (!scripts.versionsize) return PosixPlatform()->GetFileVersionInfoW(path, handle, size, block);
+  memset(block, 0x5A, size);
+  return TRUE;
+}
+
 BOOL ScriptedVerQueryValueA(LPCVOID block, LPCSTR query, LPVOID* value, PUINT length) {
   if (!scripts.versionquery) return PosixPlatform()->VerQueryValueA(block, query, value, length);
   return scripts.versionquery(block, query, value, length);
@@ -171,6 +192,8 @@ ScriptedScope::ScriptedScope() {
   scripted.GetExitCodeProcess = ScriptedGetExitCodeProcess;
   scripted.GetFileVersionInfoSizeA = ScriptedGetFileVersionInfoSizeA;
   scripted.GetFileVersionInfoA = ScriptedGetFileVersionInfoA;
+  scripted.GetFileVersionInfoSizeW = ScriptedGetFileVersionInfoSizeW;
+  scripted.GetFileVersionInfoW = ScriptedGetFileVersionInfoW;
   scripted.VerQueryValueA = ScriptedVerQueryValueA;
   previous = UsePlatform(TestingPlatform(&scripted));
 }
