@@ -142,7 +142,8 @@ static uint32_t RunInstaller(bool widecalls, const char* temppath, const WCHAR* 
 // reads the variable first). Returns 0 or the system error number; a
 // variable that is not there to remove is no failure.
 static uint32_t HandLoaderPath(bool environment, const char* ownpath, const WCHAR* exactownpath) {
-  static const WCHAR widename[] = {'P', 'X', 'Q', '_', 'L', 'O', 'A', 'D', 'E', 'R', '_', 'P', 'A', 'T', 'H', 0};
+  WCHAR widename[sizeof(LOADER_PATH_VARIABLE)];
+  for (uint32_t i = 0; i < sizeof(LOADER_PATH_VARIABLE); ++i) widename[i] = LOADER_PATH_VARIABLE[i];
   if (environment && exactownpath != NULL ? Sys().SetEnvironmentVariableW(widename, exactownpath)
                                           : Sys().SetEnvironmentVariableA(LOADER_PATH_VARIABLE,
                                                                           environment ? ownpath : NULL))

@@ -174,6 +174,7 @@ uint32_t RunLoader() {
   ownpath[0] = 0;
   LoadAndLaunch(ownpath, temppath);
   RemoveTemporaryCopy(temppath);
+  ExactOwnPath = NULL;  // a later report of this process names no file of a run that ended
   return ExitCode;
 }
 

@@ -12,7 +12,7 @@ extern uint32_t ExitCode;
 // The loader's own path where no ANSI form of it names the file (Windows NT,
 // a path outside the ANSI code page without a short form that the code page
 // holds): the own file is read through it and it is handed to the installer
-// as it is. Null otherwise, and until the own path is known.
+// as it is. Null otherwise, until the own path is known, and after the run.
 extern const WCHAR* ExactOwnPath;
 
 // Runs the whole sequence, from taking the process id to removing the

@@ -533,8 +533,9 @@ Outcome ExpectedOnFailurePath(const PathSite& path, uint32_t nth, DWORD error) {
     case Op_GetShortPathNameW:  // a path taken for lossy, whose short form cannot be had
     case Op_WideCharToMultiByte:
     case Op_MultiByteToWideChar:
-      // The own path is then read and passed exactly as the wide call gave it.
-      if (!path.aftertemp) return first;
+      // The own path is then read and passed exactly as the wide call gave it;
+      // a temporary directory already refused stays refused for its first reason.
+      if (!path.aftertemp || first.exitcode == 255) return first;
       return Fails(255, "No short (8.3) name for the "s + (path.aftertemp ? "temporary directory" : "own path") +
                             ", which the ANSI code page cannot hold => " +
                             std::to_string(path.op == Op_MultiByteToWideChar ? 1113u : error) + "\n");

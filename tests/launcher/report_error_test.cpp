@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "launcher/loader_main.h"
 #include "launcher/report_error.h"
 #include "launcher_support.h"
 #include "platform/testing.h"
@@ -119,6 +120,29 @@ TEST(ReportError, WhatCannotBeAskedKeepsTheBox) {
     Testing().faults = {{op, 1, ERROR_ACCESS_DENIED}};
     ReportError("GetTempPath() failed => %u\n", 5u);
     EXPECT_EQ(1u, TestingCount(Op_MessageBoxA));
+    EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
+  }
+}
+
+// A loader whose own file only its exact path names (no short form that the
+// ANSI code page holds) is asked through that path whether it was packed
+// silent; the lossy ANSI path would find no file, and so a box.
+TEST(ReportError, TheExactOwnPathTellsWhetherToBeSilent) {
+  static const std::u16string exact = u"/tmp/pxq-none/\u65E5\u672C/setup.exe";
+  for (bool known : {false, true}) {
+    SCOPED_TRACE(known ? "exact path known" : "ANSI path only");
+    ScriptedScope scope;
+    Testing().modulepath = "/tmp/pxq-none/?" "?/setup.exe";
+    Testing().windowstationflags = WSF_VISIBLE;
+    ScriptErrorsValue("silent");
+    Script().versionsize = [](const char* path) -> DWORD {
+      return std::string(path) == "/tmp/pxq-none/\xE6\x97\xA5\xE6\x9C\xAC/setup.exe" ? 64 : 0;
+    };
+    ExactOwnPath = known ? reinterpret_cast<const WCHAR*>(exact.c_str()) : nullptr;
+    ReportError("Extraction of the installer failed => %u\n", 2u);
+    ExactOwnPath = nullptr;
+    EXPECT_EQ(known ? 0u : 1u, TestingCount(Op_MessageBoxA));
+    EXPECT_EQ(known ? 1u : 0u, TestingCount(Op_GetFileVersionInfoSizeW));
     EXPECT_TRUE(TestingNothingOpen()) << TestingOpenSummary();
   }
 }

@@ -204,7 +204,7 @@ run_loader() {
   MESSAGES=$(sed -n 's/^.*OutputDebugStringA "\(.*\)"$/\1/p' "$WORK/stderr.txt")
   BOXES=$(grep -c 'trace:dialog:DIALOG_CreateIndirect' "$WORK/stderr.txt")
   RECORD_BUILD= RECORD_COMMAND_LINE= RECORD_COMMAND_LINE_W= RECORD_MODULE= RECORD_ATTRIBUTES= RECORD_LAST_WRITE= RECORD_PARENT=
-  RECORD_OWN_FOUND=
+  RECORD_OWN_FOUND= RECORD_LOADER_PATH_W=
   if [ -f "$record" ]; then
     local key value
     while IFS='=' read -r key value; do
@@ -217,6 +217,7 @@ run_loader() {
         last_write) RECORD_LAST_WRITE=$value ;;
         parent_pid) RECORD_PARENT=$value ;;
         own_path_found) RECORD_OWN_FOUND=$value ;;
+        loader_path_w) RECORD_LOADER_PATH_W=$value ;;
       esac
     done <"$record"
   fi

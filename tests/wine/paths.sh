@@ -2,8 +2,9 @@
 # Paths that the ANSI code page (Windows-1252 here) cannot hold: the loader in
 # such a folder, and the temporary directory set to one. The ANSI calls give
 # lossy paths that name no file; the loader must take their short (8.3)
-# forms. The test changes the user's TEMP in the shared prefix, which it
-# holds alone, and puts it back on its way out.
+# forms, or where the own path has none, read and pass it exactly. The test
+# changes the user's TEMP in the shared prefix, which it holds alone, and
+# puts it back on its way out.
 source "$(dirname "$0")/lib.sh"
 require_full_leg
 if [ "$LEG" = x86 ]; then use_prefix win32; else use_prefix win64; fi
@@ -60,5 +61,40 @@ expect_match "both: command line" \
   '^"'"$short_work_re"'\\'"$short"'\\tmp\\setup-[0-9A-F]{4}\.exe" +/tag +"'"$short_work_re"'\\'"$short"'\\setup\.exe"$' \
   "$RECORD_COMMAND_LINE"
 expect_eq "both: copy removed" "" "$(temp_leftovers)"
+
+# --- The loader in a folder whose path has no short form: Wine gives none
+# for a path with a folder whose name ends in a space (GetShortPathNameW
+# looks each folder up by name, and the trailing space is dropped there, so
+# it finds no such folder; with a folder of the name without the space
+# beside it, Wine would take that one's short form). The own file is read
+# through the exact path (the Arguments value and the tag come through),
+# and the installer gets that path byte for byte, last on its command line
+# or in PXQ_LOADER_PATH.
+exact_folder="$WORK/Ελληνικά 日本 "
+mkdir -p "$exact_folder"
+exact_win=$(winpath "$exact_folder/setup.exe")
+set_temp "$WORK/tmp"
+for placement in last environment; do
+  loader_path_option=()
+  [ "$placement" = environment ] && loader_path_option=(--loader-path environment)
+  pack "$exact_folder/setup.exe" --generic "$PROGRAMS/installer-generic.exe" --arguments /S "${loader_path_option[@]}"
+  head -c 70000 /dev/zero >>"$exact_folder/setup.exe"
+  printf '<|/tag|>' >>"$exact_folder/setup.exe"
+  PXQ_TEST_EXIT=42 run_loader "$exact_folder/setup.exe" own '/D=C:\Programme Ελληνικά 日本'
+  expect_eq "no short form, $placement: exit code" 42 "$STATUS"
+  expect_eq "no short form, $placement: no message" "" "$MESSAGES"
+  expect_eq "no short form, $placement: installer ran" generic "$RECORD_BUILD"
+  arguments='/S /tag own "/D=C:\Programme Ελληνικά 日本"'
+  if [ "$placement" = last ]; then
+    expect_eq "no short form, last: the exact path last" "$arguments \"$exact_win\"" \
+      "${RECORD_COMMAND_LINE_W#*.exe\" }"
+    expect_eq "no short form, last: no variable" "" "$RECORD_LOADER_PATH_W"
+  else
+    expect_eq "no short form, environment: the line ends with the own arguments" "$arguments" \
+      "${RECORD_COMMAND_LINE_W#*.exe\" }"
+    expect_eq "no short form, environment: the exact path in PXQ_LOADER_PATH" "$exact_win" "$RECORD_LOADER_PATH_W"
+  fi
+  expect_eq "no short form, $placement: copy removed" "" "$(temp_leftovers)"
+done
 
 finish

@@ -1,7 +1,8 @@
 /* A stand-in installer for the Wine tests. It records what the loader gave
  * it into the file named by PXQ_TEST_RECORD (one "key=value" line each):
  * which build it is, its command line (as an ANSI program reads it, and as a
- * Unicode one does, in UTF-8), its own path, its own file's
+ * Unicode one does, in UTF-8), PXQ_LOADER_PATH as a Unicode program reads
+ * it (in UTF-8, when set), its own path, its own file's
  * attributes and last-write time, its parent's (the loader's) process id, and
  * whether its last argument (the loader's own path) names a file. It then
  * exits with the code in PXQ_TEST_EXIT (decimal, default 0). With no record
@@ -127,6 +128,13 @@ int main(void) {
   if (utf8 == NULL || WideCharToMultiByte(CP_UTF8, 0, wideline, -1, utf8, bytes, NULL, NULL) != bytes) return 96;
   fprintf(out, "command_line_w=%s\n", utf8);
   free(utf8);
+  /* The loader's path where it is handed over in the environment, in UTF-8. */
+  WCHAR variable[1024];
+  DWORD units = GetEnvironmentVariableW(L"PXQ_LOADER_PATH", variable, 1024);
+  char variable8[4096];
+  if (units > 0 && units < 1024 &&
+      WideCharToMultiByte(CP_UTF8, 0, variable, -1, variable8, sizeof(variable8), NULL, NULL) > 0)
+    fprintf(out, "loader_path_w=%s\n", variable8);
   fprintf(out, "module=%s\n", path);
   fprintf(out, "attributes=0x%08lX\n", (unsigned long)data.dwFileAttributes);
   fprintf(out, "last_write=0x%08lX%08lX\n", (unsigned long)data.ftLastWriteTime.dwHighDateTime,
