@@ -130,7 +130,8 @@ static void LoadAndLaunch(char* ownpath, char* temppath) {
     DWORD error = UseExactAnsiPath(temppath, TEMPORARY_PATH_SIZE, widepath);
     if (error != 0) {
       temppath[0] = 0;
-      FailStartUp("No short (8.3) name for the temporary directory, which the ANSI code page cannot hold => %u\n", error);
+      FailStartUp("No short (8.3) name for the temporary directory, which the ANSI code page cannot hold => %u\n",
+                  error);
       return;
     }
   }

@@ -162,8 +162,7 @@ static const char widenames[] =
     "SetEnvironmentVariableW\0";
 
 // Where the record reads each operation from: for kernel32's own functions
-// their slots in the import table, for the rest the pointers above or a
-// constant that holds a wrapper's address. These addresses are fixed when
+// their slots in the import table, for the rest the pointers above. These addresses are fixed when
 // the stub is linked, so the table costs four bytes an operation where a
 // store per field cost ten; a slot whose stdcall size is wrong fails the
 // link.

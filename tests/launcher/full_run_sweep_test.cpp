@@ -536,8 +536,7 @@ Outcome ExpectedOnFailurePath(const PathSite& path, uint32_t nth, DWORD error) {
       // The own path is then read and passed exactly as the wide call gave it;
       // a temporary directory already refused stays refused for its first reason.
       if (!path.aftertemp || first.exitcode == 255) return first;
-      return Fails(255, "No short (8.3) name for the "s + (path.aftertemp ? "temporary directory" : "own path") +
-                            ", which the ANSI code page cannot hold => " +
+      return Fails(255, "No short (8.3) name for the temporary directory, which the ANSI code page cannot hold => "s +
                             std::to_string(path.op == Op_MultiByteToWideChar ? 1113u : error) + "\n");
     case Op_CreateFileW:  // the own file read through its exact path
     case Op_GetFileVersionInfoSizeW:
