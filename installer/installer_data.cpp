@@ -3,6 +3,7 @@
 // decoding its entries to files, to a sink or to nowhere (a check).
 #include "pxq/installer_data.h"
 
+#include "installer/data_blocks.h"
 #include "installer/data_folders.h"
 #include "installer/file_layer.h"
 #include "installer/journal.h"
@@ -28,11 +29,16 @@ struct PxqDataItem {
   const char* name;  // NUL-terminated copy
   bool safe;         // the name can be written and clashes with no other
   uint32_t clash;    // the number of an item whose name clashes with this one, or 0
+  uint64_t start;    // block layout: where its data begins among all items' data
 };
 
 struct PxqData {
   PxqPathChar* path;
-  uint64_t offset;
+  uint64_t offset;      // the data archive's first byte
+  uint32_t format;      // the locator's format
+  uint64_t headoffset;  // block layout: where the head lies
+  DataHead head;
+  DataBlock* blocks;    // block layout: head.blockcount records
   uint32_t dictionary;  // the data archive's declared dictionary size
   uint32_t count;
   PxqDataItem* items;
@@ -205,7 +211,7 @@ uint32_t Locate(PxqData* data) {
   DecodeArchiveHeader(bytes, &header);
   if (header.archivemagic != ARCHIVE_MAGIC) return FailAt(data, ERROR_INVALID_DATA, data->path, "no archive in ");
   uint32_t format = DataLocatorFormat(bytes);
-  if (format != 0 && format != DATA_LOCATOR_FORMAT) {
+  if (format != 0 && format != DATA_LOCATOR_FORMAT && format != DATA_LOCATOR_FORMAT_BLOCKS) {
     data->message[0] = '\0';
     char* shown = LayerDisplayPath(data->path);
     Append(data, shown != nullptr ? shown : "the loader file");
@@ -223,6 +229,7 @@ uint32_t Locate(PxqData* data) {
     Append(data, " carries no data archive (it was packed without --data) (error 2)");
     return ERROR_FILE_NOT_FOUND;
   }
+  data->format = format;
   return 0;
 }
 
@@ -246,6 +253,33 @@ uint32_t OpenStream(PxqData* data, ArchiveReader** reader, uint32_t dictionaryli
 
 uint32_t MarkClashes(PxqData* data);
 
+// Builds the item table from the index's bytes; `*position` ends after the
+// last item record.
+uint32_t ReadItems(PxqData* data, const uint8_t* index, uint32_t size, uint32_t count, uint32_t* position) {
+  data->items = static_cast<PxqDataItem*>(AllocZeroed(count == 0 ? 1 : count * static_cast<uint32_t>(sizeof(PxqDataItem))));
+  data->names = static_cast<char*>(AllocZeroed(size + count));
+  if (data->items == nullptr || data->names == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  *position = DATA_INDEX_HEADER_SIZE;
+  char* name = data->names;
+  uint64_t start = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    PxqDataItem* item = &data->items[i];
+    uint32_t code = ReadDataItem(index, size, position, &item->item);
+    if (code != 0) return code;
+    CopyBytes(name, item->item.name, item->item.namelength);
+    // The index is freed after: the item keeps only the copy.
+    item->name = name;
+    item->item.name = name;
+    item->safe = CheckDataName(item->item.name, item->item.namelength) == DataNameSafe;
+    item->start = start;
+    // Sizes held below 2^61 and their sum below 2^62: no hostile size wraps it.
+    uint64_t itemsize = item->item.size < (1ull << 61) ? item->item.size : (1ull << 61);
+    start = start + itemsize < (1ull << 62) ? start + itemsize : (1ull << 62);
+    name += item->item.namelength + 1;
+  }
+  return 0;
+}
+
 // Decodes the index entry and builds the item table.
 uint32_t ReadIndex(PxqData* data, ArchiveReader* reader) {
   EntryHeader header;
@@ -261,24 +295,8 @@ uint32_t ReadIndex(PxqData* data, ArchiveReader* reader) {
   if (code == 0 && ContinueCrc32(index, size, 0) != header.datacrc) code = ERROR_CRC;
   uint32_t count = 0;
   if (code == 0) code = ReadDataIndexHeader(index, size, &count);
-  if (code == 0) {
-    data->items = static_cast<PxqDataItem*>(AllocZeroed(count == 0 ? 1 : count * static_cast<uint32_t>(sizeof(PxqDataItem))));
-    data->names = static_cast<char*>(AllocZeroed(size + count));
-    if (data->items == nullptr || data->names == nullptr) code = ERROR_NOT_ENOUGH_MEMORY;
-  }
   uint32_t position = DATA_INDEX_HEADER_SIZE;
-  char* name = data->names;
-  for (uint32_t i = 0; code == 0 && i < count; ++i) {
-    PxqDataItem* item = &data->items[i];
-    code = ReadDataItem(index, size, &position, &item->item);
-    if (code != 0) break;
-    CopyBytes(name, item->item.name, item->item.namelength);
-    // The index is freed below: the item keeps only the copy.
-    item->name = name;
-    item->item.name = name;
-    item->safe = CheckDataName(item->item.name, item->item.namelength) == DataNameSafe;
-    name += item->item.namelength + 1;
-  }
+  if (code == 0) code = ReadItems(data, index, size, count, &position);
   if (code == 0 && position != size) code = ERROR_INVALID_DATA;  // bytes after the last record
   FreeBlock(index);
   if (code != 0) return Fail(data, code, "the data archive's index cannot be read");
@@ -377,7 +395,66 @@ struct Pass {
   uint64_t total;
   DataFolders* folders;  // PassToDirectory: the folders made so far
   Journal* journal;      // what the extraction changed, for its undo; null when it is not undone
+  const uint8_t* chosen;  // PassToDirectory: nonzero for each entry wanted; null for all
 };
+
+bool Wanted(const Pass* pass, uint32_t number) {
+  if (pass->only != 0) return number == pass->only;
+  return pass->chosen == nullptr || pass->chosen[number - 1] != 0;
+}
+
+// The block layout's blocks, decoded one at a time as the data is read.
+struct BlockCursor {
+  HANDLE file;
+  uint8_t* in;       // the compressed block
+  uint8_t* out;      // the decoded block
+  uint32_t current;  // the block in `out`, or 0xFFFFFFFF
+  uint64_t position; // the next byte among all items' data
+};
+
+// Where a pass's data comes from: the solid stream or the blocks.
+struct Source {
+  ArchiveReader* reader;
+  BlockCursor* cursor;
+};
+
+// The dictionary a block of the block layout may declare: no more than
+// its block needs, as pack writes it.
+uint32_t BlockDictionaryLimit(const PxqData* data) {
+  uint64_t span = data->head.datasize < data->head.blocksize ? data->head.datasize : data->head.blocksize;
+  return DataDictionaryFor(span);
+}
+
+uint32_t LoadBlock(PxqData* data, BlockCursor* cursor, uint32_t k) {
+  const DataBlock& block = data->blocks[k];
+  uint32_t code = ReadAt(cursor->file, data->offset + block.offset, cursor->in, static_cast<uint32_t>(block.size));
+  if (code == 0) code = DecodeDataBlock(&block, cursor->in, cursor->out, BlockDictionaryLimit(data));
+  cursor->current = code == 0 ? k : 0xFFFFFFFFu;
+  return code;
+}
+
+// The next `count` bytes of the entry's data into `buffer`.
+uint32_t ReadData(PxqData* data, Source* source, uint8_t* buffer, uint32_t count) {
+  if (source->cursor == nullptr) return DecodeEntryBytes(source->reader, buffer, count);
+  BlockCursor* cursor = source->cursor;
+  const uint32_t blocksize = data->head.blocksize;
+  while (count != 0) {
+    uint64_t k = cursor->position / blocksize;
+    if (k >= data->head.blockcount) return ERROR_HANDLE_EOF;
+    if (cursor->current != k) {
+      uint32_t code = LoadBlock(data, cursor, static_cast<uint32_t>(k));
+      if (code != 0) return code;
+    }
+    uint32_t at = static_cast<uint32_t>(cursor->position - k * blocksize);
+    uint32_t left = static_cast<uint32_t>(data->blocks[k].uncompressed) - at;
+    uint32_t piece = count < left ? count : left;
+    CopyBytes(buffer, cursor->out + at, piece);
+    buffer += piece;
+    count -= piece;
+    cursor->position += piece;
+  }
+  return 0;
+}
 
 bool Cancelled(const Pass* pass, const PxqDataEntry* entry) {
   return pass->progress != nullptr && pass->progress(pass->context, pass->done, pass->total, entry) != 0;
@@ -452,7 +529,7 @@ uint32_t PutInPlace(PxqData* data, const Pass* pass, LayerFile* file, const PxqP
 }
 
 // Decodes one entry's data to where the pass sends it, checking its CRC32.
-uint32_t ProcessEntry(PxqData* data, ArchiveReader* reader, Pass* pass, uint32_t number, uint8_t* buffer) {
+uint32_t ProcessEntry(PxqData* data, Source* source, Pass* pass, uint32_t number, uint8_t* buffer) {
   const PxqDataItem& item = data->items[number - 1];
   PxqDataEntry entry;
   FillEntry(data, number, &entry);
@@ -488,7 +565,7 @@ uint32_t ProcessEntry(PxqData* data, ArchiveReader* reader, Pass* pass, uint32_t
   uint64_t remaining = item.item.size;
   while (code == 0 && remaining != 0) {
     uint32_t piece = remaining >= FILE_BUFFER_SIZE ? FILE_BUFFER_SIZE : static_cast<uint32_t>(remaining);
-    code = DecodeEntryBytes(reader, buffer, piece);
+    code = ReadData(data, source, buffer, piece);
     if (code != 0) {
       FailEntry(data, code, number, code == ERROR_HANDLE_EOF ? ": the data archive ends within its data"
                                                              : ": its data cannot be decoded (the file is damaged)");
@@ -541,8 +618,63 @@ uint32_t CheckEnd(PxqData* data, ArchiveReader* reader, uint64_t decoded) {
   return 0;
 }
 
+// The data stream's header and its own index and footer, against the block
+// table: the end of a whole pass over the block layout.
+uint32_t CheckFrame(PxqData* data, HANDLE file) {
+  uint64_t end = data->head.blockcount == 0 ? 12 : data->blocks[data->head.blockcount - 1].offset +
+                                                        data->blocks[data->head.blockcount - 1].size;
+  uint64_t tailsize = data->head.streamsize - end;
+  if (tailsize > (1u << 24)) return Fail(data, ERROR_INVALID_DATA, "the data archive's stream does not end after its last block");
+  uint8_t header[12];
+  uint8_t* tail = static_cast<uint8_t*>(AllocZeroed(static_cast<uint32_t>(tailsize)));
+  if (tail == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot check the data archive's stream");
+  uint32_t code = ReadAt(file, data->offset, header, sizeof header);
+  if (code == 0) code = ReadAt(file, data->offset + end, tail, static_cast<uint32_t>(tailsize));
+  if (code == 0)
+    code = CheckDataStreamFrame(header, tail, static_cast<uint32_t>(tailsize), data->blocks, data->head.blockcount);
+  FreeBlock(tail);
+  if (code != 0) return Fail(data, ERROR_INVALID_DATA, "the data archive's stream does not end after its last block");
+  return 0;
+}
+
+// A pass over the block layout: only the blocks that hold wanted data are
+// read and decoded.
+uint32_t RunBlockPass(PxqData* data, Pass* pass) {
+  BlockCursor cursor = {INVALID_HANDLE_VALUE, nullptr, nullptr, 0xFFFFFFFFu, 0};
+  uint64_t largest = 0;
+  for (uint32_t k = 0; k < data->head.blockcount; ++k) largest = data->blocks[k].size > largest ? data->blocks[k].size : largest;
+  uint8_t* buffer = static_cast<uint8_t*>(AllocZeroed(FILE_BUFFER_SIZE));
+  cursor.in = static_cast<uint8_t*>(AllocZeroed(largest == 0 ? 1 : static_cast<uint32_t>(largest)));
+  cursor.out = static_cast<uint8_t*>(AllocZeroed(data->head.blocksize));
+  uint32_t code = buffer == nullptr || cursor.in == nullptr || cursor.out == nullptr
+                      ? Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot hold a block of the data archive")
+                      : LayerOpenRead(data->path, &cursor.file);
+  if (code != 0 && buffer != nullptr && cursor.in != nullptr && cursor.out != nullptr)
+    FailAt(data, code, data->path, "cannot open ");
+  Source source = {nullptr, &cursor};
+  for (uint32_t number = 1; code == 0 && number <= data->count; ++number) {
+    if (!Wanted(pass, number)) continue;
+    PxqDataEntry entry;
+    FillEntry(data, number, &entry);
+    if (Cancelled(pass, &entry)) {
+      code = FailWith(data, ERROR_CANCELLED, "the extraction was cancelled");
+      break;
+    }
+    cursor.position = data->items[number - 1].start;
+    code = ProcessEntry(data, &source, pass, number, buffer);
+  }
+  if (code == 0 && pass->chosen == nullptr && (pass->mode == PassCheck || pass->mode == PassToDirectory))
+    code = CheckFrame(data, cursor.file);
+  if (cursor.file != INVALID_HANDLE_VALUE) Sys().CloseHandle(cursor.file);
+  FreeBlock(cursor.in);
+  FreeBlock(cursor.out);
+  FreeBlock(buffer);
+  return code;
+}
+
 uint32_t RunPass(PxqData* data, Pass* pass) {
   data->message[0] = '\0';
+  if (data->format == DATA_LOCATOR_FORMAT_BLOCKS) return RunBlockPass(data, pass);
   ArchiveReader* reader = nullptr;
   uint8_t* buffer = static_cast<uint8_t*>(AllocZeroed(FILE_BUFFER_SIZE));
   uint32_t code = buffer == nullptr ? Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot extract") : OpenStream(data, &reader);
@@ -555,6 +687,8 @@ uint32_t RunPass(PxqData* data, Pass* pass) {
   }
   uint64_t decoded = ENTRY_HEADER_SIZE + header.datasize;
   uint32_t last = pass->only != 0 ? pass->only : data->count;
+  while (last > 0 && !Wanted(pass, last)) --last;
+  Source source = {reader, nullptr};
   for (uint32_t number = 1; code == 0 && number <= last; ++number) {
     const PxqDataItem& item = data->items[number - 1];
     code = ReadEntryHeader(reader, &header);
@@ -567,7 +701,7 @@ uint32_t RunPass(PxqData* data, Pass* pass) {
       break;
     }
     decoded += ENTRY_HEADER_SIZE + header.datasize;
-    if (pass->only != 0 && number != pass->only) {
+    if (!Wanted(pass, number)) {
       code = SkipEntryData(reader, &header);
       if (code != 0) FailEntry(data, code, number, ": its data cannot be decoded (the file is damaged)");
       continue;
@@ -578,11 +712,12 @@ uint32_t RunPass(PxqData* data, Pass* pass) {
       code = FailWith(data, ERROR_CANCELLED, "the extraction was cancelled");
       break;
     }
-    code = ProcessEntry(data, reader, pass, number, buffer);
+    code = ProcessEntry(data, &source, pass, number, buffer);
   }
   // A whole pass ends where the stream and the trailer must: a fault there
   // fails an extraction as it fails a check.
-  if (code == 0 && (pass->mode == PassCheck || pass->mode == PassToDirectory)) code = CheckEnd(data, reader, decoded);
+  if (code == 0 && pass->chosen == nullptr && (pass->mode == PassCheck || pass->mode == PassToDirectory))
+    code = CheckEnd(data, reader, decoded);
   DestroyArchiveReader(reader);
   FreeBlock(buffer);
   return code;
@@ -623,9 +758,83 @@ uint32_t LookupOne(PxqData* data, const char* name, uint32_t* number) {
   return ERROR_INVALID_NAME;
 }
 
+// The block records against the head and the items: contiguous from the
+// stream header on, each of its due uncompressed size, no larger than its
+// data can grow to, its first item the one holding its first byte.
+uint32_t CheckBlocks(const PxqData* data) {
+  const DataHead& head = data->head;
+  if (data->count != 0 && data->items[data->count - 1].start + data->items[data->count - 1].item.size != head.datasize)
+    return ERROR_INVALID_DATA;
+  if (data->count == 0 && head.datasize != 0) return ERROR_INVALID_DATA;
+  uint64_t offset = 12;  // the .xz stream header
+  uint32_t item = 0;
+  for (uint32_t k = 0; k < head.blockcount; ++k) {
+    const DataBlock& block = data->blocks[k];
+    uint64_t start = static_cast<uint64_t>(k) * head.blocksize;
+    uint64_t due = head.datasize - start < head.blocksize ? head.datasize - start : head.blocksize;
+    if (block.offset != offset || block.uncompressed != due || block.size < 16 ||
+        block.size > due + due / 512 + 256)
+      return ERROR_INVALID_DATA;
+    offset += block.size;
+    while (item < data->count && data->items[item].start + data->items[item].item.size <= start) ++item;
+    if (block.firstitem != item + 1) return ERROR_INVALID_DATA;
+  }
+  // The stream's index and footer follow the blocks.
+  if (offset > head.streamsize || head.streamsize - offset < 12 + 8) return ERROR_INVALID_DATA;
+  return 0;
+}
+
+// Opens the block layout: the head, then the index's stream, decoded.
+uint32_t OpenBlocks(PxqData* data) {
+  data->headoffset = data->offset;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  uint32_t code = LayerOpenRead(data->path, &file);
+  if (code != 0) return FailAt(data, code, data->path, "cannot open ");
+  uint8_t bytes[DATA_HEAD_SIZE];
+  code = ReadAt(file, data->headoffset, bytes, DATA_HEAD_SIZE);
+  if (code == 0) code = DecodeDataHead(bytes, &data->head);
+  const DataHead& head = data->head;
+  if (code == 0 && (head.streamsize + head.indexsize > data->headoffset || head.streamsize > (1ull << 62)))
+    code = ERROR_INVALID_DATA;
+  if (code != 0) {
+    Sys().CloseHandle(file);
+    return Fail(data, code == ERROR_HANDLE_EOF ? code : ERROR_INVALID_DATA, "the data archive's head is damaged");
+  }
+  data->offset = data->headoffset - head.indexsize - head.streamsize;
+  uint8_t* packed = static_cast<uint8_t*>(AllocZeroed(head.indexsize));
+  uint8_t* index = static_cast<uint8_t*>(AllocZeroed(head.indexdecoded));
+  code = packed == nullptr || index == nullptr ? ERROR_NOT_ENOUGH_MEMORY : 0;
+  if (code == 0) code = ReadAt(file, data->headoffset - head.indexsize, packed, head.indexsize);
+  Sys().CloseHandle(file);
+  if (code == 0) code = DecodeDataIndexStream(packed, head.indexsize, index, head.indexdecoded);
+  FreeBlock(packed);
+  uint32_t count = 0;
+  uint32_t blocks = 0;
+  uint32_t size = head.indexdecoded;
+  if (code == 0) code = ReadDataIndexHeader(index, size, &count, DATA_INDEX_VERSION_BLOCKS, &blocks);
+  if (code == 0 && blocks != head.blockcount) code = ERROR_INVALID_DATA;
+  uint32_t position = DATA_INDEX_HEADER_SIZE;
+  if (code == 0) code = ReadItems(data, index, size, count, &position);
+  if (code == 0) {
+    data->blocks = static_cast<DataBlock*>(AllocZeroed((blocks == 0 ? 1 : blocks) * static_cast<uint32_t>(sizeof(DataBlock))));
+    if (data->blocks == nullptr) code = ERROR_NOT_ENOUGH_MEMORY;
+  }
+  for (uint32_t k = 0; code == 0 && k < blocks; ++k) code = ReadDataBlock(index, size, &position, &data->blocks[k]);
+  if (code == 0 && position != size) code = ERROR_INVALID_DATA;
+  FreeBlock(index);
+  if (code == 0) data->count = count;
+  if (code == 0) code = CheckBlocks(data);
+  if (code != 0) {
+    data->count = 0;
+    return Fail(data, code, "the data archive's index cannot be read");
+  }
+  return MarkClashes(data);
+}
+
 uint32_t OpenSteps(PxqData* data) {
   uint32_t code = Locate(data);
   if (code != 0) return code;
+  if (data->format == DATA_LOCATOR_FORMAT_BLOCKS) return OpenBlocks(data);
   // The index is read with no more dictionary than the largest index
   // needs, whatever is declared; the declared size is judged once the
   // index says how long the stream is.
@@ -729,6 +938,7 @@ void PxqDataClose(PxqData* data) {
   FreeBlock(data->path);
   FreeBlock(data->items);
   FreeBlock(data->names);
+  FreeBlock(data->blocks);
   FreeBlock(data);
 }
 
@@ -773,15 +983,17 @@ uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataP
   return PxqDataExtractAllEx(data, directory, 0, progress, context);
 }
 
-uint32_t PxqDataExtractAllEx(PxqData* data, const PxqPathChar* directory, uint32_t flags, PxqDataProgress progress,
-                             void* context) {
-  if (data == nullptr) return ERROR_INVALID_PARAMETER;
-  if (directory == nullptr) return FailWith(data, ERROR_INVALID_PARAMETER, "no target folder was given to extract into");
-  if ((flags & ~PXQ_EXTRACT_ROLLBACK) != 0)
-    return FailWith(data, ERROR_INVALID_PARAMETER, "PxqDataExtractAllEx was given flags it does not know");
+}  // extern "C"
+
+namespace {
+
+// Extracts the entries that `chosen` marks (all when it is null) below
+// `directory`.
+uint32_t ExtractInto(PxqData* data, const PxqPathChar* directory, uint32_t flags, const uint8_t* chosen,
+                     PxqDataProgress progress, void* context) {
   // Every name is checked before anything is written.
   for (uint32_t i = 0; i < data->count; ++i) {
-    if (data->items[i].safe) continue;
+    if (data->items[i].safe || (chosen != nullptr && chosen[i] == 0)) continue;
     DescribeRefusal(data, i + 1, "; nothing was extracted (error 123)");
     return ERROR_INVALID_NAME;
   }
@@ -791,10 +1003,11 @@ uint32_t PxqDataExtractAllEx(PxqData* data, const PxqPathChar* directory, uint32
   Journal* undo = (flags & PXQ_EXTRACT_ROLLBACK) != 0 ? &journal : nullptr;
   uint32_t code = MakeTarget(data, undo, target, 0);
   if (code == 0) {
-    Pass pass = {PassToDirectory, 0, target, nullptr, progress, context, 0, 0, nullptr, undo};
+    Pass pass = {PassToDirectory, 0, target, nullptr, progress, context, 0, 0, nullptr, undo, chosen};
     uint32_t folders = 0;
     for (uint32_t i = 0; i < data->count; ++i) {
       const PxqDataItem& item = data->items[i];
+      if (chosen != nullptr && chosen[i] == 0) continue;
       pass.total += item.item.size;
       for (uint32_t k = 0; k < item.item.namelength; ++k) folders += item.name[k] == '/' ? 1 : 0;
       if ((item.item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) ++folders;
@@ -832,6 +1045,62 @@ uint32_t PxqDataExtractAllEx(PxqData* data, const PxqPathChar* directory, uint32
   return code;
 }
 
+// Whether item `item` is `name` or lies below the folder `name` ("docs/").
+bool Selects(const PxqDataItem& item, const char* name, uint32_t length) {
+  if (length != 0 && name[length - 1] == '/') {
+    uint32_t stem = length - 1;
+    if (item.item.namelength == stem) return CompareDataNames(item.name, stem, name, stem) == 0;
+    return item.item.namelength > length && CompareDataNames(item.name, length, name, length) == 0;
+  }
+  return item.item.namelength == length && CompareDataNames(item.name, length, name, length) == 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+uint32_t PxqDataExtractAllEx(PxqData* data, const PxqPathChar* directory, uint32_t flags, PxqDataProgress progress,
+                             void* context) {
+  if (data == nullptr) return ERROR_INVALID_PARAMETER;
+  if (directory == nullptr) return FailWith(data, ERROR_INVALID_PARAMETER, "no target folder was given to extract into");
+  if ((flags & ~PXQ_EXTRACT_ROLLBACK) != 0)
+    return FailWith(data, ERROR_INVALID_PARAMETER, "PxqDataExtractAllEx was given flags it does not know");
+  return ExtractInto(data, directory, flags, nullptr, progress, context);
+}
+
+uint32_t PxqDataExtractSome(PxqData* data, const PxqPathChar* directory, const char* const* names, uint32_t count,
+                            uint32_t flags, PxqDataProgress progress, void* context) {
+  if (data == nullptr) return ERROR_INVALID_PARAMETER;
+  if (directory == nullptr) return FailWith(data, ERROR_INVALID_PARAMETER, "no target folder was given to extract into");
+  if (names == nullptr && count != 0) return FailWith(data, ERROR_INVALID_PARAMETER, "PxqDataExtractSome was given no names");
+  if ((flags & ~PXQ_EXTRACT_ROLLBACK) != 0)
+    return FailWith(data, ERROR_INVALID_PARAMETER, "PxqDataExtractSome was given flags it does not know");
+  uint8_t* chosen = static_cast<uint8_t*>(AllocZeroed(data->count == 0 ? 1 : data->count));
+  if (chosen == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot extract");
+  for (uint32_t n = 0; n < count; ++n) {
+    const char* name = names[n] != nullptr ? names[n] : "";
+    uint32_t length = 0;
+    while (name[length] != '\0') ++length;
+    bool found = false;
+    for (uint32_t i = 0; i < data->count; ++i) {
+      if (!Selects(data->items[i], name, length)) continue;
+      chosen[i] = 1;
+      found = true;
+    }
+    if (!found) {
+      FreeBlock(chosen);
+      data->message[0] = '\0';
+      Append(data, "the data archive holds no entry named ");
+      Append(data, name);
+      Append(data, "; nothing was extracted (error 2)");
+      return ERROR_FILE_NOT_FOUND;
+    }
+  }
+  uint32_t code = ExtractInto(data, directory, flags, chosen, progress, context);
+  FreeBlock(chosen);
+  return code;
+}
+
 uint32_t PxqDataExtractTo(PxqData* data, const char* name, const PxqPathChar* path) {
   if (data == nullptr) return ERROR_INVALID_PARAMETER;
   if (path == nullptr) return FailWith(data, ERROR_INVALID_PARAMETER, "no file was given to extract to");
@@ -841,7 +1110,7 @@ uint32_t PxqDataExtractTo(PxqData* data, const char* name, const PxqPathChar* pa
   PxqPathChar* target = LayerFullPath(path);
   if (target == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot extract", nullptr);
   Pass pass = {PassToPath, number, target, nullptr, nullptr, nullptr, 0, data->items[number - 1].item.size, nullptr,
-               nullptr};
+               nullptr, nullptr};
   code = RunPass(data, &pass);
   FreeBlock(target);
   return code;
@@ -854,13 +1123,13 @@ uint32_t PxqDataExtractStream(PxqData* data, const char* name, PxqDataSink sink,
   uint32_t code = LookupOne(data, name, &number);
   if (code != 0) return code;
   Pass pass = {PassToSink, number, nullptr, sink, nullptr, context, 0, data->items[number - 1].item.size, nullptr,
-               nullptr};
+               nullptr, nullptr};
   return RunPass(data, &pass);
 }
 
 uint32_t PxqDataVerify(PxqData* data, PxqDataProgress progress, void* context) {
   if (data == nullptr) return ERROR_INVALID_PARAMETER;
-  Pass pass = {PassCheck, 0, nullptr, nullptr, progress, context, 0, 0, nullptr, nullptr};
+  Pass pass = {PassCheck, 0, nullptr, nullptr, progress, context, 0, 0, nullptr, nullptr, nullptr};
   for (uint32_t i = 0; i < data->count; ++i) pass.total += data->items[i].item.size;
   return RunPass(data, &pass);
 }

@@ -1,15 +1,17 @@
 #include "package/data_archive.h"
 
+#include "package/crc32.h"
 #include "platform/platform.h"
 
-void EncodeDataLocator(uint64_t offset, uint8_t locator[16]) {
+void EncodeDataLocator(uint64_t offset, uint8_t locator[16], uint32_t format) {
   WriteLe32(locator, DATA_LOCATOR_MAGIC);
-  WriteLe32(locator + 4, DATA_LOCATOR_FORMAT);
+  WriteLe32(locator + 4, format);
   WriteLe64(locator + 8, offset);
 }
 
 bool DecodeDataLocator(const uint8_t* header, uint64_t* offset) {
-  if (ReadLe32(header) != DATA_LOCATOR_MAGIC || ReadLe32(header + 4) != DATA_LOCATOR_FORMAT) return false;
+  uint32_t format = DataLocatorFormat(header);
+  if (format != DATA_LOCATOR_FORMAT && format != DATA_LOCATOR_FORMAT_BLOCKS) return false;
   *offset = ReadLe64(header + 8);
   return true;
 }
@@ -26,15 +28,79 @@ uint32_t DataDictionaryFor(uint64_t payload) {
   return static_cast<uint32_t>(size < DATA_DICTIONARY_MAX ? size : DATA_DICTIONARY_MAX);
 }
 
-uint32_t ReadDataIndexHeader(const uint8_t* index, uint32_t size, uint32_t* count) {
+uint32_t ReadDataIndexHeader(const uint8_t* index, uint32_t size, uint32_t* count, uint32_t version,
+                             uint32_t* blocks) {
   *count = 0;
+  if (blocks != nullptr) *blocks = 0;
   if (size < DATA_INDEX_HEADER_SIZE) return ERROR_INVALID_DATA;
-  if (ReadLe32(index) != DATA_INDEX_MAGIC || ReadLe32(index + 4) != DATA_INDEX_VERSION || ReadLe32(index + 12) != 0)
-    return ERROR_INVALID_DATA;
+  if (ReadLe32(index) != DATA_INDEX_MAGIC || ReadLe32(index + 4) != version) return ERROR_INVALID_DATA;
+  uint32_t blockcount = ReadLe32(index + 12);
+  if (version == DATA_INDEX_VERSION && blockcount != 0) return ERROR_INVALID_DATA;
+  uint32_t room = size - DATA_INDEX_HEADER_SIZE;
+  if (blockcount > room / DATA_BLOCK_RECORD_SIZE) return ERROR_INVALID_DATA;
+  room -= blockcount * DATA_BLOCK_RECORD_SIZE;
   uint32_t items = ReadLe32(index + 8);
   // Every record takes at least its fixed part and one byte of name.
-  if (items > (size - DATA_INDEX_HEADER_SIZE) / (DATA_RECORD_SIZE + 1)) return ERROR_INVALID_DATA;
+  if (items > room / (DATA_RECORD_SIZE + 1)) return ERROR_INVALID_DATA;
   *count = items;
+  if (blocks != nullptr) *blocks = blockcount;
+  return 0;
+}
+
+void EncodeDataHead(const DataHead* head, uint8_t bytes[DATA_HEAD_SIZE]) {
+  for (uint32_t i = 0; i < DATA_HEAD_SIZE; ++i) bytes[i] = 0;
+  WriteLe32(bytes, DATA_HEAD_MAGIC);
+  WriteLe32(bytes + 4, DATA_HEAD_VERSION);
+  WriteLe64(bytes + 8, head->streamsize);
+  WriteLe32(bytes + 16, head->indexsize);
+  WriteLe32(bytes + 20, head->indexdecoded);
+  WriteLe32(bytes + 24, head->blocksize);
+  WriteLe32(bytes + 28, head->blockcount);
+  WriteLe64(bytes + 32, head->datasize);
+  WriteLe32(bytes + 40, head->check);
+  WriteLe32(bytes + 60, ContinueCrc32(bytes, 60, 0));
+}
+
+uint32_t DecodeDataHead(const uint8_t bytes[DATA_HEAD_SIZE], DataHead* head) {
+  if (ReadLe32(bytes) != DATA_HEAD_MAGIC || ReadLe32(bytes + 4) != DATA_HEAD_VERSION) return ERROR_INVALID_DATA;
+  if (ContinueCrc32(bytes, 60, 0) != ReadLe32(bytes + 60)) return ERROR_INVALID_DATA;
+  for (uint32_t i = 44; i < 60; ++i) {
+    if (bytes[i] != 0) return ERROR_INVALID_DATA;
+  }
+  head->streamsize = ReadLe64(bytes + 8);
+  head->indexsize = ReadLe32(bytes + 16);
+  head->indexdecoded = ReadLe32(bytes + 20);
+  head->blocksize = ReadLe32(bytes + 24);
+  head->blockcount = ReadLe32(bytes + 28);
+  head->datasize = ReadLe64(bytes + 32);
+  head->check = ReadLe32(bytes + 40);
+  if (head->blocksize < DATA_BLOCK_MIN || head->blocksize > DATA_BLOCK_MAX) return ERROR_INVALID_DATA;
+  if (head->check != DATA_BLOCK_CHECK_CRC32) return ERROR_INVALID_DATA;
+  if (head->indexsize == 0 || head->indexdecoded < DATA_INDEX_HEADER_SIZE || head->indexdecoded > DATA_INDEX_MAX)
+    return ERROR_INVALID_DATA;
+  // The blocks cut the data into pieces of blocksize, the last one shorter.
+  uint64_t blocks = head->datasize / head->blocksize + (head->datasize % head->blocksize != 0 ? 1 : 0);
+  if (blocks != head->blockcount) return ERROR_INVALID_DATA;
+  return 0;
+}
+
+void EncodeDataBlock(const DataBlock* block, uint8_t bytes[DATA_BLOCK_RECORD_SIZE]) {
+  WriteLe64(bytes, block->offset);
+  WriteLe64(bytes + 8, block->size);
+  WriteLe64(bytes + 16, block->uncompressed);
+  WriteLe32(bytes + 24, block->firstitem);
+  WriteLe32(bytes + 28, 0);
+}
+
+uint32_t ReadDataBlock(const uint8_t* index, uint32_t size, uint32_t* position, DataBlock* block) {
+  uint32_t at = *position;
+  if (at > size || size - at < DATA_BLOCK_RECORD_SIZE) return ERROR_INVALID_DATA;
+  block->offset = ReadLe64(index + at);
+  block->size = ReadLe64(index + at + 8);
+  block->uncompressed = ReadLe64(index + at + 16);
+  block->firstitem = ReadLe32(index + at + 24);
+  if (ReadLe32(index + at + 28) != 0) return ERROR_INVALID_DATA;
+  *position = at + DATA_BLOCK_RECORD_SIZE;
   return 0;
 }
 

@@ -138,8 +138,21 @@ uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataP
 uint32_t PxqDataExtractAllEx(PxqData* data, const PxqPathChar* directory, uint32_t flags, PxqDataProgress progress,
                              void* context);
 
+/* Extracts the entries that `names` choose (`count` of them) below
+ * `directory`, as PxqDataExtractAll does with all of them, in archive order:
+ * a name chooses the entry of that name (letter case aside, as
+ * PxqDataFind), and a name ending in '/' ("docs/") the folder of that name
+ * and every entry below it. An archive in blocks (pxq pack's default)
+ * decodes only the blocks that hold the chosen entries' data, so reaching a
+ * few entries costs their own blocks, not the archive before them. 2 when
+ * a name chooses no entry, 123 when a chosen entry's name is unsafe: then
+ * nothing is written. `flags` as for PxqDataExtractAllEx. */
+uint32_t PxqDataExtractSome(PxqData* data, const PxqPathChar* directory, const char* const* names, uint32_t count,
+                            uint32_t flags, PxqDataProgress progress, void* context);
+
 /* Extracts the entry named `name` to the file `path` (replaced only when
- * the new file is whole and its CRC32 matches). */
+ * the new file is whole and its CRC32 matches). In an archive in blocks,
+ * only the blocks that hold its data are decoded. */
 uint32_t PxqDataExtractTo(PxqData* data, const char* name, const PxqPathChar* path);
 
 /* Receives the data of one entry piece by piece; a nonzero result stops the

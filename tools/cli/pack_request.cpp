@@ -6,6 +6,7 @@
 #include <string.h>
 #include <time.h>
 
+#include "package/data_archive.h"
 #include "package/records.h"
 #include "tools/cli/command_options.h"
 #include "tools/cli/pxq_cli.h"
@@ -187,6 +188,22 @@ void DeclarePackOptions(CommandOptions* options, PackRequest* request) {
     request->datainputs.push_back(SplitDataInput(value));
     return std::string();
   });
+  AddValueOption(options, "--data-block", [request](const std::string& value) {
+    uint32_t size = 0;
+    if (!ParseDictionarySize(value.c_str(), &size) || size < DATA_BLOCK_MIN || size > DATA_BLOCK_MAX)
+      return "bad data block size '" + value + "', expected 64KiB to 256MiB";
+    request->options.datablock = size;
+    return std::string();
+  });
+  AddValueOption(options, "--threads", [request](const std::string& value) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long count = value.empty() || value[0] < '0' || value[0] > '9' ? 0 : strtoul(value.c_str(), &end, 10);
+    if (errno != 0 || end == nullptr || *end != '\0' || count > 16384)
+      return "bad thread count '" + value + "', expected 0 (one per core) to 16384";
+    request->options.threads = static_cast<uint32_t>(count);
+    return std::string();
+  });
   AddValueOption(options, "--exclude", [request](const std::string& value) {
     if (value.empty() || value.find_first_not_of('/') == std::string::npos)
       return "bad exclude pattern '" + value + "', expected a glob such as '*.pdb' or build/";
@@ -298,6 +315,7 @@ const char* VersionStringOption(const std::string& key) {
 }
 
 int ParsePack(int argc, char** argv, PackRequest* request) {
+  request->options.datablock = DATA_BLOCK_DEFAULT;
   CommandOptions options;
   BeginCommandOptions(&options, "pack", false);
   DeclarePackOptions(&options, request);

@@ -55,6 +55,7 @@ int WritePack(PackRequest* request, const PackPlan& plan, PackWritten* done) {
   // locator, bytes of the loader's archive header that the loader never reads.
   uint64_t dataoffset = written;
   size_t faileditem = SIZE_MAX;
+  uint64_t locatorat = 0;
   if (result == 0 && !dataitems.empty()) {
     PackageOptions dataoptions = options;
     dataoptions.dictionarysize = 0;
@@ -66,9 +67,9 @@ int WritePack(PackRequest* request, const PackPlan& plan, PackWritten* done) {
           writeerror = WriteFully(out.fd, bytes, count);
           return writeerror != 0 ? ERROR_WRITE_FAULT : 0;
         },
-        &faileditem);
+        &faileditem, &locatorat);
     uint8_t locator[16];
-    EncodeDataLocator(dataoffset, locator);
+    EncodeDataLocator(dataoffset + locatorat, locator, DataLocatorFormatFor(dataoptions));
     if (result == 0 && pwrite(out.fd, locator, sizeof locator, static_cast<off_t>(stubbytes.size())) != sizeof locator) {
       writeerror = errno;
       result = ERROR_WRITE_FAULT;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "package/crc32.h"
 #include "package/data_archive.h"
 #include "package/records.h"
 #include "platform/posix.h"
@@ -114,7 +115,7 @@ uint32_t FileCrc(int fd, uint64_t size, std::vector<uint8_t>* piece, uint32_t* c
 // so header and data agree even if the path is replaced meanwhile. The
 // header comes first and holds the data's CRC32, so the file is read twice;
 // data that differs on the second reading is reported, not packed.
-uint32_t EncodeFileEntry(Encoder* encoder, const PackageEntry& entry, bool withcrc) {
+uint32_t EncodeFileEntry(Encoder* encoder, const PackageEntry& entry, bool withcrc, bool withheader = true) {
   int fd = open(entry.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return ErrnoResult();
   uint32_t result = 0;
@@ -133,7 +134,7 @@ uint32_t EncodeFileEntry(Encoder* encoder, const PackageEntry& entry, bool withc
     if (result == 0 && entry.known && withcrc && datacrc != entry.knowncrc) result = ERROR_READ_FAULT;
     uint8_t header[ENTRY_HEADER_SIZE];
     PutHeader(entry, remaining, datacrc, header);
-    if (result == 0) result = Encode(encoder, header, sizeof header, LZMA_RUN);
+    if (result == 0 && withheader) result = Encode(encoder, header, sizeof header, LZMA_RUN);
     uint32_t crc = 0;
     while (result == 0 && remaining != 0) {
       size_t want = remaining < kPieceSize ? static_cast<size_t>(remaining) : kPieceSize;
@@ -328,13 +329,164 @@ uint32_t BuildDataIndex(const std::vector<DataArchiveItem>& items, std::vector<u
   return 0;
 }
 
+namespace {
+
+// The data of every item, in order, as one .xz stream of blocks of
+// `options.datablock` bytes compressed by liblzma's multi-threaded encoder:
+// each block is compressed on its own from its own bytes, so the stream is
+// the same whatever the number of threads. The sink is told every byte;
+// `tail` keeps the stream's last bytes, enough for its index and footer.
+uint32_t EncodeDataStream(const std::vector<PackageEntry>& entries, const PackageOptions& options, uint64_t datasize,
+                          Encoder* encoder, size_t* failedentry) {
+  lzma_options_lzma lzma;
+  uint32_t preset = options.preset | (options.extreme ? LZMA_PRESET_EXTREME : 0);
+  if (options.preset > 9 || lzma_lzma_preset(&lzma, preset)) return ERROR_INVALID_PARAMETER;
+  lzma.lc = options.lc;
+  lzma.lp = options.lp;
+  lzma.pb = options.pb;
+  // A dictionary larger than a block buys nothing: no block refers to another.
+  uint64_t span = datasize < options.datablock ? datasize : options.datablock;
+  lzma.dict_size = DataDictionaryFor(span);
+  if (lzma.dict_size > options.dictionarycap && options.dictionarycap >= DATA_DICTIONARY_MIN)
+    lzma.dict_size = options.dictionarycap;
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &lzma}, {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_mt mt = {};
+  uint32_t threads = options.threads != 0 ? options.threads : lzma_cputhreads();
+  mt.threads = threads == 0 ? 1 : threads > 16384 ? 16384 : threads;
+  mt.block_size = options.datablock;
+  mt.filters = filters;
+  mt.check = LZMA_CHECK_CRC32;
+  lzma_ret ret = lzma_stream_encoder_mt(&encoder->stream, &mt);
+  if (ret != LZMA_OK) return ResultFromLzma(ret);
+  encoder->out.resize(kPieceSize);
+  uint32_t result = 0;
+  for (size_t i = 0; result == 0 && i < entries.size(); ++i) {
+    const PackageEntry& entry = entries[i];
+    if (!entry.path.empty()) {
+      result = EncodeFileEntry(encoder, entry, true, false);
+    } else if (!entry.data.empty()) {
+      result = Encode(encoder, entry.data.data(), entry.data.size(), LZMA_RUN);
+    }
+    if (result != 0 && !encoder->sinkfailed && failedentry != nullptr) *failedentry = i;
+  }
+  if (result == 0) result = Encode(encoder, nullptr, 0, LZMA_FINISH);
+  lzma_end(&encoder->stream);
+  return result;
+}
+
+// The block table from the stream's own index, read back from its tail.
+uint32_t BlocksFromTail(const std::vector<uint8_t>& tail, uint64_t streamsize, const std::vector<PackageEntry>& entries,
+                        std::vector<DataBlock>* blocks) {
+  if (tail.size() < LZMA_STREAM_HEADER_SIZE) return ERROR_INVALID_DATA;
+  lzma_stream_flags footer;
+  if (lzma_stream_footer_decode(&footer, tail.data() + tail.size() - LZMA_STREAM_HEADER_SIZE) != LZMA_OK ||
+      footer.backward_size > tail.size() - LZMA_STREAM_HEADER_SIZE)
+    return ERROR_INVALID_DATA;
+  const uint8_t* indexbytes = tail.data() + tail.size() - LZMA_STREAM_HEADER_SIZE - footer.backward_size;
+  lzma_index* index = nullptr;
+  uint64_t memlimit = UINT64_MAX;
+  size_t position = 0;
+  if (lzma_index_buffer_decode(&index, &memlimit, nullptr, indexbytes, &position, footer.backward_size) != LZMA_OK)
+    return ERROR_INVALID_DATA;
+  (void)streamsize;
+  lzma_index_iter iter;
+  lzma_index_iter_init(&iter, index);
+  // Items holding data, with where their data begins, for each block's first item.
+  size_t item = 0;
+  uint64_t itemend = 0;
+  while (!lzma_index_iter_next(&iter, LZMA_INDEX_ITER_BLOCK)) {
+    DataBlock block = {};
+    block.offset = iter.block.compressed_stream_offset;
+    block.size = iter.block.total_size;
+    block.uncompressed = iter.block.uncompressed_size;
+    uint64_t start = iter.block.uncompressed_stream_offset;
+    // The first item whose data reaches past `start`.
+    while (item < entries.size() && itemend + entries[item].knownsize <= start) itemend += entries[item++].knownsize;
+    block.firstitem = static_cast<uint32_t>(item + 1);
+    blocks->push_back(block);
+  }
+  lzma_index_end(index, nullptr);
+  return 0;
+}
+
+uint32_t WriteDataBlocks(std::vector<uint8_t>& index, const std::vector<PackageEntry>& entries,
+                         const PackageOptions& options, const PackageSink& sink, size_t* faileditem,
+                         uint64_t* locatoroffset) {
+  uint64_t datasize = 0;
+  for (const PackageEntry& entry : entries) datasize += entry.knownsize;
+  uint64_t blockcount = datasize / options.datablock + (datasize % options.datablock != 0 ? 1 : 0);
+  if (blockcount > 0xFFFFFFFFu) return ERROR_FILENAME_EXCED_RANGE;
+  if (index.size() + blockcount * DATA_BLOCK_RECORD_SIZE > DATA_INDEX_MAX) return ERROR_FILENAME_EXCED_RANGE;
+  // The stream's index takes at most 2 x 9 bytes a block beside its
+  // fixed parts; the tail keeps that much and the footer.
+  const size_t tailroom = 64 + 18 * static_cast<size_t>(blockcount) + LZMA_STREAM_HEADER_SIZE;
+  std::vector<uint8_t> tail;
+  uint64_t streamsize = 0;
+  PackageSink tee = [&](const uint8_t* bytes, size_t count) -> uint32_t {
+    streamsize += count;
+    tail.insert(tail.end(), bytes, bytes + count);
+    if (tail.size() > 2 * tailroom) tail.erase(tail.begin(), tail.end() - tailroom);
+    return sink(bytes, count);
+  };
+  Encoder encoder;
+  encoder.sink = &tee;
+  encoder.onencoded = &options.onencoded;
+  size_t failedentry = SIZE_MAX;
+  uint32_t result = EncodeDataStream(entries, options, datasize, &encoder, &failedentry);
+  if (failedentry != SIZE_MAX && faileditem != nullptr) *faileditem = failedentry;
+  if (result != 0) return result;
+  std::vector<DataBlock> blocks;
+  result = BlocksFromTail(tail, streamsize, entries, &blocks);
+  if (result != 0) return result;
+  if (blocks.size() != blockcount) return ERROR_INVALID_DATA;
+
+  // The index: the item table as version 2, then the block records.
+  WriteLe32(index.data() + 4, DATA_INDEX_VERSION_BLOCKS);
+  WriteLe32(index.data() + 12, static_cast<uint32_t>(blockcount));
+  for (const DataBlock& block : blocks) {
+    uint8_t record[DATA_BLOCK_RECORD_SIZE];
+    EncodeDataBlock(&block, record);
+    index.insert(index.end(), record, record + sizeof record);
+  }
+  lzma_options_lzma lzma;
+  lzma_lzma_preset(&lzma, 6);
+  lzma.dict_size = DataDictionaryFor(index.size());
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &lzma}, {LZMA_VLI_UNKNOWN, nullptr}};
+  std::vector<uint8_t> packed(lzma_stream_buffer_bound(index.size()));
+  size_t packedsize = 0;
+  lzma_ret ret = lzma_stream_buffer_encode(filters, LZMA_CHECK_CRC32, nullptr, index.data(), index.size(),
+                                           packed.data(), &packedsize, packed.size());
+  if (ret != LZMA_OK) return ResultFromLzma(ret);
+  result = sink(packed.data(), packedsize);
+  if (result != 0) return result;
+  DataHead head = {};
+  head.streamsize = streamsize;
+  head.indexsize = static_cast<uint32_t>(packedsize);
+  head.indexdecoded = static_cast<uint32_t>(index.size());
+  head.blocksize = options.datablock;
+  head.blockcount = static_cast<uint32_t>(blockcount);
+  head.datasize = datasize;
+  head.check = DATA_BLOCK_CHECK_CRC32;
+  uint8_t bytes[DATA_HEAD_SIZE];
+  EncodeDataHead(&head, bytes);
+  result = sink(bytes, sizeof bytes);
+  if (result == 0 && locatoroffset != nullptr) *locatoroffset = streamsize + packedsize;
+  return result;
+}
+
+}  // namespace
+
 uint32_t WriteDataArchiveTo(const std::vector<DataArchiveItem>& items, const PackageOptions& options,
-                            const PackageSink& sink, size_t* faileditem) {
+                            const PackageSink& sink, size_t* faileditem, uint64_t* locatoroffset) {
   if (faileditem != nullptr) *faileditem = SIZE_MAX;
+  if (locatoroffset != nullptr) *locatoroffset = 0;
+  if (options.datablock != 0 && (options.datablock < DATA_BLOCK_MIN || options.datablock > DATA_BLOCK_MAX))
+    return ERROR_INVALID_PARAMETER;
   std::vector<uint8_t> index;
   std::vector<PackageEntry> entries;
   uint32_t result = BuildDataIndex(items, &index, &entries, faileditem);
   if (result != 0) return result;
+  if (options.datablock != 0) return WriteDataBlocks(index, entries, options, sink, faileditem, locatoroffset);
   if (index.size() > DATA_INDEX_MAX) return ERROR_FILENAME_EXCED_RANGE;
   PackageEntry indexentry;
   indexentry.idlow = DATA_INDEX_ID_LOW;
@@ -351,15 +503,23 @@ uint32_t WriteDataArchiveTo(const std::vector<DataArchiveItem>& items, const Pac
   return result;
 }
 
+uint32_t DataLocatorFormatFor(const PackageOptions& options) {
+  return options.datablock != 0 ? DATA_LOCATOR_FORMAT_BLOCKS : DATA_LOCATOR_FORMAT;
+}
+
 uint32_t AppendDataArchive(const std::vector<DataArchiveItem>& items, const PackageOptions& options,
                            uint32_t archiveoffset, std::vector<uint8_t>* file) {
   if (static_cast<uint64_t>(archiveoffset) + ARCHIVE_HEADER_SIZE > file->size()) return ERROR_INVALID_PARAMETER;
   uint64_t offset = file->size();
-  uint32_t result = WriteDataArchiveTo(items, options, [file](const uint8_t* bytes, size_t count) -> uint32_t {
-    file->insert(file->end(), bytes, bytes + count);
-    return 0;
-  });
-  if (result == 0) EncodeDataLocator(offset, file->data() + archiveoffset);
+  uint64_t at = 0;
+  uint32_t result = WriteDataArchiveTo(
+      items, options,
+      [file](const uint8_t* bytes, size_t count) -> uint32_t {
+        file->insert(file->end(), bytes, bytes + count);
+        return 0;
+      },
+      nullptr, &at);
+  if (result == 0) EncodeDataLocator(offset + at, file->data() + archiveoffset, DataLocatorFormatFor(options));
   return result;
 }
 

@@ -54,6 +54,13 @@ struct PackageOptions {
   // ArchiveFlags bit 1, so that the loader refuses corrupted data.
   bool entrycrc = true;
   uint32_t checkfirst = 0x5F3759DFu;  // any word; the second is this XOR the check constant
+  // The data archive's layout: 0 writes one solid stream (locator format
+  // 1); any other value, the block layout (format 2) with blocks of that
+  // many uncompressed bytes (DATA_BLOCK_MIN to DATA_BLOCK_MAX).
+  uint32_t datablock = 0;
+  // Threads that compress the blocks; 0: one per core. The output is the
+  // same whatever the number.
+  uint32_t threads = 0;
   // Called (when set) with the count of input bytes of each piece once it
   // is encoded: the progress of a long pack.
   std::function<void(uint64_t)> onencoded;
@@ -112,13 +119,21 @@ struct DataArchiveItem {
 uint32_t BuildDataIndex(const std::vector<DataArchiveItem>& items, std::vector<uint8_t>* index,
                         std::vector<PackageEntry>* entries, size_t* faileditem);
 
-// Writes the data archive ("pxda" at +0 of its header; the index entry, then
-// one entry per item, CRC32s always) to `sink`. The dictionary is sized to
-// its own payload, up to `options.dictionarycap`. Results as
-// WriteArchiveTo's; `faileditem` gets the index of the item whose input
-// failed, or SIZE_MAX.
+// Writes the data archive to `sink`: with `options.datablock` 0 the solid
+// layout ("pxda" at +0 of its header; the index entry, then one entry per
+// item, CRC32s always), its dictionary sized to its own payload, up to
+// `options.dictionarycap`; else the block layout (package/data_archive.h),
+// its blocks compressed on `options.threads` threads, each block's
+// dictionary the block size (up to the cap). Results as WriteArchiveTo's,
+// and 87 for a block size out of range; `faileditem` gets the index of the
+// item whose input failed, or SIZE_MAX. `locatoroffset` (may be null) gets
+// where the locator must point, counted from the data archive's first byte
+// (0 for the solid layout, the head for the block layout).
 uint32_t WriteDataArchiveTo(const std::vector<DataArchiveItem>& items, const PackageOptions& options,
-                            const PackageSink& sink, size_t* faileditem = nullptr);
+                            const PackageSink& sink, size_t* faileditem = nullptr, uint64_t* locatoroffset = nullptr);
+
+// The locator format of the data archive that `options` write.
+uint32_t DataLocatorFormatFor(const PackageOptions& options);
 
 // Appends the data archive to the loader file `file` (whose own archive
 // starts at `archiveoffset`) and writes its locator there.
