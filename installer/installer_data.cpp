@@ -446,6 +446,7 @@ uint32_t ReadData(PxqData* data, Source* source, uint8_t* buffer, uint32_t count
       if (code != 0) return code;
     }
     uint32_t at = static_cast<uint32_t>(cursor->position - k * blocksize);
+    if (at >= data->blocks[k].uncompressed) return ERROR_INVALID_DATA;
     uint32_t left = static_cast<uint32_t>(data->blocks[k].uncompressed) - at;
     uint32_t piece = count < left ? count : left;
     CopyBytes(buffer, cursor->out + at, piece);

@@ -166,10 +166,10 @@ TEST_F(DataSoundness, ADictionaryLargerThanTheStreamNeedsIsRefused) {
 // lack of a data archive.
 TEST_F(DataSoundness, ALocatorOfANewerFormatSaysSo) {
   std::vector<uint8_t> file = LoaderWithData({DataFile("a.txt")});
-  WriteLe32(file.data() + kDataArchiveOffset + 4, 2);
+  WriteLe32(file.data() + kDataArchiveOffset + 4, DATA_LOCATOR_FORMAT_NEWEST + 1);
   EXPECT_EQ(50u, Open(file));
   EXPECT_NE(std::string::npos, Message().find("newer pxq")) << Message();
-  EXPECT_NE(std::string::npos, Message().find("format 2")) << Message();
+  EXPECT_NE(std::string::npos, Message().find("format 3")) << Message();
 }
 
 // The end of the stream and the trailer: extracting everything gives the

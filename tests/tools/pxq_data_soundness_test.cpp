@@ -97,7 +97,7 @@ TEST_F(PxqDataSoundness, EveryReaderGivesOneVerdictOnTheEnd) {
   // An entry after the last indexed one.
   std::vector<uint8_t> extra = LoaderWithUnindexedEntry(items);
   std::vector<uint8_t> newer = good;
-  WriteLe32(newer.data() + kDataArchiveOffset + 4, 2);
+  WriteLe32(newer.data() + kDataArchiveOffset + 4, 3);
   std::vector<uint8_t> wrongtrailer = good;
   wrongtrailer[wrongtrailer.size() - 8] = 1;
 
