@@ -71,7 +71,9 @@ check_tree() {
 
 # --- The loader's path last (the default). A variable left by an outer
 # loader is not what the installer finds: the loader removes it.
-if release last; then
+# Blocks of 64 KiB: the 200 KB file spans several, and the installer
+# library decodes them one by one.
+if release last --data-block 64KiB; then
   out=$WORK/out-last
   PXQ_LOADER_PATH='C:\elsewhere\outer.exe' run_loader "$WORK/last.exe" "/target=$(winpath "$out")"
   expect_eq "path last: exit code" 0 "$STATUS"
@@ -217,9 +219,13 @@ fi
 if [ -f "$WORK/last-unsigned.exe" ]; then
   cp "$WORK/last-unsigned.exe" "$WORK/damaged.exe"
   size=$(stat -c %s "$WORK/damaged.exe")
-  # A byte in the middle of the data archive's stream (the 200 KB file).
-  data_offset=$(od -An -tu8 -j $(($(dword "$WORK/damaged.exe" $((0x2C))) + 8)) -N8 "$WORK/damaged.exe" | tr -d ' ')
-  at=$(((data_offset + size) / 2))
+  # A byte in the middle of the data archive's stream (the 200 KB file, in
+  # a later block than LICENSE.txt). The locator names the head, which
+  # gives the stream's size and the index's behind it.
+  head=$(od -An -tu8 -j $(($(dword "$WORK/damaged.exe" $((0x2C))) + 8)) -N8 "$WORK/damaged.exe" | tr -d ' ')
+  stream_size=$(od -An -tu8 -j $((head + 8)) -N8 "$WORK/damaged.exe" | tr -d ' ')
+  index_size=$(dword "$WORK/damaged.exe" $((head + 16)))
+  at=$((head - index_size - stream_size / 2))
   patch_bytes "$WORK/damaged.exe" "$at" "$(printf '\\x%02x' $(($(od -An -tu1 -j "$at" -N1 "$WORK/damaged.exe") ^ 0x55)))"
   out=$WORK/out-damaged
   run_loader "$WORK/damaged.exe" "/target=$(winpath "$out")"
