@@ -13,6 +13,12 @@
 //   a name with a '..' component, a leading '/' or '\', or a ':';
 // - verification succeeds only on a sound archive whose every entry matches
 //   the index and its CRC32.
+// An input whose last 64 bytes begin with "pxdb" is read as the block
+// layout instead (the locator, of format 2, names that head). There, with
+// no oracle, what must hold: nothing crashes or stays open, nothing is
+// written outside the target nor left as a temporary file; each entry that
+// is both streamed and extracted (alone, with the others, or chosen by
+// PxqDataExtractSome) gives the same bytes every way, with the index's size.
 #include <dirent.h>
 #include <ftw.h>
 #include <stdio.h>
@@ -108,9 +114,95 @@ void Walk(const std::string& root, const std::string& prefix, std::map<std::stri
   closedir(dir);
 }
 
+uint32_t Collect(void* context, const void* bytes, size_t count) {
+  static_cast<std::string*>(context)->append(static_cast<const char*>(bytes), count);
+  return 0;
+}
+
+void CheckNothingOutside(const std::string& root) {
+  std::map<std::string, std::string> outside;
+  Walk(root + "/", "", &outside);
+  for (const auto& found : outside) {
+    FuzzCheck(found.first.rfind("target", 0) == 0 || found.first.rfind("some", 0) == 0 ||
+                  found.first.rfind("one", 0) == 0,
+              "wrote outside the target");
+    FuzzCheck(found.first.find(".partial") == std::string::npos, "a temporary file stayed");
+  }
+}
+
+// The block layout: what is extracted equals what is streamed, entry by entry.
+int RunBlockLayout(const std::string& input, const std::string& root) {
+  const std::string target = root + "/target";
+  TestingScope scope;
+  PxqData* opened = nullptr;
+  if (PxqDataOpen(input.c_str(), &opened) == 0) {
+    RemoveTree(root);
+    mkdir(root.c_str(), 0700);
+    uint32_t count = PxqDataCount(opened);
+    std::vector<std::string> streamed(count + 1);
+    std::vector<bool> streams(count + 1, false);
+    for (uint32_t n = 1; n <= count && n <= 64; ++n) {
+      PxqDataEntry entry;
+      FuzzCheck(PxqDataEntryAt(opened, n, &entry) == 0, "an entry cannot be had");
+      if (entry.isdirectory || !entry.nameissafe) continue;
+      streams[n] = PxqDataExtractStream(opened, entry.name, Collect, &streamed[n]) == 0;
+      if (streams[n]) FuzzCheck(streamed[n].size() == entry.size, "streamed other than the index's size");
+      const std::string one = root + "/one";
+      if (PxqDataExtractTo(opened, entry.name, one.c_str()) == 0) {
+        std::map<std::string, std::string> found;
+        Walk(root + "/", "", &found);
+        FuzzCheck(!streams[n] || found["one"] == "file:" + streamed[n], "extracted alone other than streamed");
+      }
+      remove(one.c_str());
+      const char* names[] = {entry.name};
+      const std::string some = root + "/some";
+      if (PxqDataExtractSome(opened, some.c_str(), names, 1, 0, nullptr, nullptr) == 0) {
+        std::map<std::string, std::string> found;
+        Walk(some + "/", "", &found);
+        FuzzCheck(!streams[n] || found[entry.name] == "file:" + streamed[n], "extracted by choice other than streamed");
+      }
+      RemoveTree(some);
+    }
+    bool verified = PxqDataVerify(opened, nullptr, nullptr) == 0;
+    if (PxqDataExtractAll(opened, target.c_str(), nullptr, nullptr) == 0) {
+      std::map<std::string, std::string> inside;
+      Walk(target + "/", "", &inside);
+      for (uint32_t n = 1; n <= count && n <= 64; ++n) {
+        PxqDataEntry entry;
+        PxqDataEntryAt(opened, n, &entry);
+        if (entry.isdirectory) continue;
+        FuzzCheck(inside.count(entry.name) == 1, "a file was not written");
+        FuzzCheck(!streams[n] || inside[entry.name] == "file:" + streamed[n], "extracted other than streamed");
+      }
+      FuzzCheck(verified, "extracted all of an archive that does not verify");
+    }
+    CheckNothingOutside(root);
+    RemoveTree(root);
+  }
+  PxqDataClose(opened);
+  FuzzCheck(TestingNothingOpen(), "left open");
+  return 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size >= 64 && memcmp(data + size - 64, "pxdb", 4) == 0) {
+    static const std::string blockinput = FuzzScratchFile("blocks.exe");
+    static const std::string blockroot = FuzzScratchFile("blockroot");
+    std::vector<uint8_t> file(kPrefix, 0);
+    file[0] = 'M';
+    file[1] = 'Z';
+    memcpy(&file[0x24], "pxr5", 4);
+    Put32(&file[0x2C], 64);
+    memcpy(&file[64], "pxqd", 4);
+    Put32(&file[68], 2);
+    Put32(&file[72], static_cast<uint32_t>(kPrefix + size - 64));
+    memcpy(&file[64 + 16], "gmo3", 4);
+    file.insert(file.end(), data, data + size);
+    FuzzWriteFile(blockinput, file.data(), file.size());
+    return RunBlockLayout(blockinput, blockroot);
+  }
   if (size >= 77 && Le32(data + 73) > kLargestWindow) return -1;
   static const std::string input = FuzzScratchFile("setup.exe");
   static const std::string root = FuzzScratchFile("root");
