@@ -35,6 +35,10 @@ fail() {
   # say) can be told apart from a wrong result.
   if [ -n "${LAST_RUN:-}" ]; then
     echo "      last run: $LAST_RUN, exit ${STATUS:-?}; loader messages: [${MESSAGES:-}]" >&2
+    if [ -s "${WORK:-}/stderr.txt" ]; then
+      echo "      its last lines on standard error:" >&2
+      tail -n 5 "$WORK/stderr.txt" | sed 's/^/        /' >&2
+    fi
   fi
   failures=$((failures + 1))
 }
@@ -197,9 +201,22 @@ run_loader() {
   rm -f "$record"
   # Wine's own processes outlive the run and keep its output open: a file,
   # not a pipe, so that nothing waits for them.
-  PXQ_TEST_RECORD=$(winpath "$record") WINEDEBUG=-all,warn+debugstr,trace+dialog \
-    timeout "${PXQ_WINE_RUN_TIMEOUT:-120}" "$WINE_RUN" "$loader" "$@" >/dev/null 2>"$WORK/stderr.txt"
-  STATUS=$?
+  local attempt
+  for attempt in 1 2; do
+    PXQ_TEST_RECORD=$(winpath "$record") WINEDEBUG=-all,warn+debugstr,trace+dialog \
+      timeout "${PXQ_WINE_RUN_TIMEOUT:-120}" "$WINE_RUN" "$loader" "$@" >/dev/null 2>"$WORK/stderr.txt"
+    STATUS=$?
+    # Exit 1 with no word from the loader and no record from the installer
+    # is Wine failing to start the process (seen only under heavy load): the
+    # loader's own failures are 250-255 with a message, and the test
+    # installer records before it exits. Such a run is tried once more, and
+    # said so; a second one is judged as it stands.
+    if [ "$STATUS" != 1 ] || [ -f "$record" ] || grep -q 'OutputDebugStringA' "$WORK/stderr.txt"; then break; fi
+    if [ "$attempt" = 1 ]; then
+      echo "note: ${loader##*/} ended with 1 before the loader said anything; Wine's start, tried again:" >&2
+      tail -n 5 "$WORK/stderr.txt" >&2
+    fi
+  done
   LAST_RUN=${loader##*/}
   MESSAGES=$(sed -n 's/^.*OutputDebugStringA "\(.*\)"$/\1/p' "$WORK/stderr.txt")
   BOXES=$(grep -c 'trace:dialog:DIALOG_CreateIndirect' "$WORK/stderr.txt")
