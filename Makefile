@@ -1,12 +1,13 @@
 # make test  — install what is missing, build, and run every test
 # make demo  — pack a sample installer and run it through the loader
 # make bench — run the benchmarks (make bench-long: more rounds, preset 6)
+# make bench-windows — pxq.exe under wine64 against pxq on Linux, and pxq.exe's size
 # make package — build the Debian package (CPack) and pxq-VERSION-windows-x64.zip in $(BUILD)/package, a tool-only build (no tests)
 # make fuzz  — run each fuzz target for FUZZ_SECONDS (default 120); FUZZ_MERGE=1 keeps new seeds
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo bench bench-long fuzz clean
+.PHONY: all deps configure build test demo bench bench-long bench-windows fuzz clean
 
 all: build
 
@@ -36,6 +37,12 @@ bench: deps
 bench-long: deps
 	$(MAKE) build
 	bash scripts/bench --long $(BUILD)
+
+# Uses the Wine prefix of the tests (made by the test wine_prefixes).
+bench-windows: deps
+	$(MAKE) build
+	cd $(BUILD) && ctest -R 'wine_prefixes$$' >/dev/null
+	bash scripts/bench-windows $(BUILD)
 
 fuzz: deps
 	bash scripts/fuzz
