@@ -2,7 +2,8 @@
 # make demo  — pack a sample installer and run it through the loader
 # make bench — run the benchmarks (make bench-long: more rounds, preset 6)
 # make bench-windows — pxq.exe under wine64 against pxq on Linux, and pxq.exe's size
-# make package — build the Debian package (CPack) and pxq-VERSION-windows-x64.zip in $(BUILD)/package, a tool-only build (no tests)
+# make package — build the Debian package (CPack) and pxq-VERSION-windows-x64.zip in $(BUILD)/package, a tool-only build (no tests),
+#   then check that a second build tree elsewhere gives the same zip (some minutes: pxq.exe is compiled again)
 # make fuzz  — run each fuzz target for FUZZ_SECONDS (default 120); FUZZ_MERGE=1 keeps new seeds
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -58,6 +59,9 @@ package:
 	cmake -S . -B $(BUILD)/package -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPXQ_TESTS=OFF
 	cmake --build $(BUILD)/package -j $(JOBS) --target package
 	cmake --build $(BUILD)/package -j $(JOBS) --target windows_zip
+	PXQ_SOURCE_DIR=$(CURDIR) PXQ_BINARY_DIR=$(abspath $(BUILD)/package) \
+	  PXQ_VERSION=$$(sed -n 's/^project(pxq VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt) \
+	  bash tests/windows-zip-reproducible.sh
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz
