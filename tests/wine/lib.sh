@@ -61,7 +61,7 @@ expect_match() {
 
 # LEG_NOTE: what the script could not check here, for the closing line.
 finish() {
-  local note=${LEG_NOTE:+; $LEG_NOTE}
+  local note=${LEG_NOTE:+ ($LEG_NOTE)}
   if [ "$failures" -ne 0 ]; then record_leg "$failures of $checks checks FAILED$note"; else record_leg "$checks checks$note"; fi
   if [ "$failures" -ne 0 ]; then
     echo "$failures of $checks checks failed" >&2

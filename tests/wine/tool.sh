@@ -253,7 +253,7 @@ for event in c break; do
   if [ "$event" = break ] && [[ $EVENT_OUT == "not delivered: GenerateConsoleCtrlEvent"* ]]; then
     # Wine's console server gives Ctrl+C only; the helper ended pxq.exe itself.
     rm -f "$events"/.setup.exe.pxq-*
-    LEG_NOTE="Ctrl+Break not delivered by this Wine ($EVENT_OUT)"
+    LEG_NOTE="Ctrl+Break not delivered by this Wine, ${EVENT_OUT#not delivered: }"
     echo "$LEG_NOTE"
     continue
   fi
