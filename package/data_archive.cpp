@@ -78,9 +78,13 @@ uint32_t DecodeDataHead(const uint8_t bytes[DATA_HEAD_SIZE], DataHead* head) {
   if (head->check != DATA_BLOCK_CHECK_CRC32) return ERROR_INVALID_DATA;
   if (head->indexsize == 0 || head->indexdecoded < DATA_INDEX_HEADER_SIZE || head->indexdecoded > DATA_INDEX_MAX)
     return ERROR_INVALID_DATA;
-  // The blocks cut the data into pieces of blocksize, the last one shorter.
-  uint64_t blocks = head->datasize / head->blocksize + (head->datasize % head->blocksize != 0 ? 1 : 0);
-  if (blocks != head->blockcount) return ERROR_INVALID_DATA;
+  // The blocks cut the data into pieces of blocksize, the last one shorter:
+  // as many as hold the data, and not one more. Products, not a 64-bit
+  // division, which on i686 would link libgcc's divider (and its unwind
+  // table) into the loader, which shares this file.
+  uint64_t blocksize = head->blocksize;
+  if (head->blockcount * blocksize < head->datasize) return ERROR_INVALID_DATA;
+  if (head->blockcount != 0 && (head->blockcount - 1) * blocksize >= head->datasize) return ERROR_INVALID_DATA;
   return 0;
 }
 
