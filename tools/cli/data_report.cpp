@@ -266,8 +266,8 @@ std::string ListDataArchive(const std::string& path, bool asjson) {
   if (asjson) {
     fputs(("],\"fault\":" + Dump(fault.empty() ? nlohmann::json(nullptr) : nlohmann::json(fault)) + "}").c_str(), stdout);
   } else if (fault.empty()) {
-    printf("data check   every entry matches the index and its CRC32; the stream ends after the last entry and "
-           "the trailer follows\n");
+    printf("data check   every entry matches the index and its CRC32, and the archive ends where its index "
+           "says\n");
   }
   return fault;
 }
