@@ -3,10 +3,12 @@
 // decoding its entries to files, to a sink or to nowhere (a check).
 #include "pxq/installer_data.h"
 
+#include "installer/block_decoders.h"
 #include "installer/data_blocks.h"
 #include "installer/data_folders.h"
 #include "installer/file_layer.h"
 #include "installer/journal.h"
+#include "installer/worker_threads.h"
 #include "package/archive_reader.h"
 #include "package/crc32.h"
 #include "package/data_archive.h"
@@ -40,6 +42,7 @@ struct PxqData {
   DataHead head;
   DataBlock* blocks;    // block layout: head.blockcount records
   uint32_t dictionary;  // the data archive's declared dictionary size
+  uint32_t threads;     // decoding threads asked for (PxqDataSetThreads); 0: one per core
   uint32_t count;
   PxqDataItem* items;
   char* names;
@@ -157,29 +160,12 @@ PxqPathChar* CopyPath(const PxqPathChar* path) {
   return copy;
 }
 
-// Reads `count` bytes at `offset` of `file`.
-uint32_t ReadAt(HANDLE file, uint64_t offset, uint8_t* bytes, uint32_t count) {
-  LONG high = static_cast<LONG>(offset >> 32);
-  Sys().SetLastError(0);
-  DWORD low = Sys().SetFilePointer(file, static_cast<LONG>(static_cast<uint32_t>(offset)), &high, FILE_BEGIN);
-  if (low == INVALID_SET_FILE_POINTER && Sys().GetLastError() != 0) return Sys().GetLastError();
-  while (count != 0) {
-    DWORD got = 0;
-    if (!Sys().ReadFile(file, bytes, count, &got, NULL)) return Sys().GetLastError();
-    if (got == 0) return ERROR_HANDLE_EOF;
-    if (got > count) got = count;
-    bytes += got;
-    count -= got;
-  }
-  return 0;
-}
-
 // Whether `path` names a pxq loader file: one read of its stamp.
 bool IsLoaderFile(const PxqPathChar* path) {
   HANDLE file = INVALID_HANDLE_VALUE;
   if (LayerOpenRead(path, &file) != 0) return false;
   uint8_t bytes[LOADER_STAMP_SIZE];
-  uint32_t code = ReadAt(file, 0, bytes, LOADER_STAMP_SIZE);
+  uint32_t code = ReadFileAt(file, 0, bytes, LOADER_STAMP_SIZE);
   Sys().CloseHandle(file);
   LoaderStamp stamp;
   if (code == 0) DecodeLoaderStamp(bytes, &stamp);
@@ -192,11 +178,11 @@ uint32_t Locate(PxqData* data) {
   uint32_t code = LayerOpenRead(data->path, &file);
   if (code != 0) return FailAt(data, code, data->path, "cannot open ");
   uint8_t bytes[64];
-  code = ReadAt(file, 0, bytes, LOADER_STAMP_SIZE);
+  code = ReadFileAt(file, 0, bytes, LOADER_STAMP_SIZE);
   LoaderStamp stamp;
   if (code == 0) DecodeLoaderStamp(bytes, &stamp);
   if (code == 0 && !StampIsValid(&stamp)) code = ERROR_BAD_FORMAT;
-  if (code == 0) code = ReadAt(file, stamp.archiveoffset, bytes, ARCHIVE_HEADER_SIZE);
+  if (code == 0) code = ReadFileAt(file, stamp.archiveoffset, bytes, ARCHIVE_HEADER_SIZE);
   Sys().CloseHandle(file);
   if (code == ERROR_BAD_FORMAT || code == ERROR_HANDLE_EOF) {
     data->message[0] = '\0';
@@ -403,13 +389,16 @@ bool Wanted(const Pass* pass, uint32_t number) {
   return pass->chosen == nullptr || pass->chosen[number - 1] != 0;
 }
 
-// The block layout's blocks, decoded one at a time as the data is read.
+// The block layout's blocks, decoded one at a time as the data is read,
+// on the caller's thread or, with `decoders`, ahead of it by workers.
 struct BlockCursor {
   HANDLE file;
   uint8_t* in;       // the compressed block
   uint8_t* out;      // the decoded block
   uint32_t current;  // the block in `out`, or 0xFFFFFFFF
   uint64_t position; // the next byte among all items' data
+  BlockDecoders* decoders;
+  const uint8_t* decoded;  // with decoders: the block `current`
 };
 
 // Where a pass's data comes from: the solid stream or the blocks.
@@ -426,9 +415,14 @@ uint32_t BlockDictionaryLimit(const PxqData* data) {
 }
 
 uint32_t LoadBlock(PxqData* data, BlockCursor* cursor, uint32_t k) {
-  const DataBlock& block = data->blocks[k];
-  uint32_t code = ReadAt(cursor->file, data->offset + block.offset, cursor->in, static_cast<uint32_t>(block.size));
-  if (code == 0) code = DecodeDataBlock(&block, cursor->in, cursor->out, BlockDictionaryLimit(data));
+  uint32_t code = 0;
+  if (cursor->decoders != nullptr) {
+    code = TakeDecodedBlock(cursor->decoders, k, &cursor->decoded);
+  } else {
+    code = LoadDataBlock(cursor->file, data->offset, &data->blocks[k], cursor->in, cursor->out,
+                         BlockDictionaryLimit(data));
+    cursor->decoded = cursor->out;
+  }
   cursor->current = code == 0 ? k : 0xFFFFFFFFu;
   return code;
 }
@@ -449,7 +443,7 @@ uint32_t ReadData(PxqData* data, Source* source, uint8_t* buffer, uint32_t count
     if (at >= data->blocks[k].uncompressed) return ERROR_INVALID_DATA;
     uint32_t left = static_cast<uint32_t>(data->blocks[k].uncompressed) - at;
     uint32_t piece = count < left ? count : left;
-    CopyBytes(buffer, cursor->out + at, piece);
+    CopyBytes(buffer, cursor->decoded + at, piece);
     buffer += piece;
     count -= piece;
     cursor->position += piece;
@@ -611,7 +605,7 @@ uint32_t CheckEnd(PxqData* data, ArchiveReader* reader, uint64_t decoded) {
   code = LayerOpenRead(data->path, &file);
   if (code != 0) return FailAt(data, code, data->path, "cannot open ");
   uint8_t trailer[ARCHIVE_TRAILER_SIZE];
-  code = ReadAt(file, data->offset + STREAM_OFFSET + progress.consumed, trailer, sizeof trailer);
+  code = ReadFileAt(file, data->offset + STREAM_OFFSET + progress.consumed, trailer, sizeof trailer);
   Sys().CloseHandle(file);
   if (code != 0 || ReadLe32(trailer) != TRAILER_MAGIC || ReadLe32(trailer + 4) != TRAILER_WORD ||
       ReadLe64(trailer + 8) != 0)
@@ -629,8 +623,8 @@ uint32_t CheckFrame(PxqData* data, HANDLE file) {
   uint8_t header[12];
   uint8_t* tail = static_cast<uint8_t*>(AllocZeroed(static_cast<uint32_t>(tailsize)));
   if (tail == nullptr) return Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot check the data archive's stream");
-  uint32_t code = ReadAt(file, data->offset, header, sizeof header);
-  if (code == 0) code = ReadAt(file, data->offset + end, tail, static_cast<uint32_t>(tailsize));
+  uint32_t code = ReadFileAt(file, data->offset, header, sizeof header);
+  if (code == 0) code = ReadFileAt(file, data->offset + end, tail, static_cast<uint32_t>(tailsize));
   if (code == 0)
     code = CheckDataStreamFrame(header, tail, static_cast<uint32_t>(tailsize), data->blocks, data->head.blockcount);
   FreeBlock(tail);
@@ -638,20 +632,52 @@ uint32_t CheckFrame(PxqData* data, HANDLE file) {
   return 0;
 }
 
+// The threads that decode a whole pass's blocks: those asked for (one per
+// core by default), no more than the blocks, and no more than fit in
+// PXQ_DATA_THREAD_MEMORY with a block in, a block out and a decoder's
+// dictionary each; at least one.
+uint32_t DecodingThreads(const PxqData* data, uint64_t largest) {
+  uint64_t threads = data->threads != 0 ? data->threads : WorkerCoreCount();
+  uint64_t each = largest + data->head.blocksize + BlockDictionaryLimit(data);
+  uint64_t fit = PXQ_DATA_THREAD_MEMORY / (each == 0 ? 1 : each);
+  if (threads > fit) threads = fit;
+  if (threads > data->head.blockcount) threads = data->head.blockcount;
+  if (threads > PXQ_DATA_THREADS_MAX) threads = PXQ_DATA_THREADS_MAX;
+  return threads == 0 ? 1u : static_cast<uint32_t>(threads);
+}
+
 // A pass over the block layout: only the blocks that hold wanted data are
-// read and decoded.
+// read and decoded. A whole pass with more than one thread has its blocks
+// decoded ahead by workers, while this thread writes, reports progress and
+// hears a cancel as it does alone; with fewer workers than asked (or none)
+// when threads or memory cannot be had.
 uint32_t RunBlockPass(PxqData* data, Pass* pass) {
-  BlockCursor cursor = {INVALID_HANDLE_VALUE, nullptr, nullptr, 0xFFFFFFFFu, 0};
+  BlockCursor cursor = {INVALID_HANDLE_VALUE, nullptr, nullptr, 0xFFFFFFFFu, 0, nullptr, nullptr};
   uint64_t largest = 0;
   for (uint32_t k = 0; k < data->head.blockcount; ++k) largest = data->blocks[k].size > largest ? data->blocks[k].size : largest;
+  const bool whole = pass->only == 0 && pass->chosen == nullptr;
+  const uint32_t threads = whole ? DecodingThreads(data, largest) : 1;
+  if (threads > 1) {
+    BlockDecodersSetup setup = {data->path,
+                                data->offset,
+                                data->blocks,
+                                data->head.blockcount,
+                                static_cast<uint32_t>(largest),
+                                data->head.blocksize,
+                                BlockDictionaryLimit(data),
+                                threads};
+    uint32_t started = 0;
+    StartBlockDecoders(&setup, &cursor.decoders, &started);
+  }
   uint8_t* buffer = static_cast<uint8_t*>(AllocZeroed(FILE_BUFFER_SIZE));
-  cursor.in = static_cast<uint8_t*>(AllocZeroed(largest == 0 ? 1 : static_cast<uint32_t>(largest)));
-  cursor.out = static_cast<uint8_t*>(AllocZeroed(data->head.blocksize));
-  uint32_t code = buffer == nullptr || cursor.in == nullptr || cursor.out == nullptr
-                      ? Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot hold a block of the data archive")
-                      : LayerOpenRead(data->path, &cursor.file);
-  if (code != 0 && buffer != nullptr && cursor.in != nullptr && cursor.out != nullptr)
-    FailAt(data, code, data->path, "cannot open ");
+  if (cursor.decoders == nullptr) {
+    cursor.in = static_cast<uint8_t*>(AllocZeroed(largest == 0 ? 1 : static_cast<uint32_t>(largest)));
+    cursor.out = static_cast<uint8_t*>(AllocZeroed(data->head.blocksize));
+  }
+  const bool held = buffer != nullptr && (cursor.decoders != nullptr || (cursor.in != nullptr && cursor.out != nullptr));
+  uint32_t code = !held ? Fail(data, ERROR_NOT_ENOUGH_MEMORY, "cannot hold a block of the data archive")
+                        : LayerOpenRead(data->path, &cursor.file);
+  if (code != 0 && held) FailAt(data, code, data->path, "cannot open ");
   Source source = {nullptr, &cursor};
   for (uint32_t number = 1; code == 0 && number <= data->count; ++number) {
     if (!Wanted(pass, number)) continue;
@@ -664,7 +690,8 @@ uint32_t RunBlockPass(PxqData* data, Pass* pass) {
     cursor.position = data->items[number - 1].start;
     code = ProcessEntry(data, &source, pass, number, buffer);
   }
-  if (code == 0 && pass->chosen == nullptr && (pass->mode == PassCheck || pass->mode == PassToDirectory))
+  StopBlockDecoders(cursor.decoders);
+  if (code == 0 && whole && (pass->mode == PassCheck || pass->mode == PassToDirectory))
     code = CheckFrame(data, cursor.file);
   if (cursor.file != INVALID_HANDLE_VALUE) Sys().CloseHandle(cursor.file);
   FreeBlock(cursor.in);
@@ -792,7 +819,7 @@ uint32_t OpenBlocks(PxqData* data) {
   uint32_t code = LayerOpenRead(data->path, &file);
   if (code != 0) return FailAt(data, code, data->path, "cannot open ");
   uint8_t bytes[DATA_HEAD_SIZE];
-  code = ReadAt(file, data->headoffset, bytes, DATA_HEAD_SIZE);
+  code = ReadFileAt(file, data->headoffset, bytes, DATA_HEAD_SIZE);
   if (code == 0) code = DecodeDataHead(bytes, &data->head);
   const DataHead& head = data->head;
   if (code == 0 && (head.streamsize + head.indexsize > data->headoffset || head.streamsize > (1ull << 62)))
@@ -805,7 +832,7 @@ uint32_t OpenBlocks(PxqData* data) {
   uint8_t* packed = static_cast<uint8_t*>(AllocZeroed(head.indexsize));
   uint8_t* index = static_cast<uint8_t*>(AllocZeroed(head.indexdecoded));
   code = packed == nullptr || index == nullptr ? ERROR_NOT_ENOUGH_MEMORY : 0;
-  if (code == 0) code = ReadAt(file, data->headoffset - head.indexsize, packed, head.indexsize);
+  if (code == 0) code = ReadFileAt(file, data->headoffset - head.indexsize, packed, head.indexsize);
   Sys().CloseHandle(file);
   if (code == 0) code = DecodeDataIndexStream(packed, head.indexsize, index, head.indexdecoded);
   FreeBlock(packed);
@@ -978,6 +1005,12 @@ uint32_t PxqDataFind(const PxqData* data, const char* name, PxqDataEntry* entry)
   if (code == 0) FillEntry(data, number, entry);
   if (code == 0) const_cast<PxqData*>(data)->message[0] = '\0';
   return code;
+}
+
+uint32_t PxqDataSetThreads(PxqData* data, uint32_t threads) {
+  if (data == nullptr) return ERROR_INVALID_PARAMETER;
+  data->threads = threads;
+  return 0;
 }
 
 uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataProgress progress, void* context) {

@@ -2,8 +2,9 @@
 
 #include "platform/posix_internal.h"
 
-// The last error of the emulated thread (the host runs the loader on one thread).
-static DWORD lastError;
+// The last error of the calling thread, as Windows keeps it: the installer
+// library's decoding threads read files through this backend too.
+static thread_local DWORD lastError;
 
 DWORD PosixGetLastError(void) { return lastError; }
 

@@ -138,6 +138,23 @@ uint32_t PxqDataExtractAll(PxqData* data, const PxqPathChar* directory, PxqDataP
 uint32_t PxqDataExtractAllEx(PxqData* data, const PxqPathChar* directory, uint32_t flags, PxqDataProgress progress,
                              void* context);
 
+/* How many threads decode the blocks of an archive in blocks during
+ * PxqDataExtractAll, PxqDataExtractAllEx and PxqDataVerify: 0 (the
+ * default) one per core, else `threads`. The caller's thread still writes
+ * every file in order, reports progress and hears a cancel; the other
+ * threads decode whole blocks ahead of it, each into a block of memory of
+ * its own, and are stopped before the call returns. Fewer threads work
+ * than asked when the archive has fewer blocks, beyond PXQ_DATA_THREADS_MAX,
+ * when more would take more than PXQ_DATA_THREAD_MEMORY bytes at a block
+ * in, a block out and a dictionary each (at the default 16 MiB blocks,
+ * 48 MiB a thread: 10 threads), or when the system cannot start one;
+ * with one, the caller's thread decodes alone. Extraction is the same,
+ * byte for byte, whatever the number. A solid archive of an older pxq
+ * decodes on the caller's thread. */
+#define PXQ_DATA_THREAD_MEMORY (512u * 1024u * 1024u)
+#define PXQ_DATA_THREADS_MAX 64u
+uint32_t PxqDataSetThreads(PxqData* data, uint32_t threads);
+
 /* Extracts the entries that `names` choose (`count` of them) below
  * `directory`, as PxqDataExtractAll does with all of them, in archive order:
  * a name chooses the entry of that name (letter case aside, as

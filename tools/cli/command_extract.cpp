@@ -20,7 +20,7 @@
 extern const char kExtractHelp[];
 const char kExtractHelp[] =
     "Usage: pxq extract FILE (--id ID | --generic | --nt-x86 | --nt-x64) -o OUT [-q | -v]\n"
-    "       pxq extract FILE --data [NAME] -o OUT [-q | -v]\n"
+    "       pxq extract FILE --data [NAME] -o OUT [--threads N] [-q | -v]\n"
     "\n"
     "Writes one entry of the loader file FILE to OUT, with the entry's\n"
     "last-write time and read-only state, as the loader itself would.\n"
@@ -32,6 +32,9 @@ const char kExtractHelp[] =
     "  --data [NAME]     from the data archive (pack --data): every entry into the\n"
     "                    directory OUT, or the entry NAME to the file OUT; names,\n"
     "                    CRC32s and links in OUT checked as an installer does\n"
+    "  --threads N       with --data: threads that decode the data archive's\n"
+    "                    blocks (default 0: one per core, fewer when memory\n"
+    "                    would pass 512 MiB)\n"
     "  -q, --quiet       print errors only\n"
     "  -v, --verbose     show progress on stderr even when it is not a terminal\n"
     "  -o, --output OUT  the file to write (replaced only when complete; '-'\n"
@@ -115,7 +118,7 @@ int CommandExtract(int argc, char** argv) {
   ExtractRequest request;
   int status = ParseExtract(argc, argv, &request);
   if (status >= 0) return status;
-  if (request.data) return ExtractData(request.path, request.output, request.hasname ? &request.name : nullptr);
+  if (request.data) return ExtractData(request.path, request.output, request.hasname ? &request.name : nullptr, request.threads);
   const char* path = request.path.c_str();
   const char* output = request.output.c_str();
   int error = CheckOutputName(output);

@@ -145,13 +145,14 @@ std::basic_string<PxqPathChar> LibraryPath(const std::string& path) {
 
 }  // namespace
 
-int ExtractData(const std::string& file, const std::string& out, const std::string* entryname) {
+int ExtractData(const std::string& file, const std::string& out, const std::string* entryname, uint32_t threads) {
   const char* path = file.c_str();
   const char* output = out.c_str();
   const char* name = entryname != nullptr ? entryname->c_str() : nullptr;
   OpenData open;
   uint32_t code = PxqDataOpen(LibraryPath(path).c_str(), &open.data);
   if (code != 0) return Failure(path, PxqDataMessage(open.data));
+  PxqDataSetThreads(open.data, threads);
   WatchedTemporaries watched;
 
   if (name == nullptr) {

@@ -2,12 +2,15 @@
 // library itself (the code that installers run).
 #pragma once
 
+#include <stdint.h>
+
 #include <string>
 
 // pxq extract FILE --data [NAME] -o OUT: every entry into the directory
 // OUT, or the entry NAME (null: none given) to the file OUT ('-': standard
-// output). The exit code.
-int ExtractData(const std::string& path, const std::string& output, const std::string* name);
+// output), every entry with `threads` decoding threads (0: one per core).
+// The exit code.
+int ExtractData(const std::string& path, const std::string& output, const std::string* name, uint32_t threads = 0);
 
 // The data archive's part of pxq list, printed as it is read: as text, or
 // as the JSON member `,"data":...` (null for a file without a data

@@ -1,6 +1,8 @@
 #include "tools/cli/extract_request.h"
 
+#include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <vector>
 
@@ -19,6 +21,7 @@ struct ExtractLine {
   int ids = 0;
   std::string idoption;  // the first of --id, --generic, --nt-x86, --nt-x64 given
   int datas = 0;
+  int threads = 0;  // --threads given
 };
 
 void DeclareExtractOptions(CommandOptions* options, ExtractRequest* request, ExtractLine* line) {
@@ -42,6 +45,16 @@ void DeclareExtractOptions(CommandOptions* options, ExtractRequest* request, Ext
       return std::string();
     });
   }
+  AddValueOption(options, "--threads", [request, line](const std::string& value) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long count = value.empty() || value[0] < '0' || value[0] > '9' ? 0 : strtoul(value.c_str(), &end, 10);
+    if (errno != 0 || end == nullptr || *end != '\0' || count > 16384)
+      return "bad thread count '" + value + "', expected 0 (one per core) to 16384";
+    request->threads = static_cast<uint32_t>(count);
+    ++line->threads;
+    return std::string();
+  });
   // --data, --data NAME (NAME after FILE) and --data=NAME.
   options->app
       .add_option("--data",
@@ -85,6 +98,7 @@ std::string EntryFault(const CommandOptions& options, const ExtractLine& line, E
   if (!fault.empty()) return fault;
   request->path = options.operands[0];
   if (line.ids != 1) return "give exactly one of --id, --generic, --nt-x86, --nt-x64";
+  if (line.threads != 0) return "option --threads goes with --data only";
   if (line.outputs == 0) return "no output file; give -o OUT";
   return "";
 }

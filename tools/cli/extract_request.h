@@ -14,6 +14,7 @@ struct ExtractRequest {
   bool data = false;      // --data
   bool hasname = false;   // --data NAME
   std::string name;
+  uint32_t threads = 0;   // --data's decoding threads (--threads N); 0: one per core
 };
 
 // -1 to go on, else the exit code (help shown, or a usage error named).
