@@ -67,9 +67,9 @@
 #define DATA_BLOCK_RECORD_SIZE 32u
 #define DATA_BLOCK_CHECK_CRC32 1u        // the .xz check id of CRC32
 // The block size pack chooses: a decoding thread's memory stays near
-// 3 x 16 MiB and one entry's random access decodes at most 16 MiB before
-// it; the size it costs against a solid stream is in the README ("The block
-// size").
+// 3 x 16 MiB, so that ten fit in the installer library's bound, and one
+// entry's random access decodes at most 16 MiB before it; the size it costs
+// against a solid stream is in the README ("The block size").
 #define DATA_BLOCK_DEFAULT (16u << 20)
 #define DATA_BLOCK_MIN (64u << 10)
 #define DATA_BLOCK_MAX (256u << 20)       // the largest block a reader takes

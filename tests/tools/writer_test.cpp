@@ -344,3 +344,32 @@ TEST(Writer, NamesTheEntryWhoseInputFailsAndPassesOnSinkFailures) {
 }
 
 }  // namespace
+
+// The block encoder's threads: as many as asked, or one per core, fewer
+// while their memory together would pass the limit, never none.
+TEST(Writer, BlockEncoderThreadsStayWithinTheMemoryLimit) {
+  auto eachTakes = [](uint64_t bytes) {
+    return [bytes](uint32_t threads) -> uint64_t { return bytes * threads; };
+  };
+  const uint64_t mib = 1u << 20;
+  const struct {
+    uint32_t requested;
+    uint64_t limit;
+    uint64_t perthread;
+    uint32_t expected;
+  } kCases[] = {
+      {4, 4000 * mib, 800 * mib, 4},  // all fit
+      {4, 2000 * mib, 800 * mib, 2},  // two fit
+      {4, 1600 * mib, 800 * mib, 2},  // exactly two
+      {4, 100 * mib, 800 * mib, 1},   // not even one: one all the same
+      {1, 1 * mib, 800 * mib, 1},
+  };
+  for (const auto& test : kCases) {
+    EXPECT_EQ(test.expected, DataEncoderThreads(test.requested, test.limit, eachTakes(test.perthread)))
+        << test.requested << " threads, limit " << test.limit;
+  }
+  // An unknown need is not taken for a small one.
+  EXPECT_EQ(1u, DataEncoderThreads(3, 4000 * mib, [](uint32_t) { return UINT64_MAX; }));
+  // One per core when none is asked for, within a limit that fits any.
+  EXPECT_GE(DataEncoderThreads(0, UINT64_MAX - 1, eachTakes(1)), 1u);
+}

@@ -329,6 +329,20 @@ uint32_t BuildDataIndex(const std::vector<DataArchiveItem>& items, std::vector<u
   return 0;
 }
 
+uint32_t DataEncoderThreads(uint32_t requested, uint64_t memorylimit,
+                            const std::function<uint64_t(uint32_t)>& memoryfor) {
+  uint32_t threads = requested != 0 ? requested : lzma_cputhreads();
+  if (threads == 0) threads = 1;
+  if (threads > 16384) threads = 16384;  // liblzma's most
+  if (memorylimit == 0) memorylimit = lzma_physmem() / 2;
+  while (threads > 1) {
+    uint64_t need = memoryfor(threads);
+    if (need != UINT64_MAX && need <= memorylimit) break;
+    --threads;
+  }
+  return threads;
+}
+
 namespace {
 
 // The data of every item, in order, as one .xz stream of blocks of
@@ -351,11 +365,14 @@ uint32_t EncodeDataStream(const std::vector<PackageEntry>& entries, const Packag
     lzma.dict_size = options.dictionarycap;
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &lzma}, {LZMA_VLI_UNKNOWN, nullptr}};
   lzma_mt mt = {};
-  uint32_t threads = options.threads != 0 ? options.threads : lzma_cputhreads();
-  mt.threads = threads == 0 ? 1 : threads > 16384 ? 16384 : threads;
   mt.block_size = options.datablock;
   mt.filters = filters;
   mt.check = LZMA_CHECK_CRC32;
+  mt.threads = DataEncoderThreads(options.threads, options.memorylimit, [&mt](uint32_t threads) {
+    lzma_mt probe = mt;
+    probe.threads = threads;
+    return lzma_stream_encoder_mt_memusage(&probe);
+  });
   lzma_ret ret = lzma_stream_encoder_mt(&encoder->stream, &mt);
   if (ret != LZMA_OK) return ResultFromLzma(ret);
   encoder->out.resize(kPieceSize);

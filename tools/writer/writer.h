@@ -61,6 +61,11 @@ struct PackageOptions {
   // Threads that compress the blocks; 0: one per core. The output is the
   // same whatever the number.
   uint32_t threads = 0;
+  // The most memory the block encoder's threads may take together; 0: half
+  // of the machine's memory. Fewer threads are used rather than more
+  // memory (each takes about 11 times the dictionary, 64 MiB blocks near
+  // 800 MiB), down to one, which is used whatever it needs.
+  uint64_t memorylimit = 0;
   // Called (when set) with the count of input bytes of each piece once it
   // is encoded: the progress of a long pack.
   std::function<void(uint64_t)> onencoded;
@@ -131,6 +136,13 @@ uint32_t BuildDataIndex(const std::vector<DataArchiveItem>& items, std::vector<u
 // (0 for the solid layout, the head for the block layout).
 uint32_t WriteDataArchiveTo(const std::vector<DataArchiveItem>& items, const PackageOptions& options,
                             const PackageSink& sink, size_t* faileditem = nullptr, uint64_t* locatoroffset = nullptr);
+
+// The threads that compress a data archive's blocks: `requested`, or one
+// per core for 0, fewer while `memoryfor(threads)` (the encoder's need for
+// that many, UINT64_MAX when unknown) passes `memorylimit` (0: half of the
+// machine's memory), at least one. The output does not depend on it.
+uint32_t DataEncoderThreads(uint32_t requested, uint64_t memorylimit,
+                            const std::function<uint64_t(uint32_t)>& memoryfor);
 
 // The locator format of the data archive that `options` write.
 uint32_t DataLocatorFormatFor(const PackageOptions& options);
