@@ -95,6 +95,21 @@ TEST_F(PxqData, PacksListsAndExtractsATreeByteForByte) {
   unlink((out + "/installer.sh").c_str());
   EXPECT_EQ(Tree(payload), Tree(out));
   EXPECT_NE("", Tree(out));
+  // --threads N chooses the decoding threads; the tree is the same.
+  for (const char* threads : {"1", "3"}) {
+    std::string more = dir.File(std::string("threads") + threads);
+    CommandResult threaded = RunPxq({"extract", setup, "--data", "-o", more, "--threads", threads});
+    ASSERT_EQ(0, threaded.status) << threads << ": " << threaded.err;
+    unlink((more + "/installer.sh").c_str());
+    EXPECT_EQ(Tree(payload), Tree(more)) << threads;
+  }
+  for (const std::vector<std::string>& line : std::vector<std::vector<std::string>>{
+           {"extract", setup, "--data", "-o", dir.File("bad"), "--threads", "two"},
+           {"extract", setup, "--nt-x64", "-o", dir.File("bad"), "--threads", "2"}}) {
+    CommandResult refused = RunPxq(line);
+    EXPECT_NE(0, refused.status) << line.back();
+    EXPECT_NE(std::string::npos, refused.err.find("thread")) << refused.err;
+  }
 
   CommandResult one = RunPxq({"extract", setup, "--data", "docs/deep/readme.txt", "-o", dir.File("one.txt")});
   ASSERT_EQ(0, one.status) << one.err;
