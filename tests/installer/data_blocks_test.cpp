@@ -24,31 +24,15 @@ namespace {
 
 const uint32_t kBlock = 64u << 10;
 
-// Bytes that compress a little but not to nothing: every block has work.
-std::vector<uint8_t> Noise(size_t size, uint32_t seed) {
-  std::vector<uint8_t> bytes(size);
-  uint32_t state = seed;
-  for (size_t i = 0; i < size; ++i) {
-    state = state * 1103515245u + 12345u;
-    bytes[i] = static_cast<uint8_t>((state >> 16) % 40);
-  }
-  return bytes;
-}
-
 // A big file spanning blocks, small files sharing one, an empty file and a folder.
 std::vector<DataArchiveItem> Product() {
-  return {DataFile("big.bin", Noise(3 * kBlock + 1000, 1)), DataFolder("docs"), DataFile("docs/a.txt", "alpha"),
+  return {DataFile("big.bin", NoiseBytes(3 * kBlock + 1000, 1)), DataFolder("docs"), DataFile("docs/a.txt", "alpha"),
           DataFile("docs/b.txt", "beta"),                    DataFile("empty", ""),
-          DataFile("tail.bin", Noise(kBlock / 2, 2))};
+          DataFile("tail.bin", NoiseBytes(kBlock / 2, 2))};
 }
 
 std::vector<uint8_t> BlockFile(const std::vector<DataArchiveItem>& items, uint32_t threads = 2) {
-  std::vector<uint8_t> file = LoaderWithoutData();
-  PackageOptions options = SmallOptions();
-  options.datablock = kBlock;
-  options.threads = threads;
-  EXPECT_EQ(0u, AppendDataArchive(items, options, kDataArchiveOffset, &file));
-  return file;
+  return LoaderWithBlocks(items, kBlock, threads);
 }
 
 uint32_t Collect(void* context, const void* bytes, size_t count) {

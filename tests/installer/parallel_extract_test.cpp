@@ -23,35 +23,18 @@ namespace {
 
 const uint32_t kBlock = 64u << 10;
 
-// Bytes that compress a little but not to nothing: every block has work.
-std::vector<uint8_t> Noise(size_t size, uint32_t seed) {
-  std::vector<uint8_t> bytes(size);
-  uint32_t state = seed;
-  for (size_t i = 0; i < size; ++i) {
-    state = state * 1103515245u + 12345u;
-    bytes[i] = static_cast<uint8_t>((state >> 16) % 40);
-  }
-  return bytes;
-}
-
 // About 24 blocks: files spanning several blocks, runs of small files
 // sharing one, a folder and an empty file.
 std::vector<DataArchiveItem> ManyBlocks() {
-  std::vector<DataArchiveItem> items = {DataFile("big.bin", Noise(7 * kBlock + 123, 1)), DataFolder("lib")};
-  for (uint32_t i = 0; i < 40; ++i) items.push_back(DataFile("lib/part" + std::to_string(i), Noise(kBlock / 5, 10 + i)));
+  std::vector<DataArchiveItem> items = {DataFile("big.bin", NoiseBytes(7 * kBlock + 123, 1)), DataFolder("lib")};
+  for (uint32_t i = 0; i < 40; ++i) items.push_back(DataFile("lib/part" + std::to_string(i), NoiseBytes(kBlock / 5, 10 + i)));
   items.push_back(DataFile("empty", ""));
-  items.push_back(DataFile("late.bin", Noise(5 * kBlock + 77, 3)));
+  items.push_back(DataFile("late.bin", NoiseBytes(5 * kBlock + 77, 3)));
   items.push_back(DataFile("last.txt", "the end"));
   return items;
 }
 
-std::vector<uint8_t> BlockFile(const std::vector<DataArchiveItem>& items) {
-  std::vector<uint8_t> file = LoaderWithoutData();
-  PackageOptions options = SmallOptions();
-  options.datablock = kBlock;
-  EXPECT_EQ(0u, AppendDataArchive(items, options, kDataArchiveOffset, &file));
-  return file;
-}
+std::vector<uint8_t> BlockFile(const std::vector<DataArchiveItem>& items) { return LoaderWithBlocks(items, kBlock); }
 
 // Every file and folder below `root` with its bytes (folders: "/").
 std::map<std::string, std::vector<uint8_t>> Tree(const std::string& root) {

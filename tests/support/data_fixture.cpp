@@ -54,6 +54,25 @@ std::vector<uint8_t> LoaderWithData(const std::vector<DataArchiveItem>& items, u
   return file;
 }
 
+std::vector<uint8_t> NoiseBytes(size_t size, uint32_t seed) {
+  std::vector<uint8_t> bytes(size);
+  uint32_t state = seed;
+  for (size_t i = 0; i < size; ++i) {
+    state = state * 1103515245u + 12345u;
+    bytes[i] = static_cast<uint8_t>((state >> 16) % 40);
+  }
+  return bytes;
+}
+
+std::vector<uint8_t> LoaderWithBlocks(const std::vector<DataArchiveItem>& items, uint32_t block, uint32_t threads) {
+  std::vector<uint8_t> file = LoaderWithoutData();
+  PackageOptions options = SmallOptions();
+  options.datablock = block;
+  options.threads = threads;
+  EXPECT_EQ(0u, AppendDataArchive(items, options, kDataArchiveOffset, &file));
+  return file;
+}
+
 std::vector<uint8_t> LoaderWithUnindexedEntry(const std::vector<DataArchiveItem>& items) {
   std::vector<uint8_t> index, unused;
   std::vector<PackageEntry> first, all;

@@ -32,6 +32,14 @@ std::vector<uint8_t> LoaderWithoutData();
 // A loader file whose data archive holds `items`; its offset in `*at`.
 std::vector<uint8_t> LoaderWithData(const std::vector<DataArchiveItem>& items, uint64_t* at = nullptr);
 
+// Bytes that compress a little but not to nothing, so that every block of
+// an archive in blocks has work.
+std::vector<uint8_t> NoiseBytes(size_t size, uint32_t seed);
+
+// A loader file whose data archive holds `items` in the block layout, in
+// blocks of `block` bytes compressed on `threads` threads (0: one per core).
+std::vector<uint8_t> LoaderWithBlocks(const std::vector<DataArchiveItem>& items, uint32_t block, uint32_t threads = 0);
+
 // A loader file whose data archive's stream holds an entry for every one of
 // `items` but whose index lists only the first: what pack never writes.
 std::vector<uint8_t> LoaderWithUnindexedEntry(const std::vector<DataArchiveItem>& items);
