@@ -47,6 +47,21 @@ void Put32(uint8_t* b, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+// The stamp ("MZ", "pxr5", archive at 64) and a loader archive header whose
+// locator, of `format`, names `offset`: what precedes the input.
+std::vector<uint8_t> LoaderPrefix(uint32_t format, uint32_t offset) {
+  std::vector<uint8_t> file(kPrefix, 0);
+  file[0] = 'M';
+  file[1] = 'Z';
+  memcpy(&file[0x24], "pxr5", 4);
+  Put32(&file[0x2C], 64);
+  memcpy(&file[64], "pxqd", 4);
+  Put32(&file[68], format);
+  Put32(&file[72], offset);
+  memcpy(&file[64 + 16], "gmo3", 4);
+  return file;
+}
+
 struct Item {
   uint64_t size = 0, time = 0;
   uint32_t attributes = 0, crc = 0;
@@ -190,15 +205,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size >= 64 && memcmp(data + size - 64, "pxdb", 4) == 0) {
     static const std::string blockinput = FuzzScratchFile("blocks.exe");
     static const std::string blockroot = FuzzScratchFile("blockroot");
-    std::vector<uint8_t> file(kPrefix, 0);
-    file[0] = 'M';
-    file[1] = 'Z';
-    memcpy(&file[0x24], "pxr5", 4);
-    Put32(&file[0x2C], 64);
-    memcpy(&file[64], "pxqd", 4);
-    Put32(&file[68], 2);
-    Put32(&file[72], static_cast<uint32_t>(kPrefix + size - 64));
-    memcpy(&file[64 + 16], "gmo3", 4);
+    std::vector<uint8_t> file = LoaderPrefix(2, static_cast<uint32_t>(kPrefix + size - 64));
     file.insert(file.end(), data, data + size);
     FuzzWriteFile(blockinput, file.data(), file.size());
     return RunBlockLayout(blockinput, blockroot);
@@ -207,17 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string input = FuzzScratchFile("setup.exe");
   static const std::string root = FuzzScratchFile("root");
   const std::string target = root + "/target";
-  // The stamp ("MZ", "pxr5", archive at 64) and a loader archive header whose
-  // locator names offset 128, then the input.
-  std::vector<uint8_t> file(kPrefix, 0);
-  file[0] = 'M';
-  file[1] = 'Z';
-  memcpy(&file[0x24], "pxr5", 4);
-  Put32(&file[0x2C], 64);
-  memcpy(&file[64], "pxqd", 4);
-  Put32(&file[68], 1);
-  Put32(&file[72], static_cast<uint32_t>(kPrefix));
-  memcpy(&file[64 + 16], "gmo3", 4);
+  std::vector<uint8_t> file = LoaderPrefix(1, static_cast<uint32_t>(kPrefix));
   file.insert(file.end(), data, data + size);
   FuzzWriteFile(input, file.data(), file.size());
   const Reference reference = ReadReference(file.data(), file.size(), kPrefix, kReferenceCap);
