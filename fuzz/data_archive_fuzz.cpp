@@ -19,6 +19,12 @@
 // written outside the target nor left as a temporary file; each entry that
 // is both streamed and extracted (alone, with the others, or chosen by
 // PxqDataExtractSome) gives the same bytes every way, with the index's size.
+// The whole passes run again with 2 to 4 decoding threads (the number, and
+// how many of them may start, taken from the input's size): PxqDataVerify
+// and PxqDataExtractAll give the same result, message and tree as on one
+// thread, PxqDataExtractAllEx with rollback the same result and, on
+// success, the same tree, on failure no target at all; every worker is
+// joined and every handle closed when the call returns.
 #include <dirent.h>
 #include <ftw.h>
 #include <stdio.h>
@@ -31,6 +37,7 @@
 
 #include "archive_oracle.h"
 #include "fuzz_support.h"
+#include "installer/worker_threads.h"
 #include "platform/testing.h"
 #include "pxq/installer_data.h"
 
@@ -145,12 +152,42 @@ void CheckNothingOutside(const std::string& root) {
   }
 }
 
-// The block layout: what is extracted equals what is streamed, entry by entry.
-int RunBlockLayout(const std::string& input, const std::string& root) {
+// What a whole pass over the block layout gave: the results and message of
+// PxqDataVerify and PxqDataExtractAll, and the tree the extraction left.
+struct WholePasses {
+  uint32_t verified = 0, extracted = 0;
+  std::string verifymessage, extractmessage;
+  std::map<std::string, std::string> tree;
+};
+
+void RunWholePasses(PxqData* opened, uint32_t threads, const std::string& target, WholePasses* passes) {
+  FuzzCheck(PxqDataSetThreads(opened, threads) == 0, "the number of threads is refused");
+  passes->verified = PxqDataVerify(opened, nullptr, nullptr);
+  passes->verifymessage = PxqDataMessage(opened);
+  passes->extracted = PxqDataExtractAll(opened, target.c_str(), nullptr, nullptr);
+  passes->extractmessage = PxqDataMessage(opened);
+  Walk(target + "/", "", &passes->tree);
+}
+
+// The entries of a /proc/self directory (the descriptors or the threads).
+size_t CountEntries(const char* path) {
+  size_t count = 0;
+  DIR* dir = opendir(path);
+  while (dir != nullptr && readdir(dir) != nullptr) ++count;
+  if (dir != nullptr) closedir(dir);
+  return count;
+}
+
+// The block layout on one thread, under the testing backend (which counts
+// what is open but is not made for calls from several threads): what is
+// extracted equals what is streamed, entry by entry. False when the input
+// does not open; else `single` holds what the whole passes gave.
+bool RunOnOneThread(const std::string& input, const std::string& root, WholePasses* single) {
   const std::string target = root + "/target";
   TestingScope scope;
   PxqData* opened = nullptr;
-  if (PxqDataOpen(input.c_str(), &opened) == 0) {
+  const bool opens = PxqDataOpen(input.c_str(), &opened) == 0;
+  if (opens) {
     RemoveTree(root);
     mkdir(root.c_str(), 0700);
     uint32_t count = PxqDataCount(opened);
@@ -178,25 +215,58 @@ int RunBlockLayout(const std::string& input, const std::string& root) {
       }
       RemoveTree(some);
     }
-    bool verified = PxqDataVerify(opened, nullptr, nullptr) == 0;
-    if (PxqDataExtractAll(opened, target.c_str(), nullptr, nullptr) == 0) {
-      std::map<std::string, std::string> inside;
-      Walk(target + "/", "", &inside);
+    RunWholePasses(opened, 1, target, single);
+    if (single->extracted == 0) {
       for (uint32_t n = 1; n <= count && n <= 64; ++n) {
         PxqDataEntry entry;
         PxqDataEntryAt(opened, n, &entry);
         if (entry.isdirectory) continue;
-        FuzzCheck(inside.count(entry.name) == 1, "a file was not written");
-        FuzzCheck(!streams[n] || inside[entry.name] == "file:" + streamed[n], "extracted other than streamed");
+        FuzzCheck(single->tree.count(entry.name) == 1, "a file was not written");
+        FuzzCheck(!streams[n] || single->tree[entry.name] == "file:" + streamed[n], "extracted other than streamed");
       }
-      FuzzCheck(verified, "extracted all of an archive that does not verify");
+      FuzzCheck(single->verified == 0, "extracted all of an archive that does not verify");
     }
     CheckNothingOutside(root);
     RemoveTree(root);
   }
   PxqDataClose(opened);
   FuzzCheck(TestingNothingOpen(), "left open");
-  return 0;
+  return opens;
+}
+
+// The whole passes again on `threads` threads, of which only `starts` may
+// start when fewer, over the host's own platform layer: the same as on one
+// thread, and no worker or descriptor left when the calls return.
+void RunOnThreads(const std::string& input, const std::string& root, uint32_t threads, uint32_t starts,
+                  const WholePasses& single) {
+  // Both counts include "." and "..".
+  const size_t descriptors = CountEntries("/proc/self/fd");
+  const size_t tasks = CountEntries("/proc/self/task");
+  mkdir(root.c_str(), 0700);
+  PxqData* opened = nullptr;
+  FuzzCheck(PxqDataOpen(input.c_str(), &opened) == 0, "opens on one platform layer only");
+  if (starts < threads) FailWorkerStartsForTesting(starts, 8);  // ERROR_NOT_ENOUGH_MEMORY
+  WholePasses parallel;
+  RunWholePasses(opened, threads, root + "/target", &parallel);
+  FuzzCheck(parallel.verified == single.verified, "verified otherwise on several threads");
+  FuzzCheck(parallel.verifymessage == single.verifymessage, "the check's message differs on several threads");
+  FuzzCheck(parallel.extracted == single.extracted, "extracted otherwise on several threads");
+  FuzzCheck(parallel.extractmessage == single.extractmessage, "the extraction's message differs on several threads");
+  FuzzCheck(parallel.tree == single.tree, "extracted another tree on several threads");
+  const std::string undone = root + "/target-rollback";
+  const uint32_t rolledback = PxqDataExtractAllEx(opened, undone.c_str(), PXQ_EXTRACT_ROLLBACK, nullptr, nullptr);
+  FailWorkerStartsForTesting(0, 0);
+  FuzzCheck(rolledback == single.extracted, "extracted otherwise with rollback");
+  std::map<std::string, std::string> tree;
+  Walk(undone + "/", "", &tree);
+  struct stat info;
+  if (rolledback == 0) FuzzCheck(tree == single.tree, "extracted another tree with rollback");
+  if (rolledback != 0) FuzzCheck(lstat(undone.c_str(), &info) != 0, "a failed extraction with rollback left its target");
+  PxqDataClose(opened);
+  CheckNothingOutside(root);
+  RemoveTree(root);
+  FuzzCheck(CountEntries("/proc/self/fd") == descriptors, "a descriptor was left open");
+  FuzzCheck(CountEntries("/proc/self/task") == tasks, "a thread was left running");
 }
 
 }  // namespace
@@ -208,7 +278,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> file = LoaderPrefix(2, static_cast<uint32_t>(kPrefix + size - 64));
     file.insert(file.end(), data, data + size);
     FuzzWriteFile(blockinput, file.data(), file.size());
-    return RunBlockLayout(blockinput, blockroot);
+    const uint32_t threads = 2 + size % 3;
+    const uint32_t starts = (size / 3) % 8;
+    WholePasses single;
+    if (RunOnOneThread(blockinput, blockroot, &single)) RunOnThreads(blockinput, blockroot, threads, starts, single);
+    return 0;
   }
   if (size >= 77 && Le32(data + 73) > kLargestWindow) return -1;
   static const std::string input = FuzzScratchFile("setup.exe");
