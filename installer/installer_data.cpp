@@ -8,6 +8,7 @@
 #include "installer/data_folders.h"
 #include "installer/file_layer.h"
 #include "installer/journal.h"
+#include "installer/thread_budget.h"
 #include "installer/worker_threads.h"
 #include "package/archive_reader.h"
 #include "package/crc32.h"
@@ -633,17 +634,16 @@ uint32_t CheckFrame(PxqData* data, HANDLE file) {
 }
 
 // The threads that decode a whole pass's blocks: those asked for (one per
-// core by default), no more than the blocks, and no more than fit in
-// PXQ_DATA_THREAD_MEMORY with a block in, a block out and a decoder's
-// dictionary each; at least one.
+// core by default), no more than the blocks, and no more than fit in the
+// decoding budget (PXQ_DATA_THREAD_MEMORY, or a quarter of the machine's
+// memory in a 64-bit process when that is more) with a block in, a block
+// out and a decoder's dictionary each; at least one.
 uint32_t DecodingThreads(const PxqData* data, uint64_t largest) {
-  uint64_t threads = data->threads != 0 ? data->threads : WorkerCoreCount();
   uint64_t each = largest + data->head.blocksize + BlockDictionaryLimit(data);
-  uint64_t fit = PXQ_DATA_THREAD_MEMORY / (each == 0 ? 1 : each);
-  if (threads > fit) threads = fit;
-  if (threads > data->head.blockcount) threads = data->head.blockcount;
-  if (threads > PXQ_DATA_THREADS_MAX) threads = PXQ_DATA_THREADS_MAX;
-  return threads == 0 ? 1u : static_cast<uint32_t>(threads);
+  uint64_t budget =
+      DecodingMemoryBudget(WorkerPhysicalMemory(), static_cast<uint32_t>(sizeof(void*)), PXQ_DATA_THREAD_MEMORY);
+  return DecodingThreadCount(data->threads, WorkerCoreCount(), data->head.blockcount, each, budget,
+                             PXQ_DATA_THREADS_MAX);
 }
 
 // A pass over the block layout: only the blocks that hold wanted data are

@@ -34,6 +34,9 @@ void WakeWorkers(WorkerLock* lock);
 // The number of cores the system offers this process; at least 1.
 uint32_t WorkerCoreCount();
 
+// The machine's physical memory in bytes; 0 when the system does not say.
+uint64_t WorkerPhysicalMemory();
+
 #ifndef _WIN32
 // For host tests: after `allowed` more starts, StartWorker fails with
 // `code` until this is called with code 0.

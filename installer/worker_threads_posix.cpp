@@ -93,3 +93,9 @@ uint32_t WorkerCoreCount() {
   long cores = sysconf(_SC_NPROCESSORS_ONLN);
   return cores < 1 ? 1u : cores > 1024 ? 1024u : static_cast<uint32_t>(cores);
 }
+
+uint64_t WorkerPhysicalMemory() {
+  long pages = sysconf(_SC_PHYS_PAGES);
+  long pagesize = sysconf(_SC_PAGESIZE);
+  return pages < 1 || pagesize < 1 ? 0 : static_cast<uint64_t>(pages) * static_cast<uint64_t>(pagesize);
+}

@@ -81,3 +81,9 @@ uint32_t WorkerCoreCount() {
   GetSystemInfo(&info);
   return info.dwNumberOfProcessors < 1 ? 1u : info.dwNumberOfProcessors > 1024 ? 1024u : info.dwNumberOfProcessors;
 }
+
+uint64_t WorkerPhysicalMemory() {
+  MEMORYSTATUSEX status;
+  status.dwLength = sizeof status;
+  return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+}

@@ -145,10 +145,13 @@ uint32_t PxqDataExtractAllEx(PxqData* data, const PxqPathChar* directory, uint32
  * threads decode whole blocks ahead of it, each into a block of memory of
  * its own, and are stopped before the call returns. Fewer threads work
  * than asked when the archive has fewer blocks, beyond PXQ_DATA_THREADS_MAX,
- * when more would take more than PXQ_DATA_THREAD_MEMORY bytes at a block
- * in, a block out and a dictionary each (at the default 16 MiB blocks,
- * 48 MiB a thread: 10 threads), or when the system cannot start one;
- * with one, the caller's thread decodes alone. Extraction is the same,
+ * when more would take more than the decoding budget at a block in, a block
+ * out and a dictionary each (at the default 64 MiB blocks, up to 192 MiB a
+ * thread), or when the system cannot start one. The budget is a quarter of
+ * the machine's memory in a 64-bit process, never less than
+ * PXQ_DATA_THREAD_MEMORY; a 32-bit process keeps to PXQ_DATA_THREAD_MEMORY
+ * (two such threads), for its address space is 2 GiB. With one thread,
+ * the caller's thread decodes alone. Extraction is the same,
  * byte for byte, whatever the number. A solid archive of an older pxq
  * decodes on the caller's thread. */
 #define PXQ_DATA_THREAD_MEMORY (512u * 1024u * 1024u)

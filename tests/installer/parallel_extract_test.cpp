@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/thread_budget.h"
 #include "installer/worker_threads.h"
 #include "package/data_archive.h"
 #include "package/records.h"
@@ -161,3 +162,46 @@ TEST_F(ParallelExtract, ThreadsThatCannotStartLeaveFewerAndTheSameResult) {
 }
 
 }  // namespace
+
+// The decoding budget and the thread count, for machines other than this
+// one: each thread of a 64 MiB-block archive holds about 192 MiB (block in,
+// block out, dictionary).
+TEST(DecodingThreads, TheBudgetAndTheCountFollowTheMachine) {
+  const uint64_t MiB = 1u << 20, GiB = 1024 * MiB;
+  const uint64_t floor = PXQ_DATA_THREAD_MEMORY;
+  struct Budget {
+    uint64_t physical;
+    uint32_t pointerbytes;
+    uint64_t expected;
+  };
+  const Budget budgets[] = {
+      {16 * GiB, 8, 4 * GiB},   // a quarter of the machine
+      {1 * GiB, 8, floor},      // never under the floor
+      {0, 8, floor},            // the system did not say
+      {16 * GiB, 4, floor},     // a 32-bit process keeps to the floor
+      {2 * GiB + 4, 8, floor + 1},  // a quarter just past the floor
+  };
+  for (const Budget& b : budgets)
+    EXPECT_EQ(b.expected, DecodingMemoryBudget(b.physical, b.pointerbytes, floor)) << b.physical << " " << b.pointerbytes;
+
+  const uint64_t each = 192 * MiB;
+  struct Count {
+    uint32_t requested, cores, blocks;
+    uint64_t budget;
+    uint32_t expected;
+  };
+  const Count counts[] = {
+      {0, 8, 32, 4 * GiB, 8},      // one per core
+      {0, 8, 32, floor, 2},        // the floor holds two
+      {0, 8, 3, 4 * GiB, 3},       // no more than the blocks
+      {6, 2, 32, 4 * GiB, 6},      // asked for, whatever the cores
+      {0, 128, 1000, 64 * GiB, PXQ_DATA_THREADS_MAX},
+      {0, 8, 32, 100 * MiB, 1},    // not even one fits: still one
+      {0, 8, 0, 4 * GiB, 1},       // no blocks: one
+      {0, 8, 32, 5 * each, 5},     // a budget that fits five exactly, and one a byte short of three
+      {3, 8, 32, 3 * each - 1, 2},
+  };
+  for (const Count& c : counts)
+    EXPECT_EQ(c.expected, DecodingThreadCount(c.requested, c.cores, c.blocks, each, c.budget, PXQ_DATA_THREADS_MAX))
+        << c.requested << " asked, " << c.cores << " cores, " << c.blocks << " blocks, budget " << c.budget;
+}

@@ -53,7 +53,7 @@ const char kPackHelp[] =
     "                    ending in '/' it matches directories only; a directory\n"
     "                    left out takes its contents with it\n"
     "  --data-block SIZE the data archive's block size, 64KiB to 256MiB (default\n"
-    "                    16MiB): each block is compressed on its own, so that\n"
+    "                    64MiB): each block is compressed on its own, so that\n"
     "                    installers decode blocks on several threads and reach\n"
     "                    one entry without decoding the others\n"
     "  --threads N       threads that compress the data archive's blocks\n"
