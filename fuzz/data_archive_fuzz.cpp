@@ -33,6 +33,7 @@
 
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "archive_oracle.h"
@@ -239,6 +240,13 @@ bool RunOnOneThread(const std::string& input, const std::string& root, WholePass
 // thread, and no worker or descriptor left when the calls return.
 void RunOnThreads(const std::string& input, const std::string& root, uint32_t threads, uint32_t starts,
                   const WholePasses& single) {
+  // A sanitizer's runtime may start a helper thread of its own at the
+  // process's first thread start (ThreadSanitizer does): one start first.
+  static const bool started = [] {
+    std::thread([] {}).join();
+    return true;
+  }();
+  (void)started;
   // Both counts include "." and "..".
   const size_t descriptors = CountEntries("/proc/self/fd");
   const size_t tasks = CountEntries("/proc/self/task");
