@@ -95,10 +95,16 @@ TEST_F(PxqData, PacksListsAndExtractsATreeByteForByte) {
   unlink((out + "/installer.sh").c_str());
   EXPECT_EQ(Tree(payload), Tree(out));
   EXPECT_NE("", Tree(out));
-  // --threads N chooses the decoding threads; the tree is the same.
+  // --threads N chooses the decoding threads; the tree is the same. In
+  // 64 KiB blocks the data spans several, so that workers do start.
+  std::string blocks = dir.File("blocks.exe");
+  CommandResult packed = RunPxq({"pack", "-o", blocks, "--stub", dir.File("stub.exe"), "--generic",
+                                 dir.File("installer.sh"), "--preset", "0", "--data-block", "64KiB", "--data", payload,
+                                 "--data", dir.File("installer.sh")});
+  ASSERT_EQ(0, packed.status) << packed.err;
   for (const char* threads : {"1", "3"}) {
     std::string more = dir.File(std::string("threads") + threads);
-    CommandResult threaded = RunPxq({"extract", setup, "--data", "-o", more, "--threads", threads});
+    CommandResult threaded = RunPxq({"extract", blocks, "--data", "-o", more, "--threads", threads});
     ASSERT_EQ(0, threaded.status) << threads << ": " << threaded.err;
     unlink((more + "/installer.sh").c_str());
     EXPECT_EQ(Tree(payload), Tree(more)) << threads;
