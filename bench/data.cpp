@@ -155,8 +155,10 @@ bool ReadLayout(const char* path, Layout* layout) {
   if (code == 0) code = ReadFileAt(file, headoffset, bytes, DATA_HEAD_SIZE);
   if (code == 0) code = DecodeDataHead(bytes, &layout->head);
   const DataHead& head = layout->head;
-  std::vector<uint8_t> packed(head.indexsize);
-  std::vector<uint8_t> index(head.indexdecoded);
+  // Sized from the head only once it is known to be one (a solid archive
+  // has none).
+  std::vector<uint8_t> packed(code == 0 ? head.indexsize : 0);
+  std::vector<uint8_t> index(code == 0 ? head.indexdecoded : 0);
   if (code == 0) code = ReadFileAt(file, headoffset - head.indexsize, packed.data(), head.indexsize);
   if (file != INVALID_HANDLE_VALUE) Sys().CloseHandle(file);
   if (code == 0) code = DecodeDataIndexStream(packed.data(), head.indexsize, index.data(), head.indexdecoded);
