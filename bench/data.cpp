@@ -233,11 +233,13 @@ int TimeBlocks(const char* path, const char* directory) {
   std::vector<uint8_t> out(layout.head.blocksize == 0 ? 1 : layout.head.blocksize);
   const uint64_t span = layout.head.datasize < layout.head.blocksize ? layout.head.datasize : layout.head.blocksize;
   HANDLE file = INVALID_HANDLE_VALUE;
+  // As a decoding thread does, one decoder from block to block.
+  DataBlockDecoder* decoder = nullptr;
   uint32_t code = LayerOpenRead(path, &file);
   for (uint32_t k = 0; code == 0 && k < layout.blocks.size(); ++k) {
     const DataBlock& block = layout.blocks[k];
     double began = ThreadSeconds();
-    code = LoadDataBlock(file, layout.start, &block, in.data(), out.data(), DataDictionaryFor(span));
+    code = LoadDataBlock(file, layout.start, &block, in.data(), out.data(), DataDictionaryFor(span), &decoder);
     double decoded = ThreadSeconds();
     uint32_t crc = 0;
     if (code == 0) code = WriteBlock(directory, k, out.data(), block.uncompressed, &crc);
@@ -247,6 +249,7 @@ int TimeBlocks(const char* path, const char* directory) {
              static_cast<unsigned long long>(block.size), decoded - began, written - decoded, crc);
   }
   if (file != INVALID_HANDLE_VALUE) Sys().CloseHandle(file);
+  FreeDataBlockDecoder(decoder);
   if (code != 0) fprintf(stderr, "pxq_bench_data: a block failed (%u)\n", code);
   return code == 0 ? 0 : 1;
 }

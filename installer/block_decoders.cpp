@@ -23,6 +23,7 @@ struct Worker {
   BlockDecoders* owner;
   HANDLE file;
   WorkerThread* thread;
+  DataBlockDecoder* decoder;  // kept from block to block
 };
 
 }  // namespace
@@ -58,7 +59,7 @@ void RunDecoder(void* context) {
     slot.block = d->next++;
     LeaveWorkerLock(d->lock);
     uint32_t code = LoadDataBlock(worker->file, d->setup.start, &d->setup.blocks[slot.block], slot.in, slot.out,
-                                  d->setup.dictionarylimit);
+                                  d->setup.dictionarylimit, &worker->decoder);
     EnterWorkerLock(d->lock);
     slot.code = code;
     slot.state = SlotReady;
@@ -81,6 +82,7 @@ void FreeDecoders(BlockDecoders* d, uint32_t rooms) {
     FreeBlock(d->slots[s].in);
     FreeBlock(d->slots[s].out);
     if (d->workers[s].file != INVALID_HANDLE_VALUE) Sys().CloseHandle(d->workers[s].file);
+    FreeDataBlockDecoder(d->workers[s].decoder);
   }
   DestroyWorkerLock(d->lock);
   FreeBlock(d->slots);
@@ -107,9 +109,9 @@ uint32_t ReadFileAt(HANDLE file, uint64_t offset, uint8_t* bytes, uint32_t count
 }
 
 uint32_t LoadDataBlock(HANDLE file, uint64_t start, const DataBlock* block, uint8_t* in, uint8_t* out,
-                       uint32_t dictionarylimit) {
+                       uint32_t dictionarylimit, DataBlockDecoder** decoder) {
   uint32_t code = ReadFileAt(file, start + block->offset, in, static_cast<uint32_t>(block->size));
-  if (code == 0) code = DecodeDataBlock(block, in, out, dictionarylimit);
+  if (code == 0) code = DecodeDataBlock(decoder, block, in, out, dictionarylimit);
   return code;
 }
 

@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include "installer/data_blocks.h"
 #include "package/data_archive.h"
 #include "platform/types.h"
 #include "pxq/installer_data.h"
@@ -14,9 +15,10 @@
 uint32_t ReadFileAt(HANDLE file, uint64_t offset, uint8_t* bytes, uint32_t count);
 
 // Reads block `block` (its offset counted from `start`, the data archive's
-// first byte) into `in` and decodes it into `out` (DecodeDataBlock).
+// first byte) into `in` and decodes it into `out` (DecodeDataBlock, with
+// `decoder`).
 uint32_t LoadDataBlock(HANDLE file, uint64_t start, const DataBlock* block, uint8_t* in, uint8_t* out,
-                       uint32_t dictionarylimit);
+                       uint32_t dictionarylimit, DataBlockDecoder** decoder);
 
 struct BlockDecoders;
 

@@ -37,7 +37,43 @@ uint32_t DecodeDataIndexStream(const uint8_t* in, uint32_t insize, uint8_t* out,
   return 0;
 }
 
-uint32_t DecodeDataBlock(const DataBlock* record, const uint8_t* in, uint8_t* out, uint32_t dictionarylimit) {
+struct DataBlockDecoder {
+  lzma_stream stream;
+};
+
+void FreeDataBlockDecoder(DataBlockDecoder* decoder) {
+  if (decoder == nullptr) return;
+  lzma_end(&decoder->stream);
+  FreeBlock(decoder);
+}
+
+namespace {
+
+// The block's data after its header, `block->uncompressed_size` bytes of it,
+// through `stream`: 0, 8 or 30 as DecodeDataBlock.
+uint32_t DecodeBlockData(lzma_stream* stream, lzma_block* block, const DataBlock* record, const uint8_t* in,
+                         uint8_t* out) {
+  stream->allocator = &blockAllocator;
+  lzma_ret ret = lzma_block_decoder(stream, block);
+  if (ret == LZMA_OK) {
+    stream->next_in = in + block->header_size;
+    stream->avail_in = static_cast<size_t>(record->size) - block->header_size;
+    stream->next_out = out;
+    stream->avail_out = static_cast<size_t>(record->uncompressed);
+    // liblzma ends a run that can make no progress with LZMA_BUF_ERROR.
+    do {
+      ret = lzma_code(stream, LZMA_FINISH);
+    } while (ret == LZMA_OK);
+  }
+  if (ret == LZMA_MEM_ERROR) return ERROR_NOT_ENOUGH_MEMORY;
+  if (ret != LZMA_STREAM_END || stream->avail_in != 0 || stream->avail_out != 0) return ERROR_READ_FAULT;
+  return 0;
+}
+
+}  // namespace
+
+uint32_t DecodeDataBlock(DataBlockDecoder** decoder, const DataBlock* record, const uint8_t* in, uint8_t* out,
+                         uint32_t dictionarylimit) {
   if (record->size == 0 || record->size > 0xFFFFFFFFu || record->uncompressed > 0xFFFFFFFFu) return ERROR_INVALID_DATA;
   lzma_filter filters[LZMA_FILTERS_MAX + 1];
   lzma_block block;
@@ -59,18 +95,19 @@ uint32_t DecodeDataBlock(const DataBlock* record, const uint8_t* in, uint8_t* ou
     code = ERROR_INVALID_DATA;
   if (code == 0 && block.compressed_size != LZMA_VLI_UNKNOWN && lzma_block_total_size(&block) != record->size)
     code = ERROR_INVALID_DATA;
+  DataBlockDecoder* own = nullptr;
+  if (code == 0 && (decoder == nullptr || *decoder == nullptr)) {
+    // A zeroed lzma_stream is LZMA_STREAM_INIT.
+    own = static_cast<DataBlockDecoder*>(AllocZeroed(sizeof(DataBlockDecoder)));
+    if (own == nullptr) code = ERROR_NOT_ENOUGH_MEMORY;
+    if (own != nullptr && decoder != nullptr) *decoder = own;
+  }
   if (code == 0) {
     block.uncompressed_size = record->uncompressed;
-    size_t inpos = block.header_size;
-    size_t outpos = 0;
-    ret = lzma_block_buffer_decode(&block, &blockAllocator, in, &inpos, static_cast<size_t>(record->size), out, &outpos,
-                                   static_cast<size_t>(record->uncompressed));
-    if (ret == LZMA_MEM_ERROR) {
-      code = ERROR_NOT_ENOUGH_MEMORY;
-    } else if (ret != LZMA_OK || inpos != record->size || outpos != record->uncompressed) {
-      code = ERROR_READ_FAULT;
-    }
+    DataBlockDecoder* use = decoder != nullptr ? *decoder : own;
+    code = DecodeBlockData(&use->stream, &block, record, in, out);
   }
+  if (decoder == nullptr) FreeDataBlockDecoder(own);
   for (uint32_t i = 0; i < LZMA_FILTERS_MAX && filters[i].id != LZMA_VLI_UNKNOWN; ++i)
     blockAllocator.free(nullptr, filters[i].options);
   return code;

@@ -13,13 +13,22 @@
 // than a dictionary that such an index needs. 0; 13 for any fault.
 uint32_t DecodeDataIndexStream(const uint8_t* in, uint32_t insize, uint8_t* out, uint32_t outsize);
 
+// liblzma's block decoder kept from one block to the next, so that its
+// dictionary (up to the block's size) is made once, not for every block:
+// a dictionary's pages cost their first touch each time they are new.
+struct DataBlockDecoder;
+void FreeDataBlockDecoder(DataBlockDecoder* decoder);
+
 // Decodes one block, `block->size` bytes at `in`, into `out`
 // (`block->uncompressed` bytes), checking its header (one LZMA2 filter,
 // whose dictionary is at most `dictionarylimit`, sizes that match the
-// record), its data and its CRC32. 0; 13 for a block that is not the one
+// record), its data and its CRC32. With `decoder`, the decoder it holds
+// (made at the first call) decodes and stays for the next block; without,
+// one is made for this block alone. 0; 13 for a block that is not the one
 // recorded; 30 (ERROR_READ_FAULT) for data that cannot be decoded or does
 // not match its check; 8 when memory runs out.
-uint32_t DecodeDataBlock(const DataBlock* block, const uint8_t* in, uint8_t* out, uint32_t dictionarylimit);
+uint32_t DecodeDataBlock(DataBlockDecoder** decoder, const DataBlock* block, const uint8_t* in, uint8_t* out,
+                         uint32_t dictionarylimit);
 
 // The data stream's header (`header`, its first 12 bytes) and its tail
 // (`tail`, the .xz index and footer after the last block, `tailsize`

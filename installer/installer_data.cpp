@@ -400,6 +400,7 @@ struct BlockCursor {
   uint64_t position; // the next byte among all items' data
   BlockDecoders* decoders;
   const uint8_t* decoded;  // with decoders: the block `current`
+  DataBlockDecoder* decoder;  // without: this thread's, kept from block to block
 };
 
 // Where a pass's data comes from: the solid stream or the blocks.
@@ -421,7 +422,7 @@ uint32_t LoadBlock(PxqData* data, BlockCursor* cursor, uint32_t k) {
     code = TakeDecodedBlock(cursor->decoders, k, &cursor->decoded);
   } else {
     code = LoadDataBlock(cursor->file, data->offset, &data->blocks[k], cursor->in, cursor->out,
-                         BlockDictionaryLimit(data));
+                         BlockDictionaryLimit(data), &cursor->decoder);
     cursor->decoded = cursor->out;
   }
   cursor->current = code == 0 ? k : 0xFFFFFFFFu;
@@ -652,7 +653,7 @@ uint32_t DecodingThreads(const PxqData* data, uint64_t largest) {
 // hears a cancel as it does alone; with fewer workers than asked (or none)
 // when threads or memory cannot be had.
 uint32_t RunBlockPass(PxqData* data, Pass* pass) {
-  BlockCursor cursor = {INVALID_HANDLE_VALUE, nullptr, nullptr, 0xFFFFFFFFu, 0, nullptr, nullptr};
+  BlockCursor cursor = {INVALID_HANDLE_VALUE, nullptr, nullptr, 0xFFFFFFFFu, 0, nullptr, nullptr, nullptr};
   uint64_t largest = 0;
   for (uint32_t k = 0; k < data->head.blockcount; ++k) largest = data->blocks[k].size > largest ? data->blocks[k].size : largest;
   const bool whole = pass->only == 0 && pass->chosen == nullptr;
@@ -696,6 +697,7 @@ uint32_t RunBlockPass(PxqData* data, Pass* pass) {
   if (cursor.file != INVALID_HANDLE_VALUE) Sys().CloseHandle(cursor.file);
   FreeBlock(cursor.in);
   FreeBlock(cursor.out);
+  FreeDataBlockDecoder(cursor.decoder);
   FreeBlock(buffer);
   return code;
 }
