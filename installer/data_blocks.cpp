@@ -95,19 +95,13 @@ uint32_t DecodeDataBlock(DataBlockDecoder** decoder, const DataBlock* record, co
     code = ERROR_INVALID_DATA;
   if (code == 0 && block.compressed_size != LZMA_VLI_UNKNOWN && lzma_block_total_size(&block) != record->size)
     code = ERROR_INVALID_DATA;
-  DataBlockDecoder* own = nullptr;
-  if (code == 0 && (decoder == nullptr || *decoder == nullptr)) {
-    // A zeroed lzma_stream is LZMA_STREAM_INIT.
-    own = static_cast<DataBlockDecoder*>(AllocZeroed(sizeof(DataBlockDecoder)));
-    if (own == nullptr) code = ERROR_NOT_ENOUGH_MEMORY;
-    if (own != nullptr && decoder != nullptr) *decoder = own;
-  }
+  // A zeroed lzma_stream is LZMA_STREAM_INIT.
+  if (code == 0 && *decoder == nullptr) *decoder = static_cast<DataBlockDecoder*>(AllocZeroed(sizeof(DataBlockDecoder)));
+  if (code == 0 && *decoder == nullptr) code = ERROR_NOT_ENOUGH_MEMORY;
   if (code == 0) {
     block.uncompressed_size = record->uncompressed;
-    DataBlockDecoder* use = decoder != nullptr ? *decoder : own;
-    code = DecodeBlockData(&use->stream, &block, record, in, out);
+    code = DecodeBlockData(&(*decoder)->stream, &block, record, in, out);
   }
-  if (decoder == nullptr) FreeDataBlockDecoder(own);
   for (uint32_t i = 0; i < LZMA_FILTERS_MAX && filters[i].id != LZMA_VLI_UNKNOWN; ++i)
     blockAllocator.free(nullptr, filters[i].options);
   return code;

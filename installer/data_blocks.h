@@ -22,9 +22,9 @@ void FreeDataBlockDecoder(DataBlockDecoder* decoder);
 // Decodes one block, `block->size` bytes at `in`, into `out`
 // (`block->uncompressed` bytes), checking its header (one LZMA2 filter,
 // whose dictionary is at most `dictionarylimit`, sizes that match the
-// record), its data and its CRC32. With `decoder`, the decoder it holds
-// (made at the first call) decodes and stays for the next block; without,
-// one is made for this block alone. 0; 13 for a block that is not the one
+// record), its data and its CRC32, through the decoder that `*decoder`
+// holds: made at the first call (null until then), it stays for the next
+// block until FreeDataBlockDecoder. 0; 13 for a block that is not the one
 // recorded; 30 (ERROR_READ_FAULT) for data that cannot be decoded or does
 // not match its check; 8 when memory runs out.
 uint32_t DecodeDataBlock(DataBlockDecoder** decoder, const DataBlock* block, const uint8_t* in, uint8_t* out,
